@@ -1,0 +1,240 @@
+// The camera library boundary: every camera operation the program performs goes through
+// CameraLibrary, one virtual call per library function. Implementations: the simulated
+// camera (backends/sim) and real cameras through libgphoto2 (backends/gphoto2). Code above
+// this boundary never knows which one it talks to.
+//
+// Contract kept by every implementation:
+//  - every call returns a 32-bit result code, 0 (cdOK) for success;
+//  - handles are 32-bit opaque values, 0 meaning "none";
+//  - the records below keep their exact sizes and layouts (checked at compile time);
+//  - callbacks receive their context pointer exactly as it was registered, with the
+//    argument orders declared here. Event and release-event callbacks may be called on a
+//    library thread; the progress and stream callbacks are called on the thread that
+//    called CDGetReleasedData.
+// Threads: any thread may call; an implementation serialises what it must. Calls may block
+// for as long as the camera takes (a download blocks until the item has arrived).
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+
+namespace cdsdk {
+
+using cdError = uint32_t;
+using cdHandle = uint32_t;
+using cdHSource = cdHandle;
+using cdHEnum = cdHandle;
+using cdHItem = cdHandle;
+using cdContext = void*;
+
+constexpr cdError cdOK = 0;
+// Failure codes an implementation may return. Callers only test for non-zero unless a
+// caller documents otherwise.
+constexpr cdError cdERROR = 0x00000002;
+constexpr cdError cdNOT_SUPPORTED = 0x00000007;
+constexpr cdError cdINVALID_PARAMETER = 0x00000080;
+constexpr cdError cdINVALID_HANDLE = 0x00000081;
+constexpr cdError cdENUM_NA = 0x00000086;          // enumeration has no more entries
+constexpr cdError cdDEVICE_NOT_FOUND = 0x00000090;
+constexpr cdError cdDEVICE_BUSY = 0x00000091;
+constexpr cdError cdINCOMPATIBLE_VERSION = 0x00000096;
+constexpr cdError cdCAMERA_BUSY_LCD = 0x00000092;   // controls cannot be locked: the LCD is on
+constexpr cdError cdSTREAM_ERROR = 0x000000A0;
+constexpr cdError cdCOMM_ERROR = 0x000000B0;
+
+#pragma pack(push, 1)
+// Version record handed to CDStartSDK: 16-bit size (40), major, minor, rest zero.
+struct cdVersionInfo {
+    uint16_t Size;
+    uint16_t MajorVersion;
+    uint16_t MinorVersion;
+    uint8_t Reserved[34];
+};
+
+// One attached device, as returned by the device enumeration. The model name,
+// zero-terminated, starts at byte 8.
+struct cdSourceInfo {
+    uint32_t SurceType;
+    uint32_t Reserved;
+    char Name[256];
+    uint8_t PortData[136];
+};
+
+// Describes one released item; packed, no padding.
+struct cdReleaseImageInfo {
+    uint32_t SequenceID;
+    uint32_t DataType;
+    uint8_t Format;
+    uint32_t DataSize;
+};
+#pragma pack(pop)
+
+static_assert(sizeof(cdVersionInfo) == 40);
+static_assert(sizeof(cdSourceInfo) == 400);
+static_assert(offsetof(cdSourceInfo, Name) == 8);
+static_assert(sizeof(cdReleaseImageInfo) == 13);
+
+// Data types and formats of released items.
+constexpr uint32_t cdDATA_TYPE_THUMBNAIL = 16;
+constexpr uint32_t cdDATA_TYPE_PICTURE = 32;
+constexpr uint32_t cdDATA_TYPE_PLUS_JPEG = 80;
+constexpr uint8_t cdFORMAT_JPEG = 1;
+constexpr uint8_t cdFORMAT_RAW = 2;
+
+// Release data kind: bits of what goes where.
+constexpr uint16_t cdREL_KIND_THUMB_TO_PC = 1;
+constexpr uint16_t cdREL_KIND_PICT_TO_PC = 2;
+constexpr uint16_t cdREL_KIND_THUMB_TO_CAM = 4;
+constexpr uint16_t cdREL_KIND_PICT_TO_CAM = 8;
+
+// Release events.
+constexpr uint32_t cdRELEASE_EVENT_RESET_HW_ERROR = 10;
+constexpr uint32_t cdRELEASE_EVENT_CHANGED_BY_UI = 27;
+constexpr uint32_t cdRELEASE_EVENT_RELEASE_START = 28;
+constexpr uint32_t cdRELEASE_EVENT_RELEASE_COMPLETE = 29;
+
+// Camera event codes: class in bits 16..19, number in the low 16 bits; bit 27 marks
+// an event the program ignores.
+constexpr uint32_t cdEVENT_IGNORE_BIT = 0x8000000;
+constexpr uint32_t cdEVENT_CLASS_MASK = 0xF0000;
+constexpr uint32_t cdEVENT_NUMBER_MASK = 0xFFFF;
+constexpr uint32_t cdEVENT_CLASS_OPERATION = 0x20000;
+constexpr uint32_t cdEVENT_CLASS_SHUTDOWN = 0x40000;
+
+// Hardware errors reported with release event 10.
+constexpr uint32_t cdHW_ERROR_AF_FAILED = 1;
+constexpr uint32_t cdHW_ERROR_NO_CF_CARD = 135;
+
+// Shutdown causes (number of a shutdown-class camera event).
+constexpr uint32_t cdSHUTDOWN_BATTERY_LOW = 1;
+constexpr uint32_t cdSHUTDOWN_DIAL_CHANGED = 2;
+constexpr uint32_t cdSHUTDOWN_CF_GATE_OPEN = 3;
+constexpr uint32_t cdSHUTDOWN_BATT_COVER_OPEN = 4;
+constexpr uint32_t cdSHUTDOWN_TIMEOUT = 5;
+
+// Stream of one download: the library writes the item through these callbacks.
+// Each receives the context first and an error output last (0 success, 1 failure).
+using cdSOpen = void (*)(cdContext ctx, uint32_t mode, cdError* err);
+using cdSClose = void (*)(cdContext ctx, cdError* err);
+using cdSRead = void (*)(cdContext ctx, void* dst, uint32_t* count, cdError* err);
+using cdSWrite = void (*)(cdContext ctx, const void* src, uint32_t* count, cdError* err);
+using cdSSeek = void (*)(cdContext ctx, uint32_t origin, int32_t offset, cdError* err);
+using cdSTell = int32_t (*)(cdContext ctx, cdError* err);
+
+constexpr uint32_t cdSTREAM_OPEN_READ = 1;
+constexpr uint32_t cdSTREAM_OPEN_WRITE = 2;
+constexpr uint32_t cdSTREAM_SEEK_SET = 1;
+constexpr uint32_t cdSTREAM_SEEK_CUR = 2;
+constexpr uint32_t cdSTREAM_SEEK_END = 3;
+
+struct cdStream {
+    cdContext contextH;
+    cdSOpen open;
+    cdSClose close;
+    cdSRead read;
+    cdSWrite write;
+    cdSSeek seek;
+    cdSTell tell;
+};
+
+constexpr uint32_t cdMEMTYPE_STREAM = 1;
+struct cdStgMedium {
+    uint32_t Type;
+    cdStream* pStream;
+};
+
+// Callbacks (context last, as the library calls them).
+using cdEventCallbackFunction = uint32_t (*)(uint32_t eventCode, const uint8_t* data, uint32_t size,
+                                             cdContext ctx);
+using cdReleaseEventCallbackFunction = cdError (*)(uint32_t eventNumber, const uint8_t* data, uint32_t size,
+                                                   cdContext ctx);
+using cdProgressCallbackFunction = cdError (*)(uint32_t progress, uint32_t status, cdContext ctx);
+
+// Settings read and written through CDGetRelCamSettingData / CDSetRelCamSettingData.
+constexpr uint32_t cdREL_SET_AV_LIMIT_GATE = 0x600;
+constexpr uint32_t cdREL_SET_AV_OPEN = 0x20;       // lowest Av code the lens allows
+constexpr uint32_t cdREL_SET_AV_MAX = 0x21;        // highest Av code the lens allows
+constexpr uint32_t cdREL_SET_FOCAL_CURRENT = 0x22;
+constexpr uint32_t cdREL_SET_FOCAL_SHORT = 0x23;
+constexpr uint32_t cdREL_SET_FOCAL_LONG = 0x24;
+constexpr uint32_t cdREL_SET_FOCAL_DIVISOR = 0x25;
+constexpr uint32_t cdREL_SET_AF_MODE = 7;
+constexpr uint32_t cdREL_SET_PARAMETER_SET = 11;
+constexpr uint32_t cdREL_SET_COLOR_TEMP = 0x1100;
+constexpr uint32_t cdREL_SET_METERING = 0x08000004;
+constexpr uint32_t cdREL_SET_AF_POINT = 0x08000005;
+constexpr uint32_t cdREL_SET_ISO = 0x0800000C;
+constexpr uint32_t cdREL_SET_FLASH_COMP = 0x0800000D;
+
+// Properties of image items.
+constexpr uint32_t cdITEM_PROP_COMMENT = 0x8000C00;
+constexpr uint32_t cdITEM_PROP_ROTATION = 0x8001800;
+constexpr uint32_t cdITEM_COMMENT_SIZE = 256;
+
+class CameraLibrary {
+public:
+    virtual ~CameraLibrary() = default;
+
+    // Library lifetime.
+    virtual cdError CDStartSDK(const cdVersionInfo* version, uint32_t option) = 0;
+    virtual cdError CDFinishSDK() = 0;
+
+    // Devices.
+    virtual cdError CDEnumDeviceReset(uint32_t kind, cdHEnum* enumOut) = 0;
+    virtual cdError CDEnumDeviceNext(cdHEnum hEnum, cdSourceInfo* info) = 0;
+    virtual cdError CDEnumDeviceRelease(cdHEnum hEnum) = 0;
+    virtual cdError CDOpenSource(const cdSourceInfo* info, cdHSource* sourceOut) = 0;
+    virtual cdError CDCloseSource(cdHSource source) = 0;
+
+    // Callbacks and release control.
+    virtual cdError CDRegisterEventCallbackFunction(cdHSource source, cdEventCallbackFunction fn, cdContext ctx,
+                                                    cdHandle* cookieOut) = 0;
+    virtual cdError CDEnterReleaseControl(cdHSource source, cdReleaseEventCallbackFunction fn, cdContext ctx) = 0;
+    virtual cdError CDExitReleaseControl(cdHSource source) = 0;
+    virtual cdError CDSelectReleaseDataKind(cdHSource source, uint16_t kind) = 0;
+    virtual cdError CDRelease(cdHSource source, uint32_t sync, cdProgressCallbackFunction fn, cdContext ctx,
+                              uint32_t progressOption, uint32_t* countOut) = 0;
+    virtual cdError CDGetReleasedData(cdHSource source, cdProgressCallbackFunction fn, cdContext ctx,
+                                      uint32_t progressOption, cdReleaseImageInfo* info, cdStgMedium* medium) = 0;
+    virtual cdError CDLockUI(cdHSource source) = 0;
+    virtual cdError CDUnlockUI(cdHSource source) = 0;
+
+    // Custom functions: Next gives (record size, function number, setting).
+    virtual cdError CDEnumCustomFunctionSettingReset(cdHSource source, uint32_t option, cdHEnum* enumOut) = 0;
+    virtual cdError CDEnumCustomFunctionSettingNext(cdHEnum hEnum, uint32_t* sizeOut, uint16_t* functionOut,
+                                                    uint16_t* settingOut) = 0;
+    virtual cdError CDEnumCustomFunctionSettingRelease(cdHEnum hEnum) = 0;
+
+    // Generic settings: size is in/out for reads (bytes wanted / bytes given).
+    virtual cdError CDGetRelCamSettingData(cdHSource source, uint32_t setting, uint32_t* size, void* buffer) = 0;
+    virtual cdError CDSetRelCamSettingData(cdHSource source, uint32_t setting, uint32_t size,
+                                           const void* buffer) = 0;
+
+    // Settings with calls of their own.
+    virtual cdError CDGetTvValue(cdHSource source, uint16_t* value) = 0;
+    virtual cdError CDSetTvValue(cdHSource source, uint16_t value) = 0;
+    virtual cdError CDGetAvValue(cdHSource source, uint16_t* value) = 0;
+    virtual cdError CDSetAvValue(cdHSource source, uint16_t value) = 0;
+    virtual cdError CDGetExposureComp(cdHSource source, uint16_t* value) = 0;
+    virtual cdError CDSetExposureComp(cdHSource source, uint16_t value) = 0;
+    virtual cdError CDGetFlashSetting(cdHSource source, uint16_t* mode, uint16_t* compensation) = 0;
+    virtual cdError CDGetImageFormatAttribute(cdHSource source, uint16_t* quality, uint16_t* size) = 0;
+    virtual cdError CDSetImageFormatAttribute(cdHSource source, uint16_t quality, uint16_t size) = 0;
+    virtual cdError CDGetWBSetting(cdHSource source, uint16_t* value) = 0;
+    virtual cdError CDSetWBSetting(cdHSource source, uint16_t value) = 0;
+    virtual cdError CDGetDriveMode(cdHSource source, uint16_t* value) = 0;
+    virtual cdError CDSetDriveMode(cdHSource source, uint16_t value) = 0;
+    virtual cdError CDGetShootingMode(cdHSource source, uint16_t* value) = 0;
+
+    // Image items: properties stamped into a saved file.
+    virtual cdError CDMakeImageItem(uint32_t option, const char* path, uint32_t value, cdHItem* itemOut) = 0;
+    virtual cdError CDOpenImage(cdHItem item) = 0;
+    virtual cdError CDEnumImageItemPropertyReset(cdHItem item, cdHEnum* enumOut) = 0;
+    virtual cdError CDEnumImageItemPropertyRelease(cdHEnum hEnum) = 0;
+    virtual cdError CDSetImageItemProperty(cdHItem item, uint32_t property, uint32_t* size, const void* value) = 0;
+    virtual cdError CDFlashImageItemProperty(cdHItem item) = 0;
+    virtual cdError CDCloseImage(cdHItem item) = 0;
+    virtual cdError CDFreeImageItem(cdHItem item) = 0;
+};
+
+} // namespace cdsdk

@@ -1,0 +1,44 @@
+// Helpers shared by the test programs: a scratch folder that removes itself, the
+// location of the shared test pictures, and small file utilities.
+// Test threads only; nothing here blocks beyond file I/O.
+#pragma once
+
+#include <cstdint>
+#include <filesystem>
+#include <string>
+#include <vector>
+
+namespace testsupport {
+
+// A fresh folder under the system's temporary folder, removed with its contents
+// when the object goes away.
+class TempDir {
+public:
+    TempDir();
+    ~TempDir();
+    TempDir(const TempDir&) = delete;
+    TempDir& operator=(const TempDir&) = delete;
+    const std::filesystem::path& path() const { return path_; }
+    std::string str() const { return path_.string(); }
+
+private:
+    std::filesystem::path path_;
+};
+
+// The shared test-data folder (shared/testdata beside the project), or an empty path
+// when it is absent. Tests that need it call GTEST_SKIP() with a reason then.
+std::filesystem::path SharedTestData();
+
+// The source tree's root (for files committed with the project).
+std::filesystem::path SourceDir();
+
+std::vector<uint8_t> ReadFileBytes(const std::filesystem::path& p);
+void WriteFileBytes(const std::filesystem::path& p, const std::vector<uint8_t>& bytes);
+
+} // namespace testsupport
+
+// Skips the current test unless the shared test pictures are present.
+#define REQUIRE_SHARED_TESTDATA(var)                                                        \
+    const std::filesystem::path var = testsupport::SharedTestData();                         \
+    if (var.empty())                                                                         \
+        GTEST_SKIP() << "shared/testdata is not beside the project (CI lays it there)"
