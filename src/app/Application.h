@@ -1,0 +1,22 @@
+// Program start-up: reads the command line, builds the camera library the user chose
+// (the simulated camera or a real-camera backend), and runs the main window.
+// UI thread only; RunApplication blocks until the program ends.
+#pragma once
+
+#include <optional>
+#include <string>
+
+struct LaunchOptions {
+    bool simulate = false;
+    std::string simulatedModel = "Canon EOS 10D";
+    int simulatedCameras = 1;
+    double simulatedLinkSpeed = 0;  // bytes per second, 0 = unlimited
+    unsigned simulatedSeed = 1;
+    bool showHelp = false;
+    bool showVersion = false;
+    std::string error;  // not empty: the command line could not be understood
+};
+
+LaunchOptions ParseLaunchOptions(int argc, const char* const* argv);
+std::string UsageText();
+int RunApplication(int argc, char** argv);

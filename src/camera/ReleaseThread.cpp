@@ -1,0 +1,263 @@
+// The release thread's handling of one released item: download, describe, save, stamp and
+// hand over for display. Runs only on the release thread of the CCamera.
+#include "camera/CCamera.h"
+
+#include "camera/ReceiveBuffer.h"
+#include "imaging/ImageInfo.h"
+#include "imaging/ItemProperties.h"
+#include "platform/DebugTrace.h"
+#include "storage/SafeWrite.h"
+#include "storage/SaveFolders.h"
+
+#include <cerrno>
+#include <cstring>
+#include <ctime>
+#include <new>
+#include <optional>
+
+using namespace cdsdk;
+using platform::DebugTrace;
+
+namespace {
+
+constexpr const char* kErrorSaving = "Error saving image";
+constexpr size_t kTiffHeadBytes = 204800;
+
+// Rotation to stamp for the orientation setting; none for "use the orientation sensor"
+// and for values outside the menu's range.
+std::optional<int> RotationFor(int orientationSetting)
+{
+    switch (orientationSetting) {
+    case 0: return 0;
+    case 1: return 270;
+    case 2: return 90;
+    case 3: return 180;
+    default: return std::nullopt;
+    }
+}
+
+storage::FolderSettings FolderSettingsOf(const SaveSnapshot& s)
+{
+    storage::FolderSettings f;
+    f.Directory = s.directory;
+    f.FilenamePrefix = s.prefix;
+    f.Year = s.year;
+    f.Month = s.month;
+    f.Day = s.day;
+    f.FlattenDate = s.flatten;
+    return f;
+}
+
+uint32_t LittleEndian32(const uint8_t* p) { return p[0] | (p[1] << 8) | (p[2] << 16) | (uint32_t(p[3]) << 24); }
+uint16_t LittleEndian16(const uint8_t* p) { return static_cast<uint16_t>(p[0] | (p[1] << 8)); }
+
+// The JPEG previews (tag 0x2007) in a CRW picture's heap. Entries that point outside the
+// item are skipped; a directory that does not fit gives nothing.
+std::vector<std::vector<uint8_t>> CrwPreviews(const std::vector<uint8_t>& item)
+{
+    std::vector<std::vector<uint8_t>> out;
+    const size_t n = item.size();
+    if (n < 10)
+        return out;
+    const uint64_t heap = LittleEndian32(item.data() + 2);
+    const uint64_t dir = heap + LittleEndian32(item.data() + n - 4);
+    if (dir + 2 > n)
+        return out;
+    const uint16_t count = LittleEndian16(item.data() + dir);
+    for (uint32_t i = 0; i < count; ++i) {
+        const uint64_t e = dir + 2 + uint64_t{10} * i;
+        if (e + 10 > n)
+            break;
+        const uint16_t tag = LittleEndian16(item.data() + e);
+        const uint64_t length = LittleEndian32(item.data() + e + 2);
+        const uint64_t start = heap + LittleEndian32(item.data() + e + 6);
+        if (tag != 0x2007 || start > n || length > n - start)
+            continue;
+        try {
+            out.emplace_back(item.begin() + static_cast<std::ptrdiff_t>(start),
+                             item.begin() + static_cast<std::ptrdiff_t>(start + length));
+        } catch (const std::bad_alloc&) {
+            // This preview is not shown; the picture itself was handled already.
+        }
+    }
+    return out;
+}
+
+bool IsBigEndianTiff(const std::vector<uint8_t>& b)
+{
+    return b.size() >= 4 && b[0] == 'M' && b[1] == 'M' && b[2] == 0 && b[3] == 42;
+}
+
+}  // namespace
+
+std::string CCamera::NextFileName(int kind, const SaveSnapshot& settings)
+{
+    return storage::NextFileName(kind, FolderSettingsOf(settings), storage::NativePathStyle(), std::time(nullptr));
+}
+
+cdError CCamera::ProgressCallback(uint32_t progress, uint32_t, cdContext ctx)
+{
+    if (auto* self = static_cast<CCamera*>(ctx))
+        self->Post(WM_DOWNLOAD_PROGRESS, progress, self->PendingCount());
+    return 0;
+}
+
+namespace {
+
+// Saves the bytes under the next free name of the kind, never over an existing file: a
+// name taken between the folder scan and the write moves on to the next number.
+std::optional<std::string> SaveNoReplace(int kind, const SaveSnapshot& snapshot, const std::vector<uint8_t>& bytes)
+{
+    const storage::FolderSettings folder = FolderSettingsOf(snapshot);
+    int minimum = 0;
+    for (int attempt = 0; attempt < 1000; ++attempt) {
+        int number = 0;
+        const std::string path = storage::NextFileName(kind, folder, storage::NativePathStyle(), std::time(nullptr),
+                                                       &number, minimum);
+        if (path.empty())
+            return std::nullopt;
+        int error = 0;
+        if (storage::WriteFileNoReplace(path, bytes.data(), bytes.size(), &error))
+            return path;
+        if (error != EEXIST)
+            return std::nullopt;
+        minimum = number + 1;
+    }
+    return std::nullopt;
+}
+
+}  // namespace
+
+void CCamera::HandleItem()
+{
+    cdHSource source = source_;
+    auto buffer = std::make_unique<ReceiveBuffer>();
+    cdReleaseImageInfo info{};
+    cdStgMedium medium = buffer->Medium();
+    const cdError result =
+        source ? library_.CDGetReleasedData(source, &CCamera::ProgressCallback, this, 3, &info, &medium) : cdERROR;
+
+    const SaveSnapshot snapshot = owner_ ? owner_->TakeSaveSnapshot() : SaveSnapshot{};
+    const std::optional<int> rotation = RotationFor(snapshot.orientationSetting);
+    const uint16_t kind = releaseKind_;
+    const bool toPc = kind & cdREL_KIND_PICT_TO_PC;
+
+    auto postText = [this](const std::string& text) {
+        Notification n;
+        n.message = WM_SAVED_FILE;
+        n.text = text;
+        if (owner_)
+            owner_->Post(std::move(n));
+    };
+    auto postInfo = [this](const std::vector<uint8_t>& bytes) {
+        Notification n;
+        n.message = WM_EXIF;
+        try {
+            n.info = std::make_unique<ImageInfo>(ImageInfo::ReadImageInfoFromMemory(bytes.data(), bytes.size()));
+        } catch (const std::bad_alloc&) {
+            // Posted without a record: the view shows the picture without its information.
+        }
+        if (owner_)
+            owner_->Post(std::move(n));
+    };
+    auto postDisplay = [this](std::vector<uint8_t> bytes) {
+        Notification n;
+        n.message = WM_DISPLAY_JPEG;
+        n.wParam = static_cast<int64_t>(bytes.size());
+        n.bytes = std::move(bytes);
+        if (owner_)
+            owner_->Post(std::move(n));
+    };
+    auto stamp = [this](const std::string& path, const std::string& comment, std::optional<int> rot) {
+        if (!comment.empty()) {
+            ImageInfo record = ImageInfo::ReadImageInfoFromFile(path);
+            SetImageComment(library_, record, comment);
+        }
+        if (rot) {
+            ImageInfo record = ImageInfo::ReadImageInfoFromFile(path);
+            SetImageRotation(library_, record, *rot);
+        }
+    };
+
+    // Only a whole item is handled: a failed or short download, a refused write or a
+    // failed allocation is reported for pictures and never saved.
+    const bool whole = result == cdOK && !buffer->WriteRefused() && !buffer->AllocationFailed() &&
+                       buffer->Size() > 0 && (info.DataSize == 0 || info.DataSize == buffer->Size());
+    if (!whole) {
+        DebugTrace("CCamera::ReleaseThread() - item not received\n");
+        const bool isPicture = info.DataType == cdDATA_TYPE_PICTURE || info.DataType == 0;
+        if (isPicture || !toPc) {
+            if (isPicture && previewPending_.exchange(false))
+                library_.CDSelectReleaseDataKind(source, kind);
+            postText(kErrorSaving);
+        }
+        return;
+    }
+
+    std::vector<uint8_t> bytes;
+    try {
+        bytes = buffer->TakeBytes();
+    } catch (const std::bad_alloc&) {
+        postText(kErrorSaving);
+        return;
+    }
+    buffer.reset();
+
+    if (info.DataType == cdDATA_TYPE_PICTURE && info.Format == cdFORMAT_JPEG) {
+        DebugTrace("CCamera::ReleaseThread() - JPEG\n");
+        postInfo(bytes);
+        if (previewPending_.exchange(false)) {
+            library_.CDSelectReleaseDataKind(source, kind);
+            postText("Image downloaded");
+        } else if (toPc) {
+            if (auto path = SaveNoReplace(storage::kFileKindJpg, snapshot, bytes)) {
+                stamp(*path, snapshot.comment, rotation);
+                postText(*path);
+            } else {
+                postText(kErrorSaving);
+            }
+        } else {
+            postText("Image saved to CF card");
+        }
+        postDisplay(std::move(bytes));
+    } else if (info.DataType == cdDATA_TYPE_PICTURE && info.Format == cdFORMAT_RAW) {
+        const bool tiff = IsBigEndianTiff(bytes);
+        DebugTrace(tiff ? "CCamera::ReleaseThread() - RAW (TIFF)\n" : "CCamera::ReleaseThread() - RAW (CRW)\n");
+        if (tiff)
+            postInfo(bytes);
+        if (!toPc) {
+            postText("Image saved to CF card");
+            return;
+        }
+        if (auto path = SaveNoReplace(tiff ? storage::kFileKindTif : storage::kFileKindCrw, snapshot, bytes)) {
+            stamp(*path, snapshot.comment, rotation);
+            postText(*path);
+        } else {
+            postText(kErrorSaving);
+        }
+        if (tiff) {
+            try {
+                std::vector<uint8_t> head(bytes.begin(),
+                                          bytes.begin() + static_cast<std::ptrdiff_t>(std::min(bytes.size(), kTiffHeadBytes)));
+                postDisplay(std::move(head));
+            } catch (const std::bad_alloc&) {
+            }
+        } else {
+            for (auto& preview : CrwPreviews(bytes))
+                postDisplay(std::move(preview));
+        }
+    } else if (info.DataType == cdDATA_TYPE_THUMBNAIL || info.DataType == cdDATA_TYPE_PLUS_JPEG) {
+        const bool plus = info.DataType == cdDATA_TYPE_PLUS_JPEG;
+        DebugTrace(plus ? "CCamera::ReleaseThread() - PLUS_JPEG\n" : "CCamera::ReleaseThread() - THUMBNAIL\n");
+        if (toPc) {
+            if (auto path = SaveNoReplace(plus ? storage::kFileKindJpegWithTif : storage::kFileKindThm, snapshot, bytes))
+                stamp(*path, std::string(), rotation);
+        } else {
+            postText("Image stored on CF card");
+        }
+        postInfo(bytes);
+        postDisplay(std::move(bytes));
+    } else {
+        DebugTrace("CCamera::ReleaseThread() - unknown item dropped\n");
+    }
+}
