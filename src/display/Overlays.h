@@ -1,19 +1,17 @@
-// Overlays: the grid and the camera's autofocus frames, drawn with QPainter straight
-// into a display bitmap (and again into its flashing-highlight companion, so the
+// Overlays: the grid and the camera's autofocus frames, drawn straight into the image of
+// a display bitmap (and again into its flashing-highlight companion, so the
 // overlays never blink). Plain functions over an image; nothing is kept between calls.
 // User-interface thread only; no call blocks.
 #pragma once
 
 #include <QColor>
 #include <QImage>
-#include <QPen>
 
 #include <array>
 #include <cstdint>
 #include <string>
 
 class ImageInfo;
-class QPainter;
 
 namespace display {
 
@@ -35,12 +33,15 @@ enum class FocusLayout {
 };
 FocusLayout FocusLayoutForModel(const std::string& model);
 
+// Solid 1-pixel drawing into one image (defined with the overlays).
+class OverlayCanvas;
+
 // Draws one AF frame. (x, y) is the frame's centre and (frameWidth, frameHeight) its size
 // in the picture as the camera took it (W x H, before rotation); the frame is turned
 // onto the bitmap by `rotation` (clockwise 0, 90, 180, 270; any other value draws
-// nothing). The outer pen draws the frame, the inner pen a frame 1 pixel inside it.
-void DrawFocusBox(QPainter& painter, int W, int H, int rotation, int x, int y,
-                  int frameWidth, int frameHeight, const QPen& outerPen, const QPen& innerPen);
+// nothing). The outer colour draws the frame, the inner colour a frame 1 pixel inside.
+void DrawFocusBox(OverlayCanvas& canvas, int W, int H, int rotation, int x, int y,
+                  int frameWidth, int frameHeight, QColor outer, QColor inner);
 
 // What the focus-point overlay needs to know of a picture.
 struct FocusPointInfo {

@@ -393,3 +393,17 @@ TEST(FocusPoints, FramesLieOnTopOfTheGrid)
     EXPECT_EQ(At(img, 334, 233), kActiveOuter);
     EXPECT_EQ(At(img, 350, 200), QColor(Qt::green));
 }
+
+TEST(Overlays, OtherImageFormatsGetTheSamePixels)
+{
+    Bitmap b = Filled(700, 466);
+    QImage bgr = WrapBitmap(b);
+    QImage rgb32 = bgr.convertToFormat(QImage::Format_RGB32);
+    FocusPointInfo f = Model("Canon EOS 10D");
+    f.sevenPointMask = 0x41;
+    for (QImage* img : {&bgr, &rgb32}) {
+        DrawGrid(*img, Qt::green, 9, 9);
+        DrawFocusPoints(*img, f, 270);
+    }
+    EXPECT_EQ(bgr.convertToFormat(QImage::Format_RGB32), rgb32);
+}
