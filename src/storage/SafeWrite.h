@@ -1,0 +1,38 @@
+// Writing a received picture without ever replacing a file that is already there.
+// The name chosen by NextFileName can be taken by the time the file is created (another
+// program wrote it, or a JPEG that comes with a TIFF RAW took the number of an older TIFF
+// whose JPEG is still there). The bytes therefore go to a hidden temporary file in the
+// target folder first and are then linked to the final name, which fails if that name
+// exists; the caller then asks for the next number.
+//
+// Threads: any thread; the release thread calls it for every item it saves. Blocks on
+// file I/O, including fsync of the file and of its folder. Native paths only.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <ctime>
+#include <string>
+
+#include "storage/SaveFolders.h"
+
+namespace storage {
+
+// Writes `size` bytes to `path` if, and only if, nothing exists under that name. The
+// file appears complete or not at all. On failure returns false with the errno value in
+// `errnoOut` (EEXIST: the name was taken) and leaves neither the picture's name nor a
+// temporary file behind.
+bool WriteFileNoReplace(const std::string& path, const uint8_t* data, size_t size, int* errnoOut);
+
+// How many numbers SavePictureNoReplace tries before it gives up with EEXIST.
+constexpr int kSaveAttempts = 100;
+
+// Names and writes one picture: asks NextFileName for the path and writes it without
+// replacing; when the name turns out to be taken, asks again with a higher minimum
+// number. `pathOut` receives the path written (or, on failure, the last path tried),
+// `numberOut` the running number used.
+bool SavePictureNoReplace(int kind, const FolderSettings& settings, std::time_t now,
+                          const uint8_t* data, size_t size, std::string* pathOut, int* errnoOut,
+                          int* numberOut = nullptr, FolderAccess& fs = NativeFolderAccess());
+
+} // namespace storage
