@@ -696,6 +696,7 @@ std::vector<uint8_t> MakeSimThumbnail(const SimPictureParams& params)
 
 std::vector<uint8_t> MakeSimCrw(const SimPictureParams& params, size_t rawDataBytes)
 {
+    CheckSize(params.width, params.height);
     const SimModelSizes sizes = SizesForModel(params.model);
     int previewWidth = params.width, previewHeight = params.height;
     if (previewWidth > sizes.crwPreviewWidth || previewHeight > sizes.crwPreviewHeight) {
