@@ -1,6 +1,9 @@
 // The simulated camera's pictures, read back with libjpeg and Exiv2 (readers nobody here
 // wrote) and with the CRW directory walk the release thread uses.
 #include "backends/sim/SimPictures.h"
+#include "camera/CrwPreviews.h"
+#include "imaging/ImageInfo.h"
+#include "imaging/TiffReader.h"
 
 #include "support/TestSupport.h"
 
@@ -675,6 +678,58 @@ TEST(SimTiff, BigEndianSingleStripWithinTheDisplayedHead)
     EXPECT_EQ(tiff[start + 1], 255);
     EXPECT_EQ(tiff[start + 2], 255);
     EXPECT_LT(tiff[start + bytes - 160 * 3], 255);
+}
+
+// ---- the program's own readers ----------------------------------------------------------------
+
+// What the release thread and the main window will make of each form: the Exif reader's
+// texts and AF fields, the CRW preview walk and the TIFF reader on the displayed head.
+TEST(SimPicturesInTheProgram, ExifReaderGetsTextsFocusPointsAndRotation)
+{
+    SimPictureParams p = SmallParams();
+    p.tvCode = 0x45;
+    p.avCode = 0x20;
+    p.exifOrientation = 6;
+    p.threePointAf = 0x3004;
+    p.sevenPointAfMask = 0x10;
+    p.hasFortyFivePointAf = true;
+    p.fortyFivePointAf = sim::FortyFivePointAfCentre();
+    for (const std::vector<uint8_t>& bytes : {sim::MakeSimJpeg(p), sim::MakeSimThumbnail(p)}) {
+        const ImageInfo info = ImageInfo::ReadImageInfoFromMemory(bytes.data(), bytes.size());
+        EXPECT_EQ(info.Model(), "Canon EOS 10D");
+        EXPECT_EQ(info.ExposureText(), "0.3");
+        EXPECT_EQ(info.ApertureText(), "2.8");
+        EXPECT_EQ(info.Rotation(), 90);
+        EXPECT_EQ(info.ThreePointAfValue(), 0x3004u);
+        EXPECT_EQ(info.SevenPointAfMask(), 0x10u);
+        EXPECT_EQ(info.FortyFivePointAfBits(), sim::FortyFivePointAfCentre());
+    }
+
+    p.tvCode = 0x8C;
+    p.avCode = 0x58;
+    p.exifOrientation = 8;
+    const std::vector<uint8_t> tiff = sim::MakeSimTiff(p, 160, 106);
+    const ImageInfo info = ImageInfo::ReadImageInfoFromMemory(tiff.data(), tiff.size());
+    EXPECT_EQ(info.Model(), "Canon EOS 10D");
+    EXPECT_EQ(info.ExposureText(), "1/1500");
+    EXPECT_EQ(info.ApertureText(), "32.0");
+    EXPECT_EQ(info.Rotation(), 270);
+}
+
+TEST(SimPicturesInTheProgram, CrwPreviewAndTiffHeadAreShown)
+{
+    const std::vector<uint8_t> crw = sim::MakeSimCrw(SmallParams(), 32 * 1024);
+    const auto previews = CrwPreviews(crw);
+    ASSERT_EQ(previews.size(), 1u);
+    EXPECT_EQ(DecodeJpeg(previews[0]).width, 320);
+
+    const std::vector<uint8_t> tiff = sim::MakeSimTiff(SmallParams(), 160, 106);
+    const size_t head = std::min<size_t>(tiff.size(), 204800);
+    const TiffImage image = ReadTiffImage(tiff.data(), head);
+    ASSERT_TRUE(image.ok()) << image.reason;
+    EXPECT_EQ(image.width, 160);
+    EXPECT_EQ(image.height, 106);
+    EXPECT_EQ(image.pixels[0], 255);
 }
 
 // ---- fuzz seeds --------------------------------------------------------------------------------
