@@ -2,6 +2,7 @@
 // hand over for display. Runs only on the release thread of the CCamera.
 #include "camera/CCamera.h"
 
+#include "camera/CrwPreviews.h"
 #include "camera/ReceiveBuffer.h"
 #include "imaging/ImageInfo.h"
 #include "imaging/ItemProperties.h"
@@ -9,7 +10,6 @@
 #include "storage/SafeWrite.h"
 #include "storage/SaveFolders.h"
 
-#include <cerrno>
 #include <cstring>
 #include <ctime>
 #include <new>
@@ -48,41 +48,6 @@ storage::FolderSettings FolderSettingsOf(const SaveSnapshot& s)
     return f;
 }
 
-uint32_t LittleEndian32(const uint8_t* p) { return p[0] | (p[1] << 8) | (p[2] << 16) | (uint32_t(p[3]) << 24); }
-uint16_t LittleEndian16(const uint8_t* p) { return static_cast<uint16_t>(p[0] | (p[1] << 8)); }
-
-// The JPEG previews (tag 0x2007) in a CRW picture's heap. Entries that point outside the
-// item are skipped; a directory that does not fit gives nothing.
-std::vector<std::vector<uint8_t>> CrwPreviews(const std::vector<uint8_t>& item)
-{
-    std::vector<std::vector<uint8_t>> out;
-    const size_t n = item.size();
-    if (n < 10)
-        return out;
-    const uint64_t heap = LittleEndian32(item.data() + 2);
-    const uint64_t dir = heap + LittleEndian32(item.data() + n - 4);
-    if (dir + 2 > n)
-        return out;
-    const uint16_t count = LittleEndian16(item.data() + dir);
-    for (uint32_t i = 0; i < count; ++i) {
-        const uint64_t e = dir + 2 + uint64_t{10} * i;
-        if (e + 10 > n)
-            break;
-        const uint16_t tag = LittleEndian16(item.data() + e);
-        const uint64_t length = LittleEndian32(item.data() + e + 2);
-        const uint64_t start = heap + LittleEndian32(item.data() + e + 6);
-        if (tag != 0x2007 || start > n || length > n - start)
-            continue;
-        try {
-            out.emplace_back(item.begin() + static_cast<std::ptrdiff_t>(start),
-                             item.begin() + static_cast<std::ptrdiff_t>(start + length));
-        } catch (const std::bad_alloc&) {
-            // This preview is not shown; the picture itself was handled already.
-        }
-    }
-    return out;
-}
-
 bool IsBigEndianTiff(const std::vector<uint8_t>& b)
 {
     return b.size() >= 4 && b[0] == 'M' && b[1] == 'M' && b[2] == 0 && b[3] == 42;
@@ -108,22 +73,12 @@ namespace {
 // name taken between the folder scan and the write moves on to the next number.
 std::optional<std::string> SaveNoReplace(int kind, const SaveSnapshot& snapshot, const std::vector<uint8_t>& bytes)
 {
-    const storage::FolderSettings folder = FolderSettingsOf(snapshot);
-    int minimum = 0;
-    for (int attempt = 0; attempt < 1000; ++attempt) {
-        int number = 0;
-        const std::string path = storage::NextFileName(kind, folder, storage::NativePathStyle(), std::time(nullptr),
-                                                       &number, minimum);
-        if (path.empty())
-            return std::nullopt;
-        int error = 0;
-        if (storage::WriteFileNoReplace(path, bytes.data(), bytes.size(), &error))
-            return path;
-        if (error != EEXIST)
-            return std::nullopt;
-        minimum = number + 1;
-    }
-    return std::nullopt;
+    std::string path;
+    int error = 0;
+    if (!storage::SavePictureNoReplace(kind, FolderSettingsOf(snapshot), std::time(nullptr), bytes.data(),
+                                       bytes.size(), &path, &error))
+        return std::nullopt;
+    return path;
 }
 
 }  // namespace

@@ -233,6 +233,7 @@ void SimulatedCamera::Shoot(bool fromBody)
         for (auto& item : items)
             items_.push_back(std::move(item));
         state_.itemsQueued = static_cast<int>(items_.size());
+        state_.itemsAnnounced += count;
     }
     DeliverReleaseEvent(cdRELEASE_EVENT_RELEASE_COMPLETE, U32Data(count));
 }
@@ -674,6 +675,10 @@ cdError SimulatedCamera::CDGetReleasedData(cdHSource source, cdProgressCallbackF
         }
     }
     s.close(s.contextH, &err);
+    if (result == cdOK) {
+        std::lock_guard<std::mutex> lock(mutex_);
+        state_.deliveredSequences.push_back(item.info.SequenceID);
+    }
     return result;
 }
 

@@ -61,6 +61,8 @@ struct SimState {
     int itemsQueued = 0;
     bool cardPresent = true;
     bool connected = true;
+    uint32_t itemsAnnounced = 0;                  // sum of the counts of release-complete events
+    std::vector<uint32_t> deliveredSequences;     // sequence id of every item delivered whole, in order
 };
 
 class SimulatedCamera : public cdsdk::CameraLibrary {
