@@ -157,10 +157,14 @@ TiffImage ReadTiffImage(const uint8_t* data, size_t length)
         return Fail("No picture");
 
     // The file's pixel bytes must all come from inside the buffer, so their total is
-    // bounded by its length; this also keeps the allocation below in proportion.
-    const uint64_t needed = uint64_t{width} * height * 3 * bytesPerSample;
-    if (needed > length || width > 0x7fffffffu || height > 0x7fffffffu)
+    // bounded by its length; this also keeps the allocation below in proportion. The
+    // pixel count is compared by division: width x height x 6 can pass 2^64 and wrap.
+    if (width > 0x7fffffffu || height > 0x7fffffffu)
         return Fail("Strip outside the data");
+    const uint64_t pixelCount = uint64_t{width} * height;  // below 2^62
+    if (pixelCount > length / (3 * bytesPerSample))
+        return Fail("Strip outside the data");
+    const uint64_t needed = pixelCount * 3 * bytesPerSample;
 
     std::vector<uint8_t> raw(static_cast<size_t>(needed));
     uint64_t filled = 0;

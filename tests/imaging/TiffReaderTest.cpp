@@ -183,6 +183,26 @@ TEST(TiffReader, ClaimedSizeLargerThanTheDataGivesNoPicture)
     EXPECT_FALSE(Read(bytes).ok());
 }
 
+TEST(TiffReader, SizeProductThatWrapsAroundGivesNoPicture)
+{
+    // 1684887088 x 1824726041 pixels of 3 x 16 bits is 2^64 + 32 bytes: a size check done
+    // in 64-bit arithmetic alone would see 32 bytes and accept 6 x 16 bits of data.
+    std::vector<uint8_t> samples(36, 0x40);
+    TiffOptions o;
+    o.bits[0] = o.bits[1] = o.bits[2] = 16;
+    std::vector<uint8_t> bytes = BuildTiff(3, 2, samples, o);
+    const uint32_t w = 1684887088u, h = 1824726041u;
+    for (auto [at, v] : {std::pair{size_t{18}, w}, std::pair{size_t{30}, h}}) {
+        bytes[at] = static_cast<uint8_t>(v >> 24);
+        bytes[at + 1] = static_cast<uint8_t>(v >> 16);
+        bytes[at + 2] = static_cast<uint8_t>(v >> 8);
+        bytes[at + 3] = static_cast<uint8_t>(v);
+    }
+    const TiffImage t = Read(bytes);
+    EXPECT_FALSE(t.ok());
+    EXPECT_TRUE(t.pixels.empty());
+}
+
 TEST(TiffReader, SharedTiffFiles)
 {
     REQUIRE_SHARED_TESTDATA(shared);
