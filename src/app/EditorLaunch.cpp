@@ -1,0 +1,225 @@
+#include "app/EditorLaunch.h"
+
+#include <QDesktopServices>
+#include <QByteArray>
+#include <QFile>
+#include <QString>
+#include <QUrl>
+
+#include <cerrno>
+#include <csignal>
+#include <cstdio>
+#include <system_error>
+#include <thread>
+
+#include <spawn.h>
+#include <sys/types.h>
+#include <sys/wait.h>
+
+extern char** environ;
+
+namespace editor {
+namespace {
+
+bool IsWhite(char c)
+{
+    return c == ' ' || c == '\t' || c == '\n' || c == '\r' || c == '\v' || c == '\f';
+}
+
+std::string Trim(const std::string& s)
+{
+    size_t begin = 0;
+    size_t end = s.size();
+    while (begin < end && IsWhite(s[begin]))
+        ++begin;
+    while (end > begin && IsWhite(s[end - 1]))
+        --end;
+    return s.substr(begin, end - begin);
+}
+
+std::string TrimLeft(const std::string& s)
+{
+    size_t begin = 0;
+    while (begin < s.size() && IsWhite(s[begin]))
+        ++begin;
+    return s.substr(begin);
+}
+
+// ASCII lower case only, so that every index in the lower-case copy is the same
+// character's index in the line.
+std::string LowerAscii(std::string s)
+{
+    for (char& c : s) {
+        if (c >= 'A' && c <= 'Z')
+            c = static_cast<char>(c - 'A' + 'a');
+    }
+    return s;
+}
+
+// The child is reaped by a thread that waits for it alone; it never touches anything else.
+void ReapWhenDone(pid_t pid)
+{
+    try {
+        std::thread([pid] {
+            int status = 0;
+            while (::waitpid(pid, &status, 0) < 0 && errno == EINTR) {
+            }
+        }).detach();
+    } catch (const std::system_error&) {
+        // No thread to spare: the finished editor stays a zombie until the program ends.
+    }
+}
+
+} // namespace
+
+std::optional<EditorCommand> SplitEditorCommandLine(const std::string& commandLine,
+                                                    const std::string& picturePath,
+                                                    ProcessModel model)
+{
+    const bool windows = model == ProcessModel::Windows;
+    const std::string line = Trim(commandLine);
+    const std::string lower = LowerAscii(line);
+    // Windows starts the lower-case path; elsewhere the path keeps its case.
+    const std::string& source = windows ? lower : line;
+
+    std::string program;
+    std::string rest;
+    if (!lower.empty() && lower[0] == '"') {
+        const size_t close = lower.size() > 2 ? lower.find('"', 2) : std::string::npos;
+        if (close == std::string::npos || close == 2)
+            return std::nullopt;
+        program = source.substr(1, close - 1);
+        rest = line.substr(close + 1);
+    } else {
+        const size_t exe = lower.find(".exe");
+        if (exe != std::string::npos && exe > 0) {
+            program = source.substr(0, exe + 4);
+            rest = line.substr(exe + 4);
+        } else {
+            program = source;
+        }
+    }
+    program = Trim(program);
+    rest = Trim(rest);
+
+    EditorCommand command;
+    command.program = program;
+    command.arguments.push_back(program);
+    for (size_t space = rest.find(' '); space != std::string::npos && space > 0; space = rest.find(' ')) {
+        command.arguments.push_back(rest.substr(0, space));
+        rest = TrimLeft(rest.substr(space));
+    }
+    if (!rest.empty())
+        command.arguments.push_back(rest);
+    command.arguments.push_back(picturePath);
+
+    if (windows) {
+        for (std::string& argument : command.arguments) {
+            if (argument.find(' ') != std::string::npos)
+                argument = '"' + argument + '"';
+        }
+    }
+    return command;
+}
+
+std::string NoClosingQuotesText(const std::string& commandLine)
+{
+    return "Invalid command line - no closing quotes:\n" + commandLine;
+}
+
+std::string StartFailureText(int error, const EditorCommand& command)
+{
+    std::string text = "Error trying to edit file:\n";
+    switch (error) {
+    case ENOENT:
+        text += "ENOENT: File or path not found\n";
+        break;
+    case E2BIG:
+        text += "E2BIG: Argument list exceeds 1024 bytes\n";
+        break;
+    case ENOEXEC:
+        text += "ENOEXEC: Specified file is not executable or has invalid executable-file format\n";
+        break;
+    case ENOMEM:
+        text += "ENOMEM: Not enough memory is available to execute new process\n";
+        break;
+    default:
+        break;
+    }
+    text += "cmd: " + command.program + "\n";
+    for (size_t i = 0; i < command.arguments.size(); ++i) {
+        char index[32];
+        std::snprintf(index, sizeof index, "arg %d: ", static_cast<int>(i));
+        text += index + command.arguments[i] + "\n";
+    }
+    return text;
+}
+
+int StartDetachedProcess(const EditorCommand& command, long* pidOut)
+{
+    if (command.program.empty() || command.arguments.empty())
+        return ENOENT;
+    std::vector<char*> argv;
+    argv.reserve(command.arguments.size() + 1);
+    for (const std::string& argument : command.arguments)
+        argv.push_back(const_cast<char*>(argument.c_str()));
+    argv.push_back(nullptr);
+
+    // The editor starts with no signals blocked and SIGPIPE at its default, whatever the
+    // launching thread had.
+    posix_spawnattr_t attributes;
+    if (int rc = ::posix_spawnattr_init(&attributes); rc != 0)
+        return rc;
+    sigset_t none;
+    sigemptyset(&none);
+    sigset_t defaults;
+    sigemptyset(&defaults);
+    sigaddset(&defaults, SIGPIPE);
+    ::posix_spawnattr_setsigmask(&attributes, &none);
+    ::posix_spawnattr_setsigdefault(&attributes, &defaults);
+    ::posix_spawnattr_setflags(&attributes, POSIX_SPAWN_SETSIGMASK | POSIX_SPAWN_SETSIGDEF);
+
+    pid_t pid = 0;
+    const int rc = ::posix_spawnp(&pid, command.program.c_str(), nullptr, &attributes, argv.data(), environ);
+    ::posix_spawnattr_destroy(&attributes);
+    if (rc != 0)
+        return rc;
+    if (pidOut)
+        *pidOut = static_cast<long>(pid);
+    ReapWhenDone(pid);
+    return 0;
+}
+
+void OpenWithDesktop(const std::string& path)
+{
+    QDesktopServices::openUrl(QUrl::fromLocalFile(QFile::decodeName(QByteArray::fromStdString(path))));
+}
+
+EditOutcome EditImage(const EditorSettings& settings, const std::string* picturePath,
+                      const MessageSink& showError, const DesktopOpener& open,
+                      const ProcessStarter& start)
+{
+    if (!picturePath || picturePath->empty())
+        return EditOutcome::NothingToEdit;
+    const std::string& file = *picturePath;
+    if (settings.shellExecute) {
+        if (open)
+            open(file);
+        return EditOutcome::OpenedOnDesktop;
+    }
+    const auto command = SplitEditorCommandLine(settings.launchEditorCmd, file);
+    if (!command) {
+        if (showError)
+            showError(NoClosingQuotesText(settings.launchEditorCmd));
+        return EditOutcome::InvalidCommand;
+    }
+    const int error = start ? start(*command) : ENOENT;
+    if (error != 0) {
+        if (showError)
+            showError(StartFailureText(error, *command));
+        return EditOutcome::StartFailed;
+    }
+    return EditOutcome::Started;
+}
+
+} // namespace editor

@@ -1,0 +1,261 @@
+// Handing the picture to the external editor: the command-line splitting rules under both
+// process models, the error texts, the choice between the desktop's open action and the
+// command line, and real launches that check the arguments as they arrive and that the
+// finished child does not linger as a zombie.
+#include "app/EditorLaunch.h"
+#include "support/TestSupport.h"
+
+#include <gtest/gtest.h>
+
+#include <cerrno>
+#include <chrono>
+#include <filesystem>
+#include <fstream>
+#include <sstream>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include <sys/stat.h>
+
+using namespace editor;
+namespace fs = std::filesystem;
+using Args = std::vector<std::string>;
+
+namespace {
+
+const std::string kPicture = "D:\\Photos\\2003\\IMG_0001.JPG";
+
+EditorCommand Split(const std::string& line, ProcessModel model, const std::string& picture = kPicture)
+{
+    auto command = SplitEditorCommandLine(line, picture, model);
+    EXPECT_TRUE(command) << line;
+    return command.value_or(EditorCommand{});
+}
+
+// Waits (up to a few seconds) for a condition that a started process brings about.
+template <typename Condition>
+bool Eventually(Condition condition)
+{
+    for (int i = 0; i < 500; ++i) {
+        if (condition())
+            return true;
+        std::this_thread::sleep_for(std::chrono::milliseconds(10));
+    }
+    return condition();
+}
+
+} // namespace
+
+TEST(SplitCommandLine, QuotedProgramWithSpacesAndAnArgument)
+{
+    const std::string line = "\"C:\\Program Files\\Editor\\edit.exe\" -n";
+    const EditorCommand win = Split(line, ProcessModel::Windows);
+    EXPECT_EQ(win.program, "c:\\program files\\editor\\edit.exe");
+    EXPECT_EQ(win.arguments, (Args{"\"c:\\program files\\editor\\edit.exe\"", "-n", kPicture}));
+
+    const EditorCommand posix = Split(line, ProcessModel::Posix);
+    EXPECT_EQ(posix.program, "C:\\Program Files\\Editor\\edit.exe");
+    EXPECT_EQ(posix.arguments, (Args{"C:\\Program Files\\Editor\\edit.exe", "-n", kPicture}));
+}
+
+TEST(SplitCommandLine, UnquotedExeWithStraySpacesAroundTheWords)
+{
+    const std::string line = "   C:\\Tools\\Ed.EXE    /x   /y   ";
+    EXPECT_EQ(Split(line, ProcessModel::Windows).arguments, (Args{"c:\\tools\\ed.exe", "/x", "/y", kPicture}));
+    const EditorCommand posix = Split(line, ProcessModel::Posix);
+    EXPECT_EQ(posix.program, "C:\\Tools\\Ed.EXE");
+    EXPECT_EQ(posix.arguments, (Args{"C:\\Tools\\Ed.EXE", "/x", "/y", kPicture}));
+
+    // An unquoted path with spaces works as long as it holds ".exe".
+    EXPECT_EQ(Split("C:\\Program Files\\Ed\\ed.exe -a", ProcessModel::Windows).arguments,
+              (Args{"\"c:\\program files\\ed\\ed.exe\"", "-a", kPicture}));
+    // Only the first ".exe" counts; the rest follows it directly.
+    EXPECT_EQ(Split("C:\\a.exe.exe b", ProcessModel::Posix).arguments, (Args{"C:\\a.exe", ".exe", "b", kPicture}));
+}
+
+TEST(SplitCommandLine, QuotedProgramAlone)
+{
+    const EditorCommand win = Split("\"C:\\My Editor\\ed.exe\"", ProcessModel::Windows);
+    EXPECT_EQ(win.program, "c:\\my editor\\ed.exe");
+    EXPECT_EQ(win.arguments, (Args{"\"c:\\my editor\\ed.exe\"", kPicture}));
+    EXPECT_EQ(Split("\"/usr/bin/gimp\" --new-instance", ProcessModel::Posix).arguments,
+              (Args{"/usr/bin/gimp", "--new-instance", kPicture}));
+    // Spaces inside the quotes are trimmed off the program.
+    EXPECT_EQ(Split("\" /usr/bin/ed \"", ProcessModel::Posix).program, "/usr/bin/ed");
+}
+
+TEST(SplitCommandLine, OpeningQuoteWithoutAClosingOne)
+{
+    for (const ProcessModel model : {ProcessModel::Windows, ProcessModel::Posix}) {
+        EXPECT_FALSE(SplitEditorCommandLine("\"C:\\My Editor\\ed.exe", kPicture, model));
+        EXPECT_FALSE(SplitEditorCommandLine("  \"C:\\My Editor\\ed.exe -x  ", kPicture, model));
+        EXPECT_FALSE(SplitEditorCommandLine("\"", kPicture, model));
+        EXPECT_FALSE(SplitEditorCommandLine("\"\"", kPicture, model));
+        // The closing quote is looked for from the third character: one character
+        // between the quotes is not enough.
+        EXPECT_FALSE(SplitEditorCommandLine("\"a\" x", kPicture, model));
+    }
+    EXPECT_EQ(Split("\"ab\" x", ProcessModel::Posix).arguments, (Args{"ab", "x", kPicture}));
+}
+
+TEST(SplitCommandLine, PicturePathWithASpace)
+{
+    const std::string picture = "D:\\My Photos\\IMG_0001.JPG";
+    EXPECT_EQ(Split("C:\\ed.exe", ProcessModel::Windows, picture).arguments,
+              (Args{"c:\\ed.exe", "\"D:\\My Photos\\IMG_0001.JPG\""}));
+    EXPECT_EQ(Split("/usr/bin/ed.exe", ProcessModel::Posix, "/home/u/My Photos/IMG 1.JPG").arguments,
+              (Args{"/usr/bin/ed.exe", "/home/u/My Photos/IMG 1.JPG"}));
+}
+
+TEST(SplitCommandLine, RestIsSplitAtSpacesOnlyAndQuotesMeanNothingThere)
+{
+    EXPECT_EQ(Split("\"/bin/ed\" \"a b\" c", ProcessModel::Posix).arguments,
+              (Args{"/bin/ed", "\"a", "b\"", "c", kPicture}));
+    // A tab is not a split point, but white space after a split is dropped.
+    EXPECT_EQ(Split("\"/bin/ed\" a\tb \t c", ProcessModel::Posix).arguments,
+              (Args{"/bin/ed", "a\tb", "c", kPicture}));
+    // On Windows an argument that came out with a space is quoted again.
+    EXPECT_EQ(Split("\"C:\\ed.exe\" \"a b\"", ProcessModel::Windows).arguments,
+              (Args{"c:\\ed.exe", "\"a", "b\"", kPicture}));
+}
+
+TEST(SplitCommandLine, NeitherQuotedNorExeIsOneProgramPath)
+{
+    EXPECT_EQ(Split("  gimp -n  ", ProcessModel::Posix).arguments, (Args{"gimp -n", kPicture}));
+    EXPECT_EQ(Split("/opt/My Editor/edit", ProcessModel::Posix).program, "/opt/My Editor/edit");
+    EXPECT_EQ(Split("Display", ProcessModel::Windows).program, "display");
+    // ".exe" at the very start does not count as the end of a program path.
+    EXPECT_EQ(Split(".exe x", ProcessModel::Posix).arguments, (Args{".exe x", kPicture}));
+    EXPECT_EQ(Split("", ProcessModel::Posix).arguments, (Args{"", kPicture}));
+}
+
+TEST(EditorMessages, TextsOfTheFailures)
+{
+    EXPECT_EQ(NoClosingQuotesText("  \"C:\\My Editor\\ed.exe "),
+              "Invalid command line - no closing quotes:\n  \"C:\\My Editor\\ed.exe ");
+
+    const EditorCommand c{"/x/ed", {"/x/ed", "-n", "/p/IMG_0001.JPG"}};
+    const std::string tail = "cmd: /x/ed\narg 0: /x/ed\narg 1: -n\narg 2: /p/IMG_0001.JPG\n";
+    EXPECT_EQ(StartFailureText(ENOENT, c), "Error trying to edit file:\nENOENT: File or path not found\n" + tail);
+    EXPECT_EQ(StartFailureText(E2BIG, c), "Error trying to edit file:\nE2BIG: Argument list exceeds 1024 bytes\n" + tail);
+    EXPECT_EQ(StartFailureText(ENOEXEC, c),
+              "Error trying to edit file:\nENOEXEC: Specified file is not executable or has invalid "
+              "executable-file format\n" + tail);
+    EXPECT_EQ(StartFailureText(ENOMEM, c),
+              "Error trying to edit file:\nENOMEM: Not enough memory is available to execute new process\n" + tail);
+    EXPECT_EQ(StartFailureText(EACCES, c), "Error trying to edit file:\n" + tail);
+}
+
+TEST(EditImage, ChoosesBetweenTheDesktopAndTheCommandLine)
+{
+    std::vector<std::string> opened, errors;
+    std::vector<EditorCommand> started;
+    int startResult = 0;
+    const MessageSink showError = [&](const std::string& t) { errors.push_back(t); };
+    const DesktopOpener open = [&](const std::string& p) { opened.push_back(p); };
+    const ProcessStarter start = [&](const EditorCommand& c) {
+        started.push_back(c);
+        return startResult;
+    };
+    const std::string picture = "/photos/IMG_0001.JPG";
+    const std::string empty;
+
+    EditorSettings settings;  // the desktop's open action by default
+    EXPECT_EQ(EditImage(settings, nullptr, showError, open, start), EditOutcome::NothingToEdit);
+    EXPECT_EQ(EditImage(settings, &empty, showError, open, start), EditOutcome::NothingToEdit);
+    EXPECT_TRUE(opened.empty());
+    EXPECT_EQ(EditImage(settings, &picture, showError, open, start), EditOutcome::OpenedOnDesktop);
+    EXPECT_EQ(opened, Args{picture});
+
+    settings.shellExecute = false;
+    settings.launchEditorCmd = "\"/usr/bin/ed -x";
+    EXPECT_EQ(EditImage(settings, &picture, showError, open, start), EditOutcome::InvalidCommand);
+    EXPECT_EQ(errors, Args{"Invalid command line - no closing quotes:\n\"/usr/bin/ed -x"});
+    EXPECT_TRUE(started.empty());
+
+    settings.launchEditorCmd = "\"/usr/bin/ed\" -x";
+    EXPECT_EQ(EditImage(settings, &picture, showError, open, start), EditOutcome::Started);
+    ASSERT_EQ(started.size(), 1u);
+    EXPECT_EQ(started[0].arguments, (Args{"/usr/bin/ed", "-x", picture}));
+
+    startResult = ENOENT;
+    EXPECT_EQ(EditImage(settings, &picture, showError, open, start), EditOutcome::StartFailed);
+    EXPECT_EQ(errors.back(), StartFailureText(ENOENT, started.back()));
+    EXPECT_EQ(opened.size(), 1u);
+}
+
+TEST(StartDetachedProcess, AHarmlessProgramStartsAndIsReaped)
+{
+    long pid = 0;
+    ASSERT_EQ(StartDetachedProcess({"/bin/true", {"/bin/true"}}, &pid), 0);
+    ASSERT_GT(pid, 0);
+    const fs::path proc = "/proc/" + std::to_string(pid);
+    EXPECT_TRUE(Eventually([&] { return !fs::exists(proc); })) << "the finished child is still there (zombie)";
+
+    // A bare name is looked up on PATH.
+    EXPECT_EQ(StartDetachedProcess({"true", {"true"}}), 0);
+}
+
+TEST(StartDetachedProcess, ArgumentsArriveUnquotedAndUnsplit)
+{
+    testsupport::TempDir dir;
+    fs::create_directory(dir.path() / "my tools");
+    const fs::path script = dir.path() / "my tools" / "dump args";
+    const fs::path out = dir.path() / "args.txt";
+    {
+        std::ofstream s(script);
+        s << "#!/bin/sh\n"
+             "for a in \"$@\"; do printf '%s\\n' \"$a\"; done > '" << out.string() << ".part'\n"
+             "mv '" << out.string() << ".part' '" << out.string() << "'\n";
+    }
+    fs::permissions(script, fs::perms::owner_all);
+
+    const fs::path picture = dir.path() / "My Photos" / "IMG 0001.JPG";
+    EditorSettings settings;
+    settings.shellExecute = false;
+    settings.launchEditorCmd = "  \"" + script.string() + "\"  -n   \"q\"  ";
+    std::vector<std::string> errors;
+    const std::string path = picture.string();
+    ASSERT_EQ(EditImage(settings, &path, [&](const std::string& t) { errors.push_back(t); }),
+              EditOutcome::Started)
+        << (errors.empty() ? "" : errors.back());
+
+    ASSERT_TRUE(Eventually([&] { return fs::exists(out); }));
+    std::ifstream in(out);
+    std::stringstream got;
+    got << in.rdbuf();
+    EXPECT_EQ(got.str(), "-n\n\"q\"\n" + path + "\n");
+}
+
+TEST(StartDetachedProcess, MissingOrUnrunnableProgramsAreReported)
+{
+    std::vector<std::string> errors;
+    const MessageSink showError = [&](const std::string& t) { errors.push_back(t); };
+    const std::string picture = "/photos/IMG_0001.JPG";
+    EditorSettings settings;
+    settings.shellExecute = false;
+
+    settings.launchEditorCmd = "/nonexistent/editor -x";
+    EXPECT_EQ(EditImage(settings, &picture, showError), EditOutcome::StartFailed);
+    ASSERT_EQ(errors.size(), 1u);
+    EXPECT_EQ(errors[0], "Error trying to edit file:\nENOENT: File or path not found\n"
+                         "cmd: /nonexistent/editor -x\narg 0: /nonexistent/editor -x\narg 1: " + picture + "\n");
+
+    settings.launchEditorCmd = "\"tethrocam-no-such-editor\" -x";
+    EXPECT_EQ(EditImage(settings, &picture, showError), EditOutcome::StartFailed);
+    EXPECT_EQ(errors.back().rfind("Error trying to edit file:\nENOENT: File or path not found\n"
+                                  "cmd: tethrocam-no-such-editor\narg 0: tethrocam-no-such-editor\narg 1: -x\n", 0),
+              0u)
+        << errors.back();
+
+    // A file without execute permission: the process cannot start; the message has no
+    // code line for this error.
+    testsupport::TempDir dir;
+    const fs::path plain = dir.path() / "notes";
+    std::ofstream(plain) << "not a program\n";
+    fs::permissions(plain, fs::perms::owner_read | fs::perms::owner_write);
+    settings.launchEditorCmd = "\"" + plain.string() + "\"";
+    EXPECT_EQ(EditImage(settings, &picture, showError), EditOutcome::StartFailed);
+    EXPECT_EQ(errors.back().rfind("Error trying to edit file:\ncmd: " + plain.string() + "\n", 0), 0u) << errors.back();
+}
