@@ -58,7 +58,7 @@ bool ReadQuoted(std::string_view s, size_t& i, std::string& out)
             ++i;
             return true;
         }
-        if (c == '\0')
+        if (c == '\0' || c == '\r') // neither can be written back on one line
             return false;
         if (c == '\\') {
             if (i + 1 >= s.size() || (s[i + 1] != '\\' && s[i + 1] != '"'))
@@ -176,7 +176,7 @@ void RegistryFile::Parse(std::string_view text)
             end = text.size();
         std::string_view piece = text.substr(start, end - start);
         start = end + 1;
-        if (!piece.empty() && piece.back() == '\r')
+        while (!piece.empty() && piece.back() == '\r')
             piece.remove_suffix(1);
 
         Line line;
