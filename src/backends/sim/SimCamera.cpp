@@ -381,6 +381,39 @@ void SimulatedCamera::SetCardPresent(bool present)
     state_.cardPresent = present;
 }
 
+void SimulatedCamera::SetManualFocus(bool manual)
+{
+    std::lock_guard<std::mutex> lock(mutex_);
+    if (manual)
+        cam_->afMode = 3;
+    else if (cam_->afMode == 3)
+        cam_->afMode = 0;
+}
+
+void SimulatedCamera::SetParameterSet(uint16_t set)
+{
+    std::lock_guard<std::mutex> lock(mutex_);
+    cam_->parameterSet = set;
+}
+
+void SimulatedCamera::SetCallFault(const std::string& name, bool fail)
+{
+    std::lock_guard<std::mutex> lock(mutex_);
+    if (fail)
+        callFaults_.insert(name);
+    else
+        callFaults_.erase(name);
+}
+
+void SimulatedCamera::SetSettingReadFault(uint32_t setting, bool fail)
+{
+    std::lock_guard<std::mutex> lock(mutex_);
+    if (fail)
+        settingReadFaults_.insert(setting);
+    else
+        settingReadFaults_.erase(setting);
+}
+
 void SimulatedCamera::FailNextAutofocus()
 {
     std::lock_guard<std::mutex> lock(mutex_);
@@ -435,7 +468,9 @@ cdError SimulatedCamera::Check(cdHSource source, const char* name)
     Count(name);
     if (!state_.connected)
         return cdCOMM_ERROR;
-    return SourceValid(source) ? cdOK : cdINVALID_HANDLE;
+    if (!SourceValid(source))
+        return cdINVALID_HANDLE;
+    return callFaults_.count(name) ? cdERROR : cdOK;
 }
 
 // ---------------------------------------------------------------- library calls
@@ -778,6 +813,8 @@ cdError SimulatedCamera::CDGetRelCamSettingData(cdHSource source, uint32_t setti
         return cdINVALID_PARAMETER;
     if (value == 0xFFFFFFFF)
         return cdNOT_SUPPORTED;
+    if (settingReadFaults_.count(setting))
+        return cdERROR;
     if ((setting == cdREL_SET_PARAMETER_SET) && (cam_->family == Family::D30 || cam_->family == Family::D60))
         return cdNOT_SUPPORTED;
     if (setting == cdREL_SET_COLOR_TEMP && !HasKelvin(cam_->family))

@@ -24,6 +24,7 @@
 #include <map>
 #include <memory>
 #include <mutex>
+#include <set>
 #include <string>
 #include <thread>
 #include <vector>
@@ -85,6 +86,9 @@ public:
     void SetLens(uint16_t divisor, uint16_t focalCurrent, uint16_t focalShort, uint16_t focalLong,
                  uint16_t avOpen, uint16_t avMax);
     void SetCardPresent(bool present);
+    // The lens's AF/MF switch: manual focus reads as AF mode 3, which the PC cannot change.
+    void SetManualFocus(bool manual);
+    void SetParameterSet(uint16_t set);
 
     // --- Faults ---
     void FailNextAutofocus();          // next release reports hardware error 1, no picture
@@ -92,6 +96,11 @@ public:
     void StopNextDownloadHalfway();    // the next CDGetReleasedData gives up after half the item
     // Values of CDMakeImageItem's third argument that the library refuses.
     void SetImageItemRefusal(std::function<bool(uint32_t value)> refuse);
+    // Calls to a library function by name (e.g. "CDGetShootingMode") fail with cdERROR
+    // while set; the call is still counted.
+    void SetCallFault(const std::string& name, bool fail);
+    // Reads of one generic setting fail with cdERROR while set.
+    void SetSettingReadFault(uint32_t setting, bool fail);
     // Calls to a library function, by name, so far (e.g. "CDLockUI").
     int CallCount(const std::string& name) const;
 
@@ -196,6 +205,8 @@ private:
     bool unplugNextDownload_ = false;
     bool stopNextDownload_ = false;
     std::function<bool(uint32_t)> itemRefusal_;
+    std::set<std::string> callFaults_;
+    std::set<uint32_t> settingReadFaults_;
     std::unique_ptr<ImageItemStore> itemStore_;
     std::thread eventThread_;
 };
