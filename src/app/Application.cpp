@@ -1,10 +1,12 @@
 #include "app/Application.h"
 
 #include "app/CMainFrame.h"
+#include "app/SimulatorPanel.h"
 #include "backends/sim/SimCamera.h"
 #include "mainview/CMyTethrocamView.h"
 
 #include <QApplication>
+#include <QTimer>
 
 #include <cstdio>
 #include <cstdlib>
@@ -63,6 +65,16 @@ LaunchOptions ParseLaunchOptions(int argc, const char* const* argv)
                 return o;
             }
             o.simulatedSeed = static_cast<unsigned>(v);
+        } else if (auto c = value("--comment")) {
+            o.comment = *c;
+        } else if (auto p = value("--sim-press-shutter")) {
+            char* end = nullptr;
+            long v = std::strtol(p->c_str(), &end, 10);
+            if (p->empty() || *end || v < 0 || v > 10000) {
+                o.error = "--sim-press-shutter takes a count from 0 to 10000";
+                return o;
+            }
+            o.simulatedShutterPresses = static_cast<int>(v);
         } else if (a.rfind("-platform", 0) == 0 || a.rfind("-style", 0) == 0 || a.rfind("-qwindow", 0) == 0) {
             // Qt's own options: left to Qt.
             if (a.find('=') == std::string::npos)
@@ -88,6 +100,8 @@ std::string UsageText()
            "  --sim-link-speed=BPS    simulated link speed in bytes per second, or \"realistic\" (about 5 MB/s);\n"
            "                          default unlimited\n"
            "  --sim-seed=N            seed for the simulated pictures\n"
+           "  --sim-press-shutter=N   press the simulated body's shutter button N times, a second apart\n"
+           "  --comment=TEXT          start with TEXT in the Comment box (stamped into saved pictures)\n"
            "  --help                  show this help\n"
            "  --version               show the version\n\n"
            "Without --simulate the program looks for a real camera through libgphoto2.\n"
@@ -114,7 +128,7 @@ int RunApplication(int argc, char** argv)
     QApplication app(argc, argv);
     QApplication::setApplicationName("Tethrocam");
 
-    std::unique_ptr<cdsdk::CameraLibrary> library;
+    std::unique_ptr<sim::SimulatedCamera> library;
     if (options.simulate) {
         sim::SimConfig config;
         config.model = options.simulatedModel;
@@ -136,8 +150,19 @@ int RunApplication(int argc, char** argv)
         CMainFrame frame;
         auto* view = new CMyTethrocamView(*library, &frame);
         frame.setCentralWidget(view);
+        if (!options.comment.empty())
+            view->SetComment(QString::fromStdString(options.comment));
+        std::unique_ptr<SimulatorPanel> panel;
         frame.show();
+        if (options.simulate) {
+            panel = std::make_unique<SimulatorPanel>(*library, &frame);
+            panel->move(frame.frameGeometry().topRight() + QPoint(8, 0));
+            panel->show();
+            for (int i = 0; i < options.simulatedShutterPresses; ++i)
+                QTimer::singleShot(1500 + 1000 * i, &frame, [&library] { library->PressShutterButton(); });
+        }
         result = app.exec();
+        view->SaveSettingsNow();
     }
     return result;
 }

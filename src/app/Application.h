@@ -12,6 +12,8 @@ struct LaunchOptions {
     int simulatedCameras = 1;
     double simulatedLinkSpeed = 0;  // bytes per second, 0 = unlimited
     unsigned simulatedSeed = 1;
+    int simulatedShutterPresses = 0;  // body shutter presses once connected (demos, checks)
+    std::string comment;              // initial text of the Comment box
     bool showHelp = false;
     bool showVersion = false;
     std::string error;  // not empty: the command line could not be understood

@@ -1,14 +1,129 @@
 #include "app/CMainFrame.h"
 
-#include <QLabel>
-#include <QStatusBar>
+#include "mainview/ControlIds.h"
+#include "mainview/RegistryStore.h"
+#include "mainview/Settings.h"
 
-CMainFrame::CMainFrame(QWidget* parent) : QMainWindow(parent)
+#include <QAction>
+#include <QCloseEvent>
+#include <QDesktopServices>
+#include <QDialog>
+#include <QDialogButtonBox>
+#include <QLabel>
+#include <QMenu>
+#include <QMenuBar>
+#include <QStatusBar>
+#include <QUrl>
+#include <QVBoxLayout>
+#include <QWindowStateChangeEvent>
+
+using namespace ids;
+
+CMainFrame::CMainFrame(std::string settingsFile, QWidget* parent)
+    : QMainWindow(parent), settingsFile_(std::move(settingsFile))
 {
     pane0_ = new QLabel(this);
     pane0_->setObjectName("statusPane0");
     statusBar()->addWidget(pane0_, 1);
     setWindowTitle("Tethrocam - Not connected");
+    BuildMenus();
+    resize(980, 700);  // the platform default for a first start; a stored placement wins
+    RestorePlacement();
+}
+
+QAction* CMainFrame::Add(QMenu* menu, const QString& text, int command, const QKeySequence& key, bool checkable)
+{
+    QAction* a = menu->addAction(text);
+    a->setObjectName(QString::number(command));
+    if (!key.isEmpty()) {
+        a->setShortcut(key);
+        a->setShortcutContext(Qt::ApplicationShortcut);
+    }
+    a->setCheckable(checkable);
+    connect(a, &QAction::triggered, this, [this, command] { Command(command); });
+    actions_[command] = a;
+    return a;
+}
+
+void CMainFrame::BuildMenus()
+{
+    QMenu* file = menuBar()->addMenu("&File");
+    Add(file, "&Preferences...", ID_PREFERENCES);
+    Add(file, "Setup Image &Editor...", ID_EDITOR_SETUP);
+    Add(file, "&Edit Image", ID_EDIT_IMAGE, QKeySequence("Ctrl+E"));
+    Add(file, "&Delete Image", ID_DELETE_IMAGE, QKeySequence(Qt::Key_Delete));
+    file->addSeparator();
+    Add(file, "E&xit", ID_APP_EXIT);
+
+    QMenu* camera = menuBar()->addMenu("&Camera");
+    Add(camera, "Connect to Camera", ID_CONNECT);
+    Add(camera, "&Refresh", ID_REFRESH, QKeySequence(Qt::Key_F5));
+    Add(camera, "Re&lease", IDC_RELEASE, QKeySequence(Qt::Key_F8));
+    Add(camera, "&Preview", IDC_PREVIEW, QKeySequence(Qt::Key_F9));
+    Add(camera, "&Time Lapse...", ID_TIME_LAPSE);
+    camera->addSeparator();
+    Add(camera, "Save to PC only", ID_SAVE_PC_ONLY, {}, true);
+    Add(camera, "Save to Camera only", ID_SAVE_CAMERA_ONLY, {}, true);
+    Add(camera, "Save to Camera && PC", ID_SAVE_CAMERA_AND_PC, {}, true);
+    camera->addSeparator();
+    Add(camera, "&Blank screen when taking photo", ID_BLANK_SCREEN, {}, true);
+
+    QMenu* view = menuBar()->addMenu("&View");
+    Add(view, "Display &Grid", ID_DISPLAY_GRID, QKeySequence("Ctrl+G"), true);
+    Add(view, "&Focus Points", ID_FOCUS_POINTS, QKeySequence("Ctrl+F"), true);
+    Add(view, "Flashing &Highlights", ID_HIGHLIGHTS, QKeySequence("Ctrl+H"), true);
+    Add(view, "B&&W mode", ID_BLACK_AND_WHITE, QKeySequence("Ctrl+W"), true);
+    view->addSeparator();
+    Add(view, "Landscape", ID_ORIENT_LANDSCAPE, {}, true);
+    Add(view, "Portrait (90 degrees CCW)", ID_ORIENT_PORTRAIT_CCW, {}, true);
+    Add(view, "Portrait (90 degrees CW)", ID_ORIENT_PORTRAIT_CW, {}, true);
+    Add(view, "Inverted", ID_ORIENT_INVERTED, {}, true);
+    Add(view, "Use Orientation Sensor", ID_ORIENT_SENSOR, {}, true);
+    view->addSeparator();
+    Add(view, "Grid &Settings...", ID_GRID_SETTINGS);
+    Add(view, "Highlight S&ettings...", ID_HIGHLIGHT_SETTINGS);
+    view->addSeparator();
+    Add(view, "F&ull Screen", ID_FULL_SCREEN, QKeySequence(Qt::Key_F11));
+    Add(view, "&View Image", ID_VIEW_IMAGE, QKeySequence(Qt::Key_F7));
+
+    QMenu* help = menuBar()->addMenu("&Help");
+    Add(help, "Contents...", ID_HELP_CONTENTS);
+    Add(help, "&Register for camera events", ID_REGISTER_EVENTS);
+    Add(help, "&Unregister for camera events", ID_UNREGISTER_EVENTS);
+    help->addSeparator();
+    Add(help, "&About Tethrocam...", ID_APP_ABOUT);
+}
+
+void CMainFrame::Command(int command)
+{
+    if (command == ID_APP_ABOUT) {
+        ShowAbout();
+        return;
+    }
+    if (command == ID_APP_EXIT) {
+        close();
+        return;
+    }
+    if (onCommand_)
+        onCommand_(command);
+}
+
+QAction* CMainFrame::Action(int command) const
+{
+    auto it = actions_.find(command);
+    return it == actions_.end() ? nullptr : it->second;
+}
+
+void CMainFrame::SetChecked(int command, bool checked)
+{
+    if (QAction* a = Action(command))
+        a->setChecked(checked);
+}
+
+void CMainFrame::SetActionText(int command, const QString& text)
+{
+    if (QAction* a = Action(command))
+        a->setText(text);
 }
 
 void CMainFrame::SetStatusText(int pane, const QString& text)
@@ -20,4 +135,100 @@ void CMainFrame::SetStatusText(int pane, const QString& text)
 QString CMainFrame::StatusText(int pane) const
 {
     return pane == 0 ? pane0_->text() : QString();
+}
+
+void CMainFrame::SetMinimiseHooks(std::function<void()> onMinimise, std::function<void()> onRestore)
+{
+    onMinimise_ = std::move(onMinimise);
+    onRestore_ = std::move(onRestore);
+}
+
+void CMainFrame::RestorePlacement()
+{
+    RegistryStore store(settingsFile_);
+    StoredWindowPlacement p;
+    if (!LoadWindowPlacement(p, store))
+        return;
+    QRect r = geometry();
+    if (p.left)
+        r.moveLeft(*p.left);
+    if (p.top)
+        r.moveTop(*p.top);
+    if (p.right && *p.right > r.x())
+        r.setWidth(*p.right - r.x());
+    if (p.bottom && *p.bottom > r.y())
+        r.setHeight(*p.bottom - r.y());
+    if (p.left || p.top || p.right || p.bottom)
+        setGeometry(r);
+    startMaximised_ = p.zoomed.value_or(false);
+}
+
+void CMainFrame::SavePlacement()
+{
+    if (placementSaved_)
+        return;
+    placementSaved_ = true;
+    const QRect r = normalGeometry();
+    WindowPlacement p;
+    p.left = r.x();
+    p.top = r.y();
+    p.right = r.x() + r.width();
+    p.bottom = r.y() + r.height();
+    p.zoomed = isMaximized();
+    RegistryStore store(settingsFile_);
+    SaveWindowPlacement(p, store);
+}
+
+void CMainFrame::showEvent(QShowEvent* e)
+{
+    QMainWindow::showEvent(e);
+    if (startMaximised_) {
+        startMaximised_ = false;
+        setWindowState(windowState() | Qt::WindowMaximized);
+    }
+}
+
+void CMainFrame::closeEvent(QCloseEvent* e)
+{
+    SavePlacement();
+    QMainWindow::closeEvent(e);
+}
+
+void CMainFrame::changeEvent(QEvent* e)
+{
+    QMainWindow::changeEvent(e);
+    if (e->type() != QEvent::WindowStateChange)
+        return;
+    auto* change = static_cast<QWindowStateChangeEvent*>(e);
+    const bool wasMinimised = change->oldState() & Qt::WindowMinimized;
+    const bool isMinimised = windowState() & Qt::WindowMinimized;
+    if (isMinimised && !wasMinimised && onMinimise_)
+        onMinimise_();
+    else if (!isMinimised && wasMinimised && onRestore_)
+        onRestore_();
+}
+
+QString CMainFrame::AboutText()
+{
+    return "Tethrocam Version 1.1";
+}
+
+void CMainFrame::ShowAbout()
+{
+    QDialog dialog(this);
+    dialog.setWindowTitle("About Tethrocam");
+    auto* layout = new QVBoxLayout(&dialog);
+    auto* version = new QLabel(AboutText(), &dialog);
+    version->setObjectName("aboutVersion");
+    layout->addWidget(version);
+    auto* link = new QLabel("<a href=\"https://www.larkspurworks.com/\" style=\"color:#0000ff\">www.larkspurworks.com</a>",
+                            &dialog);
+    link->setTextFormat(Qt::RichText);
+    link->setCursor(Qt::PointingHandCursor);
+    connect(link, &QLabel::linkActivated, [](const QString& url) { QDesktopServices::openUrl(QUrl(url)); });
+    layout->addWidget(link);
+    auto* buttons = new QDialogButtonBox(QDialogButtonBox::Ok, &dialog);
+    connect(buttons, &QDialogButtonBox::accepted, &dialog, &QDialog::accept);
+    layout->addWidget(buttons);
+    dialog.exec();
 }

@@ -1,21 +1,65 @@
-// CMainFrame: the program's main window: title, menus (added by the view), the status bar
-// whose pane 0 carries the program's messages, and the remembered placement.
-// UI thread only; nothing here blocks.
+// CMainFrame: the program's main window: the menus and accelerators (whose commands go to
+// the view), the status bar whose pane 0 carries the program's messages, the remembered
+// placement (restored rectangle and maximised state, kept under the settings key), the
+// About box, and the hooks that hide and re-show the floating preview window when the
+// frame is minimised and restored.
+// UI thread only; nothing here blocks except the modal About box.
 #pragma once
 
 #include <QMainWindow>
 #include <QString>
 
+#include <functional>
+#include <map>
+#include <string>
+
+class QAction;
 class QLabel;
 
 class CMainFrame : public QMainWindow {
     Q_OBJECT
 public:
-    explicit CMainFrame(QWidget* parent = nullptr);
+    // `settingsFile`: the settings key's file (empty: the user's default).
+    explicit CMainFrame(std::string settingsFile = {}, QWidget* parent = nullptr);
+
     // Puts the text into a pane of the status bar; the program's messages use pane 0.
     void SetStatusText(int pane, const QString& text);
     QString StatusText(int pane = 0) const;
 
+    // Where menu commands go (the view's command handler).
+    void SetCommandHandler(std::function<void(int)> handler) { onCommand_ = std::move(handler); }
+    // The menu action of a command, or null.
+    QAction* Action(int command) const;
+    void SetChecked(int command, bool checked);
+    void SetActionText(int command, const QString& text);
+    // Runs a command as the menu would.
+    void Command(int command);
+
+    // Called when the frame is minimised (hide) and restored or maximised (show).
+    void SetMinimiseHooks(std::function<void()> onMinimise, std::function<void()> onRestore);
+
+    // Applies the stored placement (before the first show) and saves it (at close).
+    void RestorePlacement();
+    void SavePlacement();
+
+    static QString AboutText();
+    void ShowAbout();
+
+protected:
+    void showEvent(QShowEvent* e) override;
+    void closeEvent(QCloseEvent* e) override;
+    void changeEvent(QEvent* e) override;
+
 private:
+    void BuildMenus();
+    QAction* Add(class QMenu* menu, const QString& text, int command, const QKeySequence& key = {},
+                 bool checkable = false);
+
+    std::string settingsFile_;
     QLabel* pane0_ = nullptr;
+    std::map<int, QAction*> actions_;
+    std::function<void(int)> onCommand_;
+    std::function<void()> onMinimise_, onRestore_;
+    bool startMaximised_ = false;
+    bool placementSaved_ = false;
 };

@@ -1,20 +1,205 @@
 #include "mainview/CMyTethrocamView.h"
 
 #include "app/CMainFrame.h"
+#include "app/EditorLaunch.h"
+#include "app/MessageBox.h"
 #include "camera/CameraStartup.h"
+#include "display/BitmapImage.h"
+#include "display/DisplayPipeline.h"
+#include "display/HistogramView.h"
+#include "display/PixelReadout.h"
+#include "mainview/CameraSettingsPanel.h"
+#include "mainview/ControlIds.h"
+#include "mainview/EditorSetupDialog.h"
+#include "platform/DebugTrace.h"
 
-#include <QCoreApplication>
+#include <QCheckBox>
+#include <QComboBox>
+#include <QGroupBox>
+#include <QLabel>
+#include <QLineEdit>
+#include <QMenu>
+#include <QMouseEvent>
+#include <QPainter>
+#include <QProgressBar>
+#include <QPushButton>
+#include <QShortcut>
+#include <QTimerEvent>
+#include <QVBoxLayout>
 
-CMyTethrocamView::CMyTethrocamView(cdsdk::CameraLibrary& library, CMainFrame* frame, QWidget* parent)
-    : QWidget(parent), library_(library), frame_(frame), sink_(this)
+#include <sys/stat.h>
+
+using namespace ids;
+using platform::DebugTrace;
+
+// ---------------------------------------------------------------- picture and histogram controls
+
+// The picture control (1006): paints its bitmap 1:1 at its top-left corner, nothing else;
+// reports the colour under the pointer.
+class PictureControl : public QWidget {
+public:
+    explicit PictureControl(QWidget* parent) : QWidget(parent)
+    {
+        setObjectName(QString::number(IDC_PICTURE));
+        setMouseTracking(true);
+        setAttribute(Qt::WA_OpaquePaintEvent, false);
+    }
+    void SetBitmap(const Bitmap* bitmap)
+    {
+        shown_ = bitmap;
+        if (bitmap && !bitmap->empty())
+            resize(bitmap->width, bitmap->height);
+        update();
+    }
+    const Bitmap* Shown() const { return shown_; }
+    std::function<void(const QString&)> onReadout;
+
+protected:
+    void paintEvent(QPaintEvent*) override
+    {
+        if (!shown_ || shown_->empty())
+            return;
+        QPainter p(this);
+        p.drawImage(0, 0, display::ViewBitmap(*shown_));
+    }
+    void mouseMoveEvent(QMouseEvent* e) override
+    {
+        const QPoint pos = e->position().toPoint();
+        const auto readout = display::ReadPixelUnderPointer(shown_, pos.x(), pos.y(), width(), height());
+        setCursor(readout.crossCursor ? Qt::CrossCursor : Qt::ArrowCursor);
+        if (onReadout)
+            onReadout(QString::fromStdString(readout.text));
+        QWidget::mouseMoveEvent(e);
+    }
+    void leaveEvent(QEvent* e) override
+    {
+        if (onReadout)
+            onReadout("RGB:");
+        QWidget::leaveEvent(e);
+    }
+
+private:
+    const Bitmap* shown_ = nullptr;
+};
+
+// The histogram control (1033): shows the histogram picture; the right button opens the
+// curve menu.
+class HistogramControl : public QLabel {
+public:
+    explicit HistogramControl(QWidget* parent) : QLabel(parent)
+    {
+        setObjectName(QString::number(IDC_HISTOGRAM));
+    }
+    std::function<void(const QPoint&)> onCurveMenu;
+
+protected:
+    void mousePressEvent(QMouseEvent* e) override
+    {
+        // A right press here never counts as the configured right-button action.
+        e->accept();
+    }
+    void mouseReleaseEvent(QMouseEvent* e) override
+    {
+        if (e->button() == Qt::RightButton && rect().contains(e->position().toPoint()) && onCurveMenu)
+            onCurveMenu(e->globalPosition().toPoint());
+        e->accept();
+    }
+};
+
+namespace {
+
+QString Q(const std::string& s) { return QString::fromStdString(s); }
+
+const char* ShutdownCause(int64_t cause)
 {
+    switch (cause) {
+    case 1: return "battery low";
+    case 2: return "dial changed";
+    case 3: return "CF card door opened";
+    case 4: return "battery cover open";
+    case 5: return "connection timeout";
+    default: return "connection lost";
+    }
+}
+
+}  // namespace
+
+// ---------------------------------------------------------------- construction
+
+CMyTethrocamView::CMyTethrocamView(cdsdk::CameraLibrary& library, CMainFrame* frame, std::string settingsFile,
+                                   QWidget* parent)
+    : QWidget(parent), library_(library), frame_(frame), settingsFile_(std::move(settingsFile)), sink_(this)
+{
+    currentDisplayWindow_ = this;
+    form_ = BuildForm(this);
+    form_.panel->move(0, 0);
+    form_.panel->adjustSize();
+
+    picture_ = new PictureControl(this);
+    picture_->onReadout = [this](const QString& text) { form_.rgbReadout->setText(text); };
+    histogramControl_ = new HistogramControl(form_.panel);
+    form_.histogramSlot->insertWidget(0, histogramControl_);
+    histogramControl_->onCurveMenu = [this](const QPoint& at) {
+        QMenu menu(this);
+        struct Item {
+            const char* text;
+            int id;
+            bool on;
+        } items[] = {{"&Intensity", ID_HISTOGRAM_INTENSITY, settings_.Intensity},
+                     {"&Red", ID_HISTOGRAM_RED, settings_.Red},
+                     {"&Green", ID_HISTOGRAM_GREEN, settings_.Green},
+                     {"&Blue", ID_HISTOGRAM_BLUE, settings_.Blue}};
+        for (const Item& item : items) {
+            QAction* a = menu.addAction(item.text);
+            a->setCheckable(true);
+            a->setChecked(item.on);
+            const int id = item.id;
+            connect(a, &QAction::triggered, this, [this, id] { OnCommand(id); });
+        }
+        menu.exec(at);
+    };
+
+    panel_ = std::make_unique<CameraSettingsPanel>(
+        form_, [this] { return camera_.get(); }, [this] { return static_cast<int>(settings_.StoreImage); },
+        [this] { return shooting_; });
+
+    connect(form_.release, &QPushButton::clicked, this, [this] { OnCommand(IDC_RELEASE); });
+    connect(form_.preview, &QPushButton::clicked, this, [this] { OnCommand(IDC_PREVIEW); });
+    connect(form_.previous, &QPushButton::clicked, this, [this] { OnCommand(IDC_PREVIOUS); });
+    connect(form_.next, &QPushButton::clicked, this, [this] { OnCommand(IDC_NEXT); });
+    connect(form_.displayOverlay, &QCheckBox::clicked, this, [this] { OnCommand(IDC_DISPLAY_OVERLAY); });
+    connect(form_.comment, &QLineEdit::textChanged, this, [this] { UpdateSnapshot(); });
+    auto* left = new QShortcut(QKeySequence(Qt::Key_Left), this, nullptr, nullptr, Qt::WidgetWithChildrenShortcut);
+    connect(left, &QShortcut::activated, this, [this] { OnCommand(IDC_PREVIOUS); });
+    auto* right = new QShortcut(QKeySequence(Qt::Key_Right), this, nullptr, nullptr, Qt::WidgetWithChildrenShortcut);
+    connect(right, &QShortcut::activated, this, [this] { OnCommand(IDC_NEXT); });
+
+    if (frame_)
+        frame_->SetCommandHandler([this](int id) { OnCommand(id); });
+
+    {
+        RegistryStore store(settingsFile_);
+        LoadSettings(settings_, store);
+    }
+    UpdateSnapshot();
     StartCameraLibrary(library_);
 }
 
 CMyTethrocamView::~CMyTethrocamView()
 {
+    SaveSettingsNow();
+    blankWindow_.reset();
     camera_.reset();
     library_.CDFinishSDK();
+}
+
+void CMyTethrocamView::SaveSettingsNow()
+{
+    if (settingsSaved_)
+        return;
+    settingsSaved_ = true;
+    RegistryStore store(settingsFile_);
+    SaveSettings(settings_, store);
 }
 
 SaveSnapshot CMyTethrocamView::TakeSaveSnapshot()
@@ -23,16 +208,76 @@ SaveSnapshot CMyTethrocamView::TakeSaveSnapshot()
     return snapshot_;
 }
 
+void CMyTethrocamView::UpdateSnapshot()
+{
+    SaveSnapshot s;
+    s.directory = settings_.Directory;
+    s.prefix = settings_.FilenamePrefix;
+    s.year = settings_.Year;
+    s.month = settings_.Month;
+    s.day = settings_.Day;
+    s.flatten = settings_.FlattenDate;
+    s.orientationSetting = settings_.OrientationSetting;
+    s.comment = form_.comment ? form_.comment->text().toStdString() : std::string();
+    std::lock_guard<std::mutex> lock(snapshotMutex_);
+    snapshot_ = std::move(s);
+}
+
+void CMyTethrocamView::SetComment(const QString& text)
+{
+    form_.comment->setText(text);
+    UpdateSnapshot();
+}
+
+QWidget* CMyTethrocamView::Picture() const { return picture_; }
+QWidget* CMyTethrocamView::HistogramWidget() const { return histogramControl_; }
+
 void CMyTethrocamView::showEvent(QShowEvent* e)
 {
     QWidget::showEvent(e);
-    if (!shownOnce_) {
-        shownOnce_ = true;
-        Notification n;
-        n.message = WM_AUTO_CONNECT;
-        sink_.Post(std::move(n));
-    }
+    if (shownOnce_)
+        return;
+    shownOnce_ = true;
+    form_.displayOverlay->setChecked(settings_.DisplayFocusPoints);
+    Notification n;
+    n.message = WM_AUTO_CONNECT;
+    sink_.Post(std::move(n));
+    UpdateControls();
+    DrawHistogram();
+    blinkTimer_.start(750, this);
 }
+
+void CMyTethrocamView::resizeEvent(QResizeEvent* e)
+{
+    RefreshDisplay();
+    QWidget::resizeEvent(e);
+}
+
+void CMyTethrocamView::timerEvent(QTimerEvent* e)
+{
+    if (e->timerId() == blinkTimer_.timerId())
+        BlinkTick();
+    else
+        QWidget::timerEvent(e);
+}
+
+void CMyTethrocamView::BlinkTick()
+{
+    if (!highlightBitmap_ || !displayBitmap_)
+        return;
+    showingHighlight_ = !showingHighlight_;
+    ShowOnPictureControl();
+}
+
+void CMyTethrocamView::ShowOnPictureControl()
+{
+    if (showingHighlight_ && highlightBitmap_)
+        picture_->SetBitmap(&*highlightBitmap_);
+    else
+        picture_->SetBitmap(displayBitmap_ ? &*displayBitmap_ : nullptr);
+}
+
+// ---------------------------------------------------------------- notifications
 
 bool CMyTethrocamView::event(QEvent* e)
 {
@@ -45,40 +290,508 @@ bool CMyTethrocamView::event(QEvent* e)
 
 void CMyTethrocamView::WindowProc(Notification& n)
 {
+    const bool forwarded = n.message >= WM_DOWNLOAD_PROGRESS && n.message <= WM_SAVED_FILE &&
+                           n.message != WM_FULLSCREEN_DISPLAY;
+    if (forwarded && timeLapseForward_ && n.message != WM_RELEASE_ERROR)
+        timeLapseForward_(n);
     switch (n.message) {
+    case WM_DOWNLOAD_PROGRESS:
+        OnDownloadProgress(n.wParam, n.lParam);
+        break;
+    case WM_DISPLAY_JPEG:
+        OnDisplayJpeg(std::move(n.bytes));
+        break;
+    case WM_EXIF:
+        DebugTrace("CMyTethrocamView::WindowProc() - WM_EXIF\n");
+        currentInfo_ = std::move(n.info);
+        break;
+    case WM_CAMERA_SHUTDOWN:
+        OnCameraShutdown(n.wParam);
+        break;
+    case WM_RELEASE_ERROR:
+        OnReleaseError(n.wParam);
+        break;
+    case WM_SAVED_FILE:
+        OnSavedFile(n.text);
+        break;
     case WM_AUTO_CONNECT:
         ConnectCamera();
         break;
-    case WM_CAMERA_SHUTDOWN:
-        DisconnectCamera();
+    case WM_CAMERA_SETTINGS_CHANGED:
+        panel_->SettingsChanged();
         break;
     default:
         break;
     }
 }
 
-void CMyTethrocamView::ConnectCamera()
+void CMyTethrocamView::OnDownloadProgress(int64_t progress, int64_t waiting)
 {
-    try {
-        camera_ = std::make_unique<CCamera>(library_, this);
-    } catch (int) {
-        camera_.reset();
+    ShowBlankScreen(false);
+    if (progress == 0) {
+        form_.lensLine->show();
+        form_.parameterSetLine->show();
+        form_.progress->hide();
+    } else {
+        if (camera_ && !camera_->Is300D()) {
+            form_.lensLine->hide();
+            form_.parameterSetLine->hide();
+        }
+        form_.progress->show();
+        form_.progress->raise();
     }
-    UpdateTitle();
+    if (static_cast<uint64_t>(progress) <= 100)
+        form_.progress->setValue(static_cast<int>(progress));
+    QString text = "Downloading image";
+    if (static_cast<int32_t>(waiting) >= 1)
+        text = QString::asprintf("Downloading image (%d images remaining)", static_cast<int32_t>(waiting));
+    if (progress >= 1 && progress <= 99)
+        SetStatus(text);
 }
 
-void CMyTethrocamView::DisconnectCamera()
+void CMyTethrocamView::OnDisplayJpeg(std::vector<uint8_t> bytes)
+{
+    DebugTrace("CMyTethrocamView::WindowProc() - WM_DISPLAY_JPEG\n");
+    currentBytes_ = std::move(bytes);
+    if (fullScreenForward_) {
+        Notification copy;
+        copy.message = WM_DISPLAY_JPEG;
+        copy.wParam = static_cast<int64_t>(currentBytes_.size());
+        fullScreenForward_(copy);
+    }
+    RefreshDisplay();
+    Notification done;
+    done.message = WM_DOWNLOAD_PROGRESS;
+    sink_.Post(std::move(done));
+}
+
+void CMyTethrocamView::OnSavedFile(const std::optional<std::string>& text)
+{
+    DebugTrace("CMyTethrocamView::WindowProc() - WM_SAVED_FILE\n");
+    ShootingFinished();
+    history_.ForgetCurrent();
+    if (!text || text->empty())
+        return;
+    struct stat st {};
+    if (stat(text->c_str(), &st) == 0 && S_ISREG(st.st_mode)) {
+        SetStatus(Q(display::SavedStatusText(*text, static_cast<uint64_t>(st.st_size), currentInfo_.get())));
+        history_.AddToHistory(*text);
+        if (settings_.AutoEdit)
+            EditImage();
+    } else {
+        SetStatus(Q(*text + display::ExposureSuffix(currentInfo_.get())));
+    }
+}
+
+void CMyTethrocamView::OnCameraShutdown(int64_t cause)
+{
+    if (camera_) {
+        msgbox::Show(currentDisplayWindow_, QString("Camera shutdown: ") + ShutdownCause(cause), msgbox::Icon::Error);
+        DeleteCamera();
+        SetTitle("Tethrocam - Not connected");
+    }
+    UpdateControls();
+    ShootingFinished();
+}
+
+void CMyTethrocamView::OnReleaseError(int64_t code)
+{
+    if (timeLapseForward_) {
+        Notification n;
+        n.message = WM_RELEASE_ERROR;
+        n.wParam = code;
+        timeLapseForward_(n);
+    } else {
+        QString text;
+        if (code == 1)
+            text = "Unable to release shutter.\nThis may be because the AF was unable to lock";
+        else if (code == 135)
+            text = "Error: no CF card";
+        else
+            text = QString::asprintf("H/W Error: 0x%08x", static_cast<unsigned>(code));
+        msgbox::Show(currentDisplayWindow_, text, msgbox::Icon::Error);
+    }
+    ShootingFinished();
+}
+
+// ---------------------------------------------------------------- connection and shooting
+
+void CMyTethrocamView::SetTitle(const QString& title)
+{
+    if (frame_)
+        frame_->setWindowTitle(title);
+}
+
+void CMyTethrocamView::SetStatus(const QString& text)
+{
+    if (frame_)
+        frame_->SetStatusText(0, text);
+}
+
+void CMyTethrocamView::DeleteCamera()
 {
     camera_.reset();
-    UpdateTitle();
 }
 
-void CMyTethrocamView::UpdateTitle()
+void CMyTethrocamView::ConnectCamera()
 {
+    bool ok = false;
+    try {
+        camera_ = std::make_unique<CCamera>(library_, this);
+        if (camera_->IsEos1D() || camera_->IsEos1DS()) {
+            msgbox::Show(currentDisplayWindow_,
+                         "This camera is not supported by Tethrocam.\n"
+                         "Please use Quennelight, our sibling product for the EOS-1D and EOS-1Ds.\n"
+                         "See www.larkspurworks.com for details.",
+                         msgbox::Icon::Exclamation);
+        } else {
+            ok = true;
+        }
+    } catch (int) {
+    }
+    if (ok) {
+        const QString title = Q("Tethrocam - Connected to " + camera_->GetModelName());
+        SetTitle(title);
+        SetStatus(title);
+        panel_->PrepareModelLists();
+        camera_->SetSaveMode(settings_.StoreImage);
+        panel_->RefreshCameraSettings();
+    } else {
+        DeleteCamera();
+        SetTitle("Tethrocam - Not connected");
+    }
+    UpdateControls();
+}
+
+void CMyTethrocamView::ToggleConnection()
+{
+    if (!camera_) {
+        ConnectCamera();
+    } else if (!shooting_) {
+        DeleteCamera();
+        SetStatus("Tethrocam - Not connected");
+        SetTitle("Tethrocam - Not connected");
+    }
+    UpdateControls();
+}
+
+bool CMyTethrocamView::ReconnectPrompt()
+{
+    DeleteCamera();
+    if (msgbox::Show(currentDisplayWindow_, "Camera is not connected.\nDo you wish to reconnect?",
+                     msgbox::Icon::Question, msgbox::Buttons::YesNo) != msgbox::Answer::Yes)
+        return false;
+    ConnectCamera();
+    if (!camera_)
+        msgbox::Show(currentDisplayWindow_, "Unable to connect to camera", msgbox::Icon::Error);
+    return camera_ != nullptr;
+}
+
+void CMyTethrocamView::TakePicture()
+{
+    if (!camera_ || !camera_->Source()) {
+        ReconnectPrompt();
+        return;
+    }
+    if (form_.tv->currentIndex() >= 0 && (form_.tv->currentData().toUInt() & 0xFFFF) == 4) {
+        msgbox::Show(currentDisplayWindow_, "Bulb mode is only available when using the camera's shutter release");
+        return;
+    }
+    if (!camera_->LockUI()) {
+        msgbox::Show(currentDisplayWindow_,
+                     "Unable to release the shutter.\nPlease check that the camera's LCD display is off and try again");
+        return;
+    }
+    previewFlag_ = false;
+    shooting_ = true;
+    form_.panel->setEnabled(false);
+    form_.release->setEnabled(false);
+    form_.preview->setEnabled(false);
+    if (settings_.BlankScreenWhenTakingPhoto)
+        ShowBlankScreen(true);
+    SetStatus("Taking picture");
+    camera_->StartRelease();
+}
+
+void CMyTethrocamView::TakePreviewPicture()
+{
+    if (!camera_) {
+        ReconnectPrompt();
+        return;
+    }
+    if (form_.tv->currentIndex() >= 0 && (form_.tv->currentData().toUInt() & 0xFFFF) == 4) {
+        msgbox::Show(currentDisplayWindow_, "Bulb mode is only available when using the camera's shutter release");
+        return;
+    }
+    if (!camera_->LockUI()) {
+        msgbox::Show(currentDisplayWindow_,
+                     "Unable to release the shutter.\nPlease check that the camera's LCD display is off and try again");
+        return;
+    }
+    if (library_.CDSetImageFormatAttribute(camera_->Source(), 2, 2) != cdsdk::cdOK) {
+        // The lock just taken is given back: a refused format must not leave the body locked.
+        camera_->UnlockUI();
+        msgbox::Show(currentDisplayWindow_, "Error selecting small, normal quality JPEG for preview");
+        return;
+    }
+    previewFlag_ = true;
+    shooting_ = true;
+    form_.panel->setEnabled(false);
+    form_.release->setEnabled(false);
+    form_.preview->setEnabled(false);
+    if (settings_.BlankScreenWhenTakingPhoto)
+        ShowBlankScreen(true);
+    SetStatus("Taking preview picture");
+    camera_->StartPreviewRelease();
+}
+
+void CMyTethrocamView::ShootingFinished()
+{
+    form_.panel->setEnabled(true);
+    form_.release->setEnabled(true);
+    form_.preview->setEnabled(true);
+    if (previewFlag_) {
+        panel_->ApplySizeQuality();
+        previewFlag_ = false;
+    }
+    if (shooting_) {
+        shooting_ = false;
+        if (camera_)
+            camera_->UnlockUI();
+    }
+}
+
+void CMyTethrocamView::ShowBlankScreen(bool on)
+{
+    if (on && !blankWindow_) {
+        blankWindow_ = std::make_unique<QWidget>(nullptr, Qt::Window | Qt::FramelessWindowHint | Qt::WindowStaysOnTopHint);
+        blankWindow_->setObjectName("blankScreen");
+        blankWindow_->setStyleSheet("background: black");
+        blankWindow_->showFullScreen();
+    } else if (!on && blankWindow_) {
+        blankWindow_.reset();
+    }
+}
+
+void CMyTethrocamView::UpdateControls()
+{
+    panel_->UpdateEnabling(camera_ != nullptr);
     if (!frame_)
         return;
-    if (camera_)
-        frame_->setWindowTitle(QString::fromStdString("Tethrocam - Connected to " + camera_->GetModelName()));
-    else
-        frame_->setWindowTitle("Tethrocam - Not connected");
+    frame_->SetChecked(ID_BLANK_SCREEN, settings_.BlankScreenWhenTakingPhoto);
+    frame_->SetChecked(ID_DISPLAY_GRID, settings_.DisplayGrid);
+    frame_->SetChecked(ID_HIGHLIGHTS, settings_.HighlightBlink);
+    frame_->SetChecked(ID_FOCUS_POINTS, settings_.DisplayFocusPoints);
+    frame_->SetChecked(ID_SAVE_PC_ONLY, settings_.StoreImage == 1);
+    frame_->SetChecked(ID_SAVE_CAMERA_ONLY, settings_.StoreImage == 2);
+    frame_->SetChecked(ID_SAVE_CAMERA_AND_PC, settings_.StoreImage == 3);
+    frame_->SetChecked(ID_BLACK_AND_WHITE, blackAndWhite_);
+    for (int i = 0; i <= 4; ++i)
+        frame_->SetChecked(ID_ORIENT_LANDSCAPE + i, settings_.OrientationSetting == i);
+    frame_->SetActionText(ID_CONNECT, camera_ ? "Disconnect from Camera" : "Connect to Camera");
+    form_.displayOverlay->setChecked(settings_.DisplayFocusPoints);
+}
+
+// ---------------------------------------------------------------- commands
+
+void CMyTethrocamView::OnCommand(int id)
+{
+    auto toggleAndRedisplay = [this](bool& flag) {
+        flag = !flag;
+        UpdateControls();
+        RefreshDisplay();
+    };
+    switch (id) {
+    case IDC_RELEASE: TakePicture(); break;
+    case IDC_PREVIEW: TakePreviewPicture(); break;
+    case ID_CONNECT: ToggleConnection(); break;
+    case ID_REFRESH: panel_->Refresh(); break;
+    case ID_BLANK_SCREEN:
+        settings_.BlankScreenWhenTakingPhoto = !settings_.BlankScreenWhenTakingPhoto;
+        UpdateControls();
+        break;
+    case ID_SAVE_PC_ONLY:
+    case ID_SAVE_CAMERA_ONLY:
+    case ID_SAVE_CAMERA_AND_PC: {
+        const int mode = id == ID_SAVE_PC_ONLY ? 1 : id == ID_SAVE_CAMERA_ONLY ? 2 : 3;
+        settings_.StoreImage = mode;
+        UpdateControls();
+        if (camera_)
+            camera_->SetSaveMode(mode);
+        break;
+    }
+    case ID_DISPLAY_GRID: toggleAndRedisplay(settings_.DisplayGrid); break;
+    case ID_FOCUS_POINTS: toggleAndRedisplay(settings_.DisplayFocusPoints); break;
+    case IDC_DISPLAY_OVERLAY:
+        settings_.DisplayFocusPoints = form_.displayOverlay->isChecked();
+        UpdateControls();
+        RefreshDisplay();
+        break;
+    case ID_HIGHLIGHTS: toggleAndRedisplay(settings_.HighlightBlink); break;
+    case ID_BLACK_AND_WHITE: toggleAndRedisplay(blackAndWhite_); break;
+    case ID_ORIENT_LANDSCAPE:
+    case ID_ORIENT_PORTRAIT_CCW:
+    case ID_ORIENT_PORTRAIT_CW:
+    case ID_ORIENT_INVERTED:
+    case ID_ORIENT_SENSOR:
+        settings_.OrientationSetting = id - ID_ORIENT_LANDSCAPE;
+        UpdateSnapshot();
+        UpdateControls();
+        RefreshDisplay();
+        break;
+    case ID_HISTOGRAM_INTENSITY: settings_.Intensity = !settings_.Intensity; DrawHistogram(); break;
+    case ID_HISTOGRAM_RED: settings_.Red = !settings_.Red; DrawHistogram(); break;
+    case ID_HISTOGRAM_GREEN: settings_.Green = !settings_.Green; DrawHistogram(); break;
+    case ID_HISTOGRAM_BLUE: settings_.Blue = !settings_.Blue; DrawHistogram(); break;
+    case IDC_PREVIOUS: history_.ShowPreviousPicture(HistoryHooks()); break;
+    case IDC_NEXT: history_.ShowNextPicture(HistoryHooks()); break;
+    case ID_DELETE_IMAGE: history_.DeleteCurrentPicture(HistoryHooks()); break;
+    case ID_EDIT_IMAGE: EditImage(); break;
+    case ID_EDITOR_SETUP: EditorSetup(); break;
+    case ID_TIME_LAPSE:
+        if (!camera_)
+            ReconnectPrompt();
+        break;
+    default:
+        break;
+    }
+}
+
+void CMyTethrocamView::mousePressEvent(QMouseEvent* e)
+{
+    if (e->button() == Qt::MiddleButton)
+        MouseAction(settings_.MiddleBtnAction);
+    else if (e->button() == Qt::RightButton)
+        MouseAction(settings_.RightBtnAction);
+    QWidget::mousePressEvent(e);
+}
+
+void CMyTethrocamView::MouseAction(int action)
+{
+    if (action == 1)
+        TakePicture();
+    else if (action == 2)
+        TakePreviewPicture();
+    else if (action == 3)
+        EditImage();
+}
+
+// ---------------------------------------------------------------- history and editor
+
+display::HistoryView CMyTethrocamView::HistoryHooks()
+{
+    display::HistoryView v;
+    v.askYesNo = [this](const std::string& text) {
+        return msgbox::Show(currentDisplayWindow_, Q(text), msgbox::Icon::Question, msgbox::Buttons::YesNo) ==
+               msgbox::Answer::Yes;
+    };
+    v.showError = [this](const std::string& text, const std::string&) {
+        msgbox::Show(currentDisplayWindow_, Q(text), msgbox::Icon::Error);
+    };
+    v.setStatusText = [this](const std::string& text) { SetStatus(Q(text)); };
+    v.showPicture = [this](std::vector<uint8_t> bytes, ImageInfo info) {
+        currentBytes_ = std::move(bytes);
+        currentInfo_ = std::make_unique<ImageInfo>(std::move(info));
+        RefreshDisplay();
+    };
+    v.clearDisplay = [this] { ClearDisplay(); };
+    v.refreshMenuChecks = [this] { UpdateControls(); };
+    return v;
+}
+
+void CMyTethrocamView::EditImage()
+{
+    const ImageInfo* current = history_.Current();
+    const std::string path = current ? current->Path() : std::string();
+    editor::EditorSettings es;
+    es.shellExecute = settings_.ShellExecute != 0;
+    es.launchEditorCmd = settings_.LaunchEditorCmd;
+    es.autoEdit = settings_.AutoEdit != 0;
+    editor::EditImage(es, current ? &path : nullptr,
+                      [this](const std::string& text) { msgbox::Show(currentDisplayWindow_, Q(text), msgbox::Icon::Error); });
+}
+
+void CMyTethrocamView::EditorSetup()
+{
+    EditorSetupValues values{settings_.LaunchEditorCmd, settings_.ShellExecute != 0, settings_.AutoEdit != 0};
+    if (RunEditorSetupDialog(this, values)) {
+        settings_.LaunchEditorCmd = values.command;
+        settings_.ShellExecute = values.shellExecute ? 1 : 0;
+        settings_.AutoEdit = values.autoEdit ? 1 : 0;
+    }
+}
+
+// ---------------------------------------------------------------- display
+
+void CMyTethrocamView::RefreshDisplay()
+{
+    if (currentBytes_.empty() || fullScreenOpen_)
+        return;
+    const int panelRight = form_.av->mapTo(this, QPoint(form_.av->width(), 0)).x();
+    const display::FreeBox box = display::FreeDisplayBox(width(), height(), panelRight);
+    ImageHistogram fresh;
+    display::DisplaySource source;
+    source.data = currentBytes_.data();
+    source.length = currentBytes_.size();
+    source.currentInfo = currentInfo_.get();
+    source.historyPicture = history_.Current();
+    display::DisplaySettings ds;
+    ds.orientationSetting = settings_.OrientationSetting;
+    ds.blackAndWhite = blackAndWhite_;
+    ds.displayGrid = settings_.DisplayGrid;
+    ds.gridColour = settings_.GridColour;
+    ds.horizontalDivisions = settings_.NumberOfHorizontalGridDivisions;
+    ds.verticalDivisions = settings_.NumberOfVerticalGridDivisions;
+    ds.displayFocusPoints = settings_.DisplayFocusPoints;
+    ds.highlightMethod = settings_.HighlightBlinkMethod;
+    ds.highlightThreshold = settings_.HighlightBlinkThreshold;
+    display::DisplayResult result = display::MakeDisplayBitmap(
+        source, ds, box.width, box.height, fresh, settings_.HighlightBlink,
+        [this](const std::string& message) { msgbox::Show(this, Q(message), msgbox::Icon::Error); });
+    if (result.rotation)
+        currentRotation_ = *result.rotation;
+    ShowDisplayBitmap(std::move(result.display), std::move(result.highlight), fresh);
+}
+
+void CMyTethrocamView::ShowDisplayBitmap(std::optional<Bitmap> display, std::optional<Bitmap> highlight,
+                                         const ImageHistogram& histogram)
+{
+    if (!display)
+        return;
+    std::optional<int> previousWidth;
+    if (displayBitmap_)
+        previousWidth = displayBitmap_->width;
+    const display::PicturePlacement place = display::PlacePicture(width(), display->width, previousWidth);
+    if (place.clearFirst)
+        picture_->SetBitmap(nullptr);
+    displayBitmap_ = std::move(display);
+    highlightBitmap_ = std::move(highlight);
+    showingHighlight_ = false;
+    picture_->move(place.x, place.y);
+    ShowOnPictureControl();
+    histogram_ = histogram;
+    DrawHistogram();
+}
+
+void CMyTethrocamView::ClearDisplay()
+{
+    picture_->SetBitmap(nullptr);
+    displayBitmap_.reset();
+    highlightBitmap_.reset();
+    currentBytes_.clear();
+    histogram_.Clear();
+    DrawHistogram();
+}
+
+void CMyTethrocamView::DrawHistogram()
+{
+    const int w = form_.focusGroup->width() > 0 ? form_.focusGroup->width() : 200;
+    QImage image = display::MakeHistogramImage(w);
+    display::HistogramCurves curves;
+    curves.intensity = settings_.Intensity;
+    curves.red = settings_.Red;
+    curves.green = settings_.Green;
+    curves.blue = settings_.Blue;
+    display::DrawHistogram(image, histogram_, curves);
+    histogramControl_->setPixmap(QPixmap::fromImage(image));
 }

@@ -1,0 +1,49 @@
+// The program's one seam for message boxes: every box is captioned "Tethrocam", owned by
+// the window given (the current display window), with the icon asked for. Tests install a
+// scripted handler that records each box and answers questions without showing anything.
+// UI thread only; the default handler blocks in the modal box until the user answers.
+#pragma once
+
+#include <QString>
+
+#include <functional>
+#include <vector>
+
+class QWidget;
+
+namespace msgbox {
+
+enum class Icon { None, Error, Exclamation, Question, Information };
+enum class Buttons { Ok, YesNo };
+enum class Answer { Ok, Yes, No };
+
+struct Shown {
+    QString text;
+    QString caption;
+    Icon icon;
+    Buttons buttons;
+    QWidget* owner;
+};
+
+// Shows a box with the caption "Tethrocam" and returns the answer.
+Answer Show(QWidget* owner, const QString& text, Icon icon = Icon::None, Buttons buttons = Buttons::Ok);
+
+// Replaces the handler (tests); an empty function restores the real message boxes.
+using Handler = std::function<Answer(const Shown&)>;
+void SetHandler(Handler handler);
+
+// A handler for tests: records every box and answers questions from a script
+// (Yes when the script is used up).
+class Script {
+public:
+    Script();
+    ~Script();
+    std::vector<Shown> shown;
+    std::vector<Answer> answers;
+    QString LastText() const { return shown.empty() ? QString() : shown.back().text; }
+
+private:
+    size_t next_ = 0;
+};
+
+}  // namespace msgbox

@@ -1,0 +1,373 @@
+// The main window on the simulated camera, offscreen: the road of one picture from F8 to
+// the file on disk and the picture on screen, the refusals and prompts of the shooting
+// commands, camera events, progress, browsing and deleting, and the remembered placement.
+#include "app/CMainFrame.h"
+#include "app/MessageBox.h"
+#include "backends/sim/SimCamera.h"
+#include "mainview/CMyTethrocamView.h"
+#include "mainview/ControlIds.h"
+#include "mainview/RegistryStore.h"
+#include "mainview/Settings.h"
+#include "support/QtTestSupport.h"
+#include "support/TestSupport.h"
+
+#include <QComboBox>
+#include <QLabel>
+#include <QLineEdit>
+#include <QProgressBar>
+#include <QPushButton>
+#include <QAction>
+
+#include <gtest/gtest.h>
+
+#include <cstring>
+#include <filesystem>
+
+using namespace ids;
+using testsupport::WaitUntil;
+namespace fs = std::filesystem;
+
+namespace {
+
+struct Window {
+    explicit Window(sim::SimConfig config = Small(), std::function<void(Settings&)> prefs = {})
+        : lib(config)
+    {
+        testsupport::App();
+        settingsFile = (dir.path() / "settings.reg").string();
+        pictures = dir.path() / "pictures";
+        Settings s;
+        s.Directory = pictures.string();
+        s.Year = s.Month = s.Day = false;
+        if (prefs)
+            prefs(s);
+        RegistryStore store(settingsFile);
+        SaveSettings(s, store);
+        Open();
+    }
+    void Open()
+    {
+        frame = std::make_unique<CMainFrame>(settingsFile);
+        view = new CMyTethrocamView(lib, frame.get(), settingsFile);
+        frame->setCentralWidget(view);
+        frame->show();
+        WaitUntil([this] { return view->Camera() != nullptr || boxes.shown.size() > 0; }, 5000);
+        testsupport::Pump(50);
+    }
+    void Close()
+    {
+        frame->close();
+        frame.reset();
+        view = nullptr;
+    }
+    ~Window()
+    {
+        if (frame)
+            Close();
+    }
+    static sim::SimConfig Small()
+    {
+        sim::SimConfig c;
+        c.pictureWidth = 960;
+        c.pictureHeight = 640;
+        c.exposureMs = 5;
+        c.rawFillerBytes = 32 * 1024;
+        return c;
+    }
+    QString Status() const { return frame->StatusText(0); }
+    std::vector<std::string> Files() const
+    {
+        std::vector<std::string> names;
+        std::error_code ec;
+        for (const auto& e : fs::directory_iterator(pictures, ec))
+            names.push_back(e.path().filename().string());
+        std::sort(names.begin(), names.end());
+        return names;
+    }
+    bool Shoot()
+    {
+        const size_t before = view->History().Count();
+        frame->Command(IDC_RELEASE);
+        return WaitUntil([&] { return view->History().Count() > before && !view->CurrentBytes().empty() && !view->Shooting(); });
+    }
+
+    testsupport::TempDir dir;
+    fs::path pictures;
+    std::string settingsFile;
+    msgbox::Script boxes;
+    sim::SimulatedCamera lib;
+    std::unique_ptr<CMainFrame> frame;
+    CMyTethrocamView* view = nullptr;
+};
+
+std::vector<uint8_t> U32(uint32_t v)
+{
+    std::vector<uint8_t> d(4);
+    std::memcpy(d.data(), &v, 4);
+    return d;
+}
+
+TEST(MainWindow, TheRoadOfOnePicture)
+{
+    Window w;
+    ASSERT_NE(w.view->Camera(), nullptr);
+    EXPECT_EQ(w.frame->windowTitle(), "Tethrocam - Connected to Canon EOS 10D");
+    ASSERT_TRUE(w.Shoot());
+    EXPECT_EQ(w.Files(), std::vector<std::string>{"IMG_0001.JPG"});
+    const std::string path = (w.pictures / "IMG_0001.JPG").string();
+    EXPECT_TRUE(w.Status().startsWith(QString::fromStdString("Saved: " + path + " (")));
+    EXPECT_TRUE(w.Status().endsWith("1/125sec, F5.6")) << w.Status().toStdString();
+    ASSERT_EQ(w.view->History().Count(), 1u);
+    EXPECT_EQ(w.view->History().CurrentIndex(), 0);
+    EXPECT_EQ(w.view->History().Entries()[0].Path(), path);
+    // Shown as large as the free area allows, flush with the right edge, unrotated.
+    ASSERT_TRUE(w.view->DisplayBitmap());
+    const Bitmap& shown = *w.view->DisplayBitmap();
+    EXPECT_EQ(w.view->CurrentRotation(), 0);
+    EXPECT_GT(shown.width, 300);
+    EXPECT_GT(shown.width, shown.height);
+    EXPECT_EQ(w.view->Picture()->x() + w.view->Picture()->width(), w.view->width());
+    EXPECT_GT(w.view->Histogram().SampleCount(), 0u);
+    EXPECT_TRUE(w.view->Form().release->isEnabled());
+    EXPECT_TRUE(w.boxes.shown.empty());
+}
+
+TEST(MainWindow, PortraitSettingTurnsAndStampsThePicture)
+{
+    Window w(Window::Small(), [](Settings& s) { s.OrientationSetting = 2; });
+    ASSERT_TRUE(w.Shoot());
+    EXPECT_EQ(w.view->CurrentRotation(), 90);
+    const Bitmap& shown = *w.view->DisplayBitmap();
+    EXPECT_GT(shown.height, shown.width);
+    EXPECT_EQ(w.view->History().Entries()[0].Rotation(), 90);
+}
+
+TEST(MainWindow, PreviewIsShownButNotSaved)
+{
+    Window w;
+    w.frame->Command(IDC_PREVIEW);
+    ASSERT_TRUE(WaitUntil([&] { return !w.view->CurrentBytes().empty() && !w.view->Shooting(); }));
+    EXPECT_TRUE(w.Status().startsWith("Image downloaded")) << w.Status().toStdString();
+    EXPECT_TRUE(w.Files().empty());
+    EXPECT_EQ(w.view->History().Count(), 0u);
+    uint16_t quality = 0, size = 0;
+    w.lib.CDGetImageFormatAttribute(w.view->Camera()->Source(), &quality, &size);
+    EXPECT_EQ(quality, 3);  // the chosen format is back after the preview
+    EXPECT_EQ(size, 0);
+}
+
+TEST(MainWindow, RefusalsBeforeTheShutter)
+{
+    Window w;
+    // Bulb on the Tv list.
+    w.view->Form().tv->addItem("bulb", 4u);
+    w.view->Form().tv->setCurrentIndex(w.view->Form().tv->count() - 1);
+    w.frame->Command(IDC_RELEASE);
+    EXPECT_EQ(w.boxes.LastText(), "Bulb mode is only available when using the camera's shutter release");
+    w.frame->Command(IDC_PREVIEW);
+    EXPECT_EQ(w.boxes.shown.size(), 2u);
+    w.view->Form().tv->setCurrentIndex(-1);
+    // The LCD keeps the controls from being locked.
+    w.lib.SetLcdOn(true);
+    w.frame->Command(IDC_RELEASE);
+    EXPECT_EQ(w.boxes.LastText(),
+              "Unable to release the shutter.\nPlease check that the camera's LCD display is off and try again");
+    EXPECT_FALSE(w.view->Shooting());
+    testsupport::Pump(300);
+    EXPECT_TRUE(w.Files().empty());
+}
+
+TEST(MainWindow, ReconnectPrompt)
+{
+    Window w;
+    w.frame->Command(ID_CONNECT);  // disconnect
+    EXPECT_EQ(w.view->Camera(), nullptr);
+    EXPECT_EQ(w.frame->windowTitle(), "Tethrocam - Not connected");
+    EXPECT_EQ(w.frame->Action(ID_CONNECT)->text(), "Connect to Camera");
+
+    w.boxes.answers = {msgbox::Answer::No, msgbox::Answer::Yes};
+    w.frame->Command(IDC_RELEASE);
+    EXPECT_EQ(w.boxes.LastText(), "Camera is not connected.\nDo you wish to reconnect?");
+    EXPECT_EQ(w.boxes.shown.back().icon, msgbox::Icon::Question);
+    EXPECT_EQ(w.view->Camera(), nullptr);
+    w.frame->Command(IDC_RELEASE);
+    EXPECT_NE(w.view->Camera(), nullptr);  // reconnected, but no picture is taken
+    EXPECT_FALSE(w.view->Shooting());
+    EXPECT_EQ(w.frame->Action(ID_CONNECT)->text(), "Disconnect from Camera");
+    testsupport::Pump(300);
+    EXPECT_TRUE(w.Files().empty());
+}
+
+TEST(MainWindow, EosOneDIsRefused)
+{
+    auto config = Window::Small();
+    config.model = "Canon EOS-1D";
+    Window w(config);
+    EXPECT_EQ(w.view->Camera(), nullptr);
+    ASSERT_EQ(w.boxes.shown.size(), 1u);
+    EXPECT_EQ(w.boxes.shown[0].icon, msgbox::Icon::Exclamation);
+    EXPECT_TRUE(w.boxes.shown[0].text.contains("Quennelight"));
+    EXPECT_EQ(w.frame->windowTitle(), "Tethrocam - Not connected");
+    EXPECT_EQ(w.lib.State().openSources, 0);
+}
+
+TEST(MainWindow, ShutdownWhileConnected)
+{
+    Window w;
+    w.lib.OpenCardDoor();
+    ASSERT_TRUE(WaitUntil([&] { return w.view->Camera() == nullptr; }));
+    EXPECT_EQ(w.boxes.LastText(), "Camera shutdown: CF card door opened");
+    EXPECT_EQ(w.boxes.shown.back().icon, msgbox::Icon::Error);
+    EXPECT_EQ(w.frame->windowTitle(), "Tethrocam - Not connected");
+    EXPECT_EQ(w.frame->Action(ID_CONNECT)->text(), "Connect to Camera");
+    EXPECT_FALSE(w.view->Form().sizeQuality->isEnabled());
+    EXPECT_FALSE(w.view->Form().drive->isEnabled());
+}
+
+TEST(MainWindow, ReleaseErrors)
+{
+    Window w;
+    const struct {
+        uint32_t code;
+        const char* text;
+    } cases[] = {{1, "Unable to release shutter.\nThis may be because the AF was unable to lock"},
+                 {135, "Error: no CF card"},
+                 {0x1234, "H/W Error: 0x00001234"}};
+    for (const auto& c : cases) {
+        const size_t before = w.boxes.shown.size();
+        w.lib.SendReleaseEvent(10, U32(c.code));
+        ASSERT_TRUE(WaitUntil([&] { return w.boxes.shown.size() > before; }));
+        EXPECT_EQ(w.boxes.LastText(), c.text);
+        EXPECT_EQ(w.boxes.shown.back().icon, msgbox::Icon::Error);
+    }
+    // An autofocus failure from a real release ends the shooting state too.
+    w.lib.FailNextAutofocus();
+    w.frame->Command(IDC_RELEASE);
+    EXPECT_TRUE(w.view->Shooting());
+    ASSERT_TRUE(WaitUntil([&] { return !w.view->Shooting(); }));
+    EXPECT_EQ(w.boxes.LastText(), cases[0].text);
+    EXPECT_TRUE(w.view->Form().release->isEnabled());
+}
+
+TEST(MainWindow, DisconnectIsIgnoredWhileShooting)
+{
+    auto config = Window::Small();
+    config.linkBytesPerSecond = 50000;  // a slow download
+    Window w(config);
+    w.frame->Command(IDC_RELEASE);
+    ASSERT_TRUE(w.view->Shooting());
+    w.frame->Command(ID_CONNECT);
+    EXPECT_NE(w.view->Camera(), nullptr);
+    EXPECT_EQ(w.frame->Action(ID_CONNECT)->text(), "Disconnect from Camera");
+    EXPECT_FALSE(w.view->Form().release->isEnabled());
+    ASSERT_TRUE(WaitUntil([&] { return !w.view->Shooting(); }, 60000));
+}
+
+TEST(MainWindow, ProgressTexts)
+{
+    Window w;
+    auto post = [&](int64_t progress, int64_t waiting) {
+        Notification n;
+        n.message = WM_DOWNLOAD_PROGRESS;
+        n.wParam = progress;
+        n.lParam = waiting;
+        w.view->Post(std::move(n));
+        testsupport::Pump(30);
+    };
+    w.frame->SetStatusText(0, "before");
+    post(0, 0);
+    EXPECT_EQ(w.Status(), "before");
+    EXPECT_TRUE(w.view->Form().progress->isHidden());
+    post(40, 0);
+    EXPECT_EQ(w.Status(), "Downloading image");
+    EXPECT_FALSE(w.view->Form().progress->isHidden());
+    EXPECT_EQ(w.view->Form().progress->value(), 40);
+    EXPECT_TRUE(w.view->Form().lensLine->isHidden());
+    post(60, 2);
+    EXPECT_EQ(w.Status(), "Downloading image (2 images remaining)");
+    post(100, 0);
+    EXPECT_EQ(w.Status(), "Downloading image (2 images remaining)");
+    EXPECT_EQ(w.view->Form().progress->value(), 100);
+    post(0, 0);
+    EXPECT_TRUE(w.view->Form().progress->isHidden());
+    EXPECT_FALSE(w.view->Form().lensLine->isHidden());
+}
+
+TEST(MainWindow, SavedFileTextsThatAreNotFiles)
+{
+    Window w;
+    w.frame->Command(ID_SAVE_CAMERA_ONLY);
+    EXPECT_TRUE(w.frame->Action(ID_SAVE_CAMERA_ONLY)->isChecked());
+    EXPECT_FALSE(w.frame->Action(ID_SAVE_PC_ONLY)->isChecked());
+    w.frame->Command(IDC_RELEASE);
+    ASSERT_TRUE(WaitUntil([&] { return !w.view->Shooting() && !w.view->CurrentBytes().empty(); }));
+    EXPECT_TRUE(w.Status().startsWith("Image stored on CF card")) << w.Status().toStdString();
+    EXPECT_EQ(w.view->History().Count(), 0u);
+    EXPECT_TRUE(w.Files().empty());
+}
+
+TEST(MainWindow, BrowseAndDelete)
+{
+    Window w;
+    for (int i = 0; i < 3; ++i)
+        ASSERT_TRUE(w.Shoot());
+    EXPECT_EQ(w.view->History().CurrentIndex(), 2);
+    w.view->OnCommand(IDC_PREVIOUS);
+    EXPECT_EQ(w.view->History().CurrentIndex(), 1);
+    w.view->OnCommand(IDC_NEXT);
+    w.view->OnCommand(IDC_NEXT);  // wraps to the oldest
+    EXPECT_EQ(w.view->History().CurrentIndex(), 0);
+
+    w.boxes.answers = {msgbox::Answer::No};
+    w.view->OnCommand(ID_DELETE_IMAGE);
+    EXPECT_EQ(w.Files().size(), 3u);
+    w.boxes.answers.push_back(msgbox::Answer::Yes);
+    w.view->OnCommand(ID_DELETE_IMAGE);
+    EXPECT_EQ(w.Files(), (std::vector<std::string>{"IMG_0002.JPG", "IMG_0003.JPG"}));
+    EXPECT_FALSE(w.view->CurrentBytes().empty());
+}
+
+TEST(MainWindow, OverlaysAndBlackAndWhiteRedraw)
+{
+    Window w;
+    ASSERT_TRUE(w.Shoot());
+    w.frame->Command(ID_HIGHLIGHTS);
+    EXPECT_TRUE(w.frame->Action(ID_HIGHLIGHTS)->isChecked());
+    ASSERT_TRUE(w.view->HighlightBitmap());
+    w.view->BlinkTick();
+    EXPECT_TRUE(w.view->ShowingHighlight());
+    w.view->BlinkTick();
+    EXPECT_FALSE(w.view->ShowingHighlight());
+    w.frame->Command(ID_HIGHLIGHTS);
+    EXPECT_FALSE(w.view->HighlightBitmap());
+
+    const uint32_t samples = w.view->Histogram().SampleCount();
+    w.frame->Command(ID_BLACK_AND_WHITE);
+    const Bitmap& grey = *w.view->DisplayBitmap();
+    const uint8_t* px = grey.Row(grey.height / 2) + 3 * (grey.width / 3);
+    EXPECT_EQ(px[0], px[1]);
+    EXPECT_EQ(px[1], px[2]);
+    EXPECT_EQ(w.view->Histogram().SampleCount(), samples);
+    w.frame->Command(ID_DISPLAY_GRID);
+    w.frame->Command(ID_FOCUS_POINTS);
+    EXPECT_TRUE(w.view->Prefs().DisplayGrid);
+    EXPECT_TRUE(w.view->Prefs().DisplayFocusPoints);
+}
+
+TEST(MainWindow, SettingsAndPlacementSurviveARestart)
+{
+    Window w;
+    w.frame->Command(ID_DISPLAY_GRID);
+    w.frame->Command(ID_ORIENT_INVERTED);
+    w.frame->setGeometry(40, 50, 820, 610);
+    testsupport::Pump(50);
+    w.Close();
+    w.Open();
+    EXPECT_TRUE(w.view->Prefs().DisplayGrid);
+    EXPECT_EQ(w.view->Prefs().OrientationSetting, 3);
+    EXPECT_TRUE(w.frame->Action(ID_ORIENT_INVERTED)->isChecked());
+    EXPECT_EQ(w.frame->geometry().width(), 820);
+    EXPECT_EQ(w.frame->geometry().height(), 610);
+}
+
+}  // namespace
