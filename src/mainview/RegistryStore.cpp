@@ -493,15 +493,22 @@ bool RegistryStore::SetString(std::string_view name, std::string_view text)
 
 bool RegistryStore::WriteFileAtomically(const std::string& text)
 {
-    const std::string folder = FolderOf(path_);
-    std::string temp = path_ + ".XXXXXX";
+    // A settings file that is a link (kept with a person's other dotfiles) stays a link:
+    // the new text replaces the file it points to.
+    std::string target = path_;
+    if (char* resolved = ::realpath(path_.c_str(), nullptr)) {
+        target = resolved;
+        std::free(resolved);
+    }
+    const std::string folder = FolderOf(target);
+    std::string temp = target + ".XXXXXX";
     const int fd = ::mkostemp(temp.data(), O_CLOEXEC);
     if (fd < 0)
         return false;
 
     // Keep the permissions a person gave the file; a new file is private (0600).
     struct stat old {};
-    if (::stat(path_.c_str(), &old) == 0)
+    if (::stat(target.c_str(), &old) == 0)
         ::fchmod(fd, old.st_mode & 07777);
 
     bool ok = true;
@@ -522,7 +529,7 @@ bool RegistryStore::WriteFileAtomically(const std::string& text)
         ok = false;
     if (::close(fd) != 0 && errno != EINTR)
         ok = false;
-    if (ok && ::rename(temp.c_str(), path_.c_str()) != 0)
+    if (ok && ::rename(temp.c_str(), target.c_str()) != 0)
         ok = false;
     if (!ok) {
         ::unlink(temp.c_str());

@@ -303,6 +303,24 @@ TEST_F(SettingsStore, SavingLeavesNoTemporaryFilesAndKeepsPermissions)
               fs::perms::owner_read | fs::perms::owner_write | fs::perms::group_read);
 }
 
+TEST_F(SettingsStore, SettingsFileKeptAsALinkStaysALink)
+{
+    const fs::path real = tmp.path() / "dotfiles" / "tethrocam.reg";
+    fs::create_directories(real.parent_path());
+    WriteText(real, KeyFile("\"Day\"=dword:00000000\n"));
+    fs::create_directories(file.parent_path());
+    fs::create_symlink(real, file);
+
+    RegistryStore store(file.string());
+    Settings s;
+    ASSERT_TRUE(LoadSettings(s, store));
+    EXPECT_FALSE(s.Day);
+    s.Red = true;
+    ASSERT_TRUE(SaveSettings(s, store));
+    EXPECT_TRUE(fs::is_symlink(file));
+    EXPECT_NE(ReadText(real).find("\"Red\"=dword:00000001"), std::string::npos);
+}
+
 TEST_F(SettingsStore, DefaultLocationFollowsXdgConfigHome)
 {
     EXPECT_EQ(RegistryStore::DefaultFilePath(), tmp.str() + "/.config/tethrocam/settings.reg");
