@@ -235,32 +235,48 @@ void MakeGrey(WorkPicture& w)
 Bitmap CopyTurned(const WorkPicture& w, int rotation)
 {
     const int sw = w.width, sh = w.height;
+    const bool quarter = rotation == 90 || rotation == 270;
     Bitmap bmp;
-    bmp.width = rotation == 90 || rotation == 270 ? sh : sw;
-    bmp.height = rotation == 90 || rotation == 270 ? sw : sh;
+    bmp.width = quarter ? sh : sw;
+    bmp.height = quarter ? sw : sh;
     bmp.stride = Bitmap::StrideFor(bmp.width);
     bmp.pixels.assign(PaddedBytes(bmp.width, bmp.height), 0);
     const uint8_t* src = w.pixels.data();
     const size_t srcRow = static_cast<size_t>(sw) * 3;
     auto at = [&](int x, int y) { return src + static_cast<size_t>(y) * srcRow + static_cast<size_t>(x) * 3; };
-    for (int r = 0; r < bmp.height; ++r) {
-        uint8_t* out = bmp.Row(r);
-        switch (rotation) {
-        case 90:  // result (c, r) = S(r, h - 1 - c)
-            for (int c = 0; c < bmp.width; ++c, out += 3)
-                std::memcpy(out, at(r, sh - 1 - c), 3);
-            break;
-        case 180:  // result (c, r) = S(w - 1 - c, h - 1 - r)
-            for (int c = 0; c < bmp.width; ++c, out += 3)
-                std::memcpy(out, at(sw - 1 - c, sh - 1 - r), 3);
-            break;
-        case 270:  // result (c, r) = S(w - 1 - r, c)
-            for (int c = 0; c < bmp.width; ++c, out += 3)
-                std::memcpy(out, at(sw - 1 - r, c), 3);
-            break;
-        default:
-            std::memcpy(out, at(0, r), srcRow);
-            break;
+
+    if (!quarter) {
+        for (int r = 0; r < bmp.height; ++r) {
+            uint8_t* out = bmp.Row(r);
+            if (rotation == 180) {  // result (c, r) = S(w - 1 - c, h - 1 - r)
+                const uint8_t* in = at(sw - 1, sh - 1 - r);
+                for (int c = 0; c < bmp.width; ++c, out += 3, in -= 3)
+                    std::memcpy(out, in, 3);
+            } else {
+                std::memcpy(out, at(0, r), srcRow);
+            }
+        }
+        return bmp;
+    }
+    // Quarter turns read the source down its columns; going through it in square tiles
+    // keeps both sides in the cache for a full-size picture.
+    constexpr int kTile = 32;
+    for (int r0 = 0; r0 < bmp.height; r0 += kTile) {
+        const int r1 = std::min(bmp.height, r0 + kTile);
+        for (int c0 = 0; c0 < bmp.width; c0 += kTile) {
+            const int c1 = std::min(bmp.width, c0 + kTile);
+            for (int r = r0; r < r1; ++r) {
+                uint8_t* out = bmp.Row(r) + static_cast<size_t>(c0) * 3;
+                // 90: result (c, r) = S(r, h - 1 - c), walking up the source column;
+                // 270: result (c, r) = S(w - 1 - r, c), walking down it.
+                const uint8_t* in = rotation == 90 ? at(r, sh - 1 - c0) : at(sw - 1 - r, c0);
+                const ptrdiff_t step = rotation == 90 ? -static_cast<ptrdiff_t>(srcRow) : static_cast<ptrdiff_t>(srcRow);
+                for (int c = c0; c < c1; ++c, out += 3, in += step) {
+                    out[0] = in[0];
+                    out[1] = in[1];
+                    out[2] = in[2];
+                }
+            }
         }
     }
     return bmp;
