@@ -296,7 +296,9 @@ void CCamera::ReleaseThread()
         }
         if (!running_)
             break;
-        std::this_thread::sleep_for(std::chrono::milliseconds(100));
+        // Give the camera a moment after it announced its items; releases announced
+        // meanwhile are handled in the same wake-up.
+        std::this_thread::sleep_for(std::chrono::milliseconds(settleDelayMs_.load()));
         for (;;) {
             {
                 std::lock_guard<std::mutex> lock(lock_);

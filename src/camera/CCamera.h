@@ -93,6 +93,10 @@ public:
                                                cdsdk::cdContext ctx);
     static cdsdk::cdError ProgressCallback(uint32_t progress, uint32_t status, cdsdk::cdContext ctx);
 
+    // The pause between the release thread's wake-up and its first download (100 ms).
+    // Benchmarks set 0 to measure the handling alone.
+    void SetSettleDelay(int milliseconds) { settleDelayMs_ = milliseconds; }
+
     // Tests: how long the destructor waited for the release thread, in 100 ms checks.
     int ShutdownChecks() const { return shutdownChecks_; }
 
@@ -132,4 +136,5 @@ private:
     std::vector<Worker> workers_;
     std::atomic<bool> threadEnded_{false};
     int shutdownChecks_ = 0;
+    std::atomic<int> settleDelayMs_{100};
 };

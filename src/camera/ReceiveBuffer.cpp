@@ -39,8 +39,10 @@ std::vector<uint8_t> ReceiveBuffer::TakeBytes()
 uint32_t ReceiveBuffer::Open(uint32_t mode)
 {
     position_ = 0;
-    if (mode == cdSTREAM_OPEN_WRITE)
+    if (mode == cdSTREAM_OPEN_WRITE) {
         size_ = 0;
+        data_.clear();
+    }
     return 0;
 }
 
@@ -68,23 +70,30 @@ uint32_t ReceiveBuffer::Write(const void* src, uint32_t* count)
         return 1;
     }
     const size_t end = position_ + n;
-    if (end > data_.size()) {
-        try {
-            // Grow by half again at least, so a download is copied only a few times.
-            size_t want = std::max(end, std::min(bound_, data_.size() + data_.size() / 2 + 64 * 1024));
-            if (data_.capacity() < want)
-                data_.reserve(want);
-            data_.resize(end);
-        } catch (const std::bad_alloc&) {
-            allocationFailed_ = true;
-            return 1;
-        } catch (const std::length_error&) {
-            allocationFailed_ = true;
-            return 1;
+    const auto* bytes = static_cast<const uint8_t*>(src);
+    try {
+        if (end > data_.capacity()) {
+            // The size the library announced for the item, when it did, is reserved at
+            // once; otherwise the space grows by half again, so the item is copied only a
+            // few times while it arrives.
+            size_t want = std::max(end, std::min(bound_, data_.capacity() + data_.capacity() / 2 + 64 * 1024));
+            if (sizeHint_ && *sizeHint_ >= end && *sizeHint_ <= bound_)
+                want = *sizeHint_;
+            data_.reserve(want);
         }
+        // Overwrite what is already there, append the rest (appending does not zero-fill).
+        const size_t overlap = std::min(n, data_.size() - std::min(data_.size(), position_));
+        if (overlap)
+            std::memcpy(data_.data() + position_, bytes, overlap);
+        if (overlap < n)
+            data_.insert(data_.end(), bytes + overlap, bytes + n);
+    } catch (const std::bad_alloc&) {
+        allocationFailed_ = true;
+        return 1;
+    } catch (const std::length_error&) {
+        allocationFailed_ = true;
+        return 1;
     }
-    if (n)
-        std::memcpy(data_.data() + position_, src, n);
     position_ = end;
     size_ = std::max(size_, position_);
     return 0;

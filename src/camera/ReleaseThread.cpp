@@ -71,15 +71,29 @@ namespace {
 
 // Saves the bytes under the next free name of the kind, never over an existing file: a
 // name taken between the folder scan and the write moves on to the next number.
+// The folder is synced once the item has been announced (see HandleItem).
 std::optional<std::string> SaveNoReplace(int kind, const SaveSnapshot& snapshot, const std::vector<uint8_t>& bytes)
 {
     std::string path;
     int error = 0;
     if (!storage::SavePictureNoReplace(kind, FolderSettingsOf(snapshot), std::time(nullptr), bytes.data(),
-                                       bytes.size(), &path, &error))
+                                       bytes.size(), &path, &error, nullptr, storage::NativeFolderAccess(),
+                                       storage::FolderSync::Deferred))
         return std::nullopt;
     return path;
 }
+
+// Syncs the folder of a saved picture when the item's handling ends, after its
+// notifications: the picture is announced without waiting for the folder, and the name
+// is on disk before the next item is handled.
+struct DeferredFolderSync {
+    std::string path;
+    ~DeferredFolderSync()
+    {
+        if (!path.empty())
+            storage::SyncFolderOf(path);
+    }
+};
 
 }  // namespace
 
@@ -89,6 +103,7 @@ void CCamera::HandleItem()
     auto buffer = std::make_unique<ReceiveBuffer>();
     cdReleaseImageInfo info{};
     cdStgMedium medium = buffer->Medium();
+    buffer->SetSizeHint(&info.DataSize);
     const cdError result =
         source ? library_.CDGetReleasedData(source, &CCamera::ProgressCallback, this, 3, &info, &medium) : cdERROR;
 
@@ -149,6 +164,7 @@ void CCamera::HandleItem()
         return;
     }
 
+    DeferredFolderSync folderSync;
     std::vector<uint8_t> bytes;
     try {
         bytes = buffer->TakeBytes();
@@ -166,6 +182,7 @@ void CCamera::HandleItem()
             postText("Image downloaded");
         } else if (toPc) {
             if (auto path = SaveNoReplace(storage::kFileKindJpg, snapshot, bytes)) {
+                folderSync.path = *path;
                 stamp(*path, snapshot.comment, rotation);
                 postText(*path);
             } else {
@@ -185,6 +202,7 @@ void CCamera::HandleItem()
             return;
         }
         if (auto path = SaveNoReplace(tiff ? storage::kFileKindTif : storage::kFileKindCrw, snapshot, bytes)) {
+            folderSync.path = *path;
             stamp(*path, snapshot.comment, rotation);
             postText(*path);
         } else {
@@ -205,8 +223,10 @@ void CCamera::HandleItem()
         const bool plus = info.DataType == cdDATA_TYPE_PLUS_JPEG;
         DebugTrace(plus ? "CCamera::ReleaseThread() - PLUS_JPEG\n" : "CCamera::ReleaseThread() - THUMBNAIL\n");
         if (toPc) {
-            if (auto path = SaveNoReplace(plus ? storage::kFileKindJpegWithTif : storage::kFileKindThm, snapshot, bytes))
+            if (auto path = SaveNoReplace(plus ? storage::kFileKindJpegWithTif : storage::kFileKindThm, snapshot, bytes)) {
+                folderSync.path = *path;
                 stamp(*path, std::string(), rotation);
+            }
         } else {
             postText("Image stored on CF card");
         }

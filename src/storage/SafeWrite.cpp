@@ -127,7 +127,13 @@ void ForceNoReplaceMethodForTest(NoReplaceMethod method)
     g_forcedMethod.store(static_cast<int>(method));
 }
 
-bool WriteFileNoReplace(const std::string& path, const uint8_t* data, size_t size, int* errnoOut)
+void SyncFolderOf(const std::string& path)
+{
+    SyncFolder(FolderOf(path));
+}
+
+bool WriteFileNoReplace(const std::string& path, const uint8_t* data, size_t size, int* errnoOut,
+                        FolderSync folderSync)
 {
     if (path.empty() || path.back() == '/')
         return Fail(errnoOut, EINVAL);
@@ -139,7 +145,8 @@ bool WriteFileNoReplace(const std::string& path, const uint8_t* data, size_t siz
     if (method == NoReplaceMethod::Direct) {
         if (!WriteDirectlyExclusive(path, data, size, errnoOut))
             return false;
-        SyncFolder(folder);
+        if (folderSync == FolderSync::Now)
+            SyncFolder(folder);
         return true;
     }
 
@@ -181,7 +188,8 @@ bool WriteFileNoReplace(const std::string& path, const uint8_t* data, size_t siz
                 ::unlink(temp.c_str());
                 if (!WriteDirectlyExclusive(path, data, size, errnoOut))
                     return false;
-                SyncFolder(folder);
+                if (folderSync == FolderSync::Now)
+            SyncFolder(folder);
                 return true;
             }
         }
@@ -190,13 +198,14 @@ bool WriteFileNoReplace(const std::string& path, const uint8_t* data, size_t siz
         ::unlink(temp.c_str());
         return Fail(errnoOut, error);
     }
-    SyncFolder(folder);
+    if (folderSync == FolderSync::Now)
+            SyncFolder(folder);
     return true;
 }
 
 bool SavePictureNoReplace(int kind, const FolderSettings& settings, std::time_t now,
                           const uint8_t* data, size_t size, std::string* pathOut, int* errnoOut,
-                          int* numberOut, FolderAccess& fs)
+                          int* numberOut, FolderAccess& fs, FolderSync folderSync)
 {
     int minimum = 0;
     int error = EEXIST;
@@ -210,7 +219,7 @@ bool SavePictureNoReplace(int kind, const FolderSettings& settings, std::time_t 
             *numberOut = number;
         if (path.empty())
             return Fail(errnoOut, EINVAL);
-        if (WriteFileNoReplace(path, data, size, &error))
+        if (WriteFileNoReplace(path, data, size, &error, folderSync))
             return true;
         if (error != EEXIST || number >= kMaxRunningNumber + kSaveAttempts)
             break;

@@ -22,7 +22,14 @@ namespace storage {
 // file appears complete or not at all. On failure returns false with the errno value in
 // `errnoOut` (EEXIST: the name was taken) and leaves neither the picture's name nor a
 // temporary file behind.
-bool WriteFileNoReplace(const std::string& path, const uint8_t* data, size_t size, int* errnoOut);
+// After the name is given, the folder is synced too, so that the name itself survives a
+// power cut; FolderSync::Deferred leaves that to the caller (SyncFolderOf), who may first
+// announce the picture.
+enum class FolderSync { Now, Deferred };
+bool WriteFileNoReplace(const std::string& path, const uint8_t* data, size_t size, int* errnoOut,
+                        FolderSync folderSync = FolderSync::Now);
+// Syncs the folder that holds `path`.
+void SyncFolderOf(const std::string& path);
 
 // How many numbers SavePictureNoReplace tries before it gives up with EEXIST.
 constexpr int kSaveAttempts = 100;
@@ -33,6 +40,7 @@ constexpr int kSaveAttempts = 100;
 // `numberOut` the running number used.
 bool SavePictureNoReplace(int kind, const FolderSettings& settings, std::time_t now,
                           const uint8_t* data, size_t size, std::string* pathOut, int* errnoOut,
-                          int* numberOut = nullptr, FolderAccess& fs = NativeFolderAccess());
+                          int* numberOut = nullptr, FolderAccess& fs = NativeFolderAccess(),
+                          FolderSync folderSync = FolderSync::Now);
 
 } // namespace storage
