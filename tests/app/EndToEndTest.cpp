@@ -1,0 +1,101 @@
+// The real program, started as a user would on the simulated camera (offscreen): the
+// body's shutter is pressed once, and the picture must be on disk under the expected
+// name with the comment and the rotation stamped in, read back with Exiv2.
+#include "imaging/ImageInfo.h"
+#include "mainview/RegistryStore.h"
+#include "mainview/Settings.h"
+#include "support/TestSupport.h"
+
+#include <exiv2/exiv2.hpp>
+#include <gtest/gtest.h>
+
+#include <chrono>
+#include <csignal>
+#include <filesystem>
+#include <spawn.h>
+#include <sys/wait.h>
+#include <thread>
+
+extern char** environ;
+namespace fs = std::filesystem;
+
+namespace {
+
+#pragma GCC diagnostic push
+#pragma GCC diagnostic ignored "-Wdeprecated-declarations"
+std::string UserComment(const std::string& path)
+{
+    try {
+        auto image = Exiv2::ImageFactory::open(path);
+        image->readMetadata();
+        auto it = image->exifData().findKey(Exiv2::ExifKey("Exif.Photo.UserComment"));
+        return it == image->exifData().end() ? std::string() : it->toString();
+    } catch (const std::exception&) {
+        return {};
+    }
+}
+#pragma GCC diagnostic pop
+
+TEST(EndToEnd, ABodyShutterPressEndsUpOnDiskStamped)
+{
+    testsupport::TempDir dir;
+    const fs::path config = dir.path() / "config";
+    const fs::path pictures = dir.path() / "pictures";
+    fs::create_directories(config / "tethrocam");
+    {
+        Settings s;
+        s.Directory = pictures.string();
+        s.Year = s.Month = s.Day = false;
+        s.OrientationSetting = 2;  // portrait, 90 degrees clockwise
+        RegistryStore store((config / "tethrocam" / "settings.reg").string());
+        ASSERT_TRUE(SaveSettings(s, store));
+    }
+    const std::string configEnv = "XDG_CONFIG_HOME=" + config.string();
+    std::vector<std::string> env = {configEnv, "QT_QPA_PLATFORM=offscreen", "HOME=" + dir.str()};
+    if (const char* path = std::getenv("PATH"))
+        env.push_back(std::string("PATH=") + path);
+    std::vector<char*> envp;
+    for (auto& e : env)
+        envp.push_back(e.data());
+    envp.push_back(nullptr);
+    std::string exe = TETHROCAM_EXE;
+    std::vector<std::string> args = {exe, "--simulate", "--sim-press-shutter=1", "--comment=Set 4, key light left"};
+    std::vector<char*> argv;
+    for (auto& a : args)
+        argv.push_back(a.data());
+    argv.push_back(nullptr);
+    pid_t pid = 0;
+    ASSERT_EQ(posix_spawn(&pid, exe.c_str(), nullptr, nullptr, argv.data(), envp.data()), 0);
+
+    const fs::path expected = pictures / "IMG_0001.JPG";
+    bool stamped = false;
+    const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(60);
+    while (std::chrono::steady_clock::now() < deadline) {
+        std::error_code ec;
+        if (fs::exists(expected, ec) &&
+            UserComment(expected.string()).find("Set 4, key light left") != std::string::npos &&
+            ImageInfo::ReadImageInfoFromFile(expected.string()).Rotation() == 90) {
+            stamped = true;
+            break;
+        }
+        int status = 0;
+        if (waitpid(pid, &status, WNOHANG) == pid) {
+            pid = 0;
+            break;
+        }
+        std::this_thread::sleep_for(std::chrono::milliseconds(100));
+    }
+    if (pid) {
+        kill(pid, SIGTERM);
+        int status = 0;
+        waitpid(pid, &status, 0);
+    }
+    EXPECT_TRUE(stamped) << "no stamped " << expected;
+    EXPECT_EQ(ImageInfo::ReadImageInfoFromFile(expected.string()).Model(), "Canon EOS 10D");
+    std::vector<std::string> names;
+    for (const auto& e : fs::directory_iterator(pictures))
+        names.push_back(e.path().filename().string());
+    EXPECT_EQ(names, std::vector<std::string>{"IMG_0001.JPG"});  // no temporary file left behind
+}
+
+}  // namespace
