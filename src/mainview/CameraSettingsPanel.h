@@ -1,0 +1,105 @@
+// CameraSettingsPanel: the left-hand column's camera settings. It fills the value lists
+// for the connected body, reads every setting from the camera into the lists and the
+// read-only lines, writes a setting when the user changes a control and then shows what
+// the camera really took, and enables each control according to the exposure mode.
+//
+// It works on widgets it does not own (FormControls) and reaches the camera, the save
+// mode and the shooting state of the view through the three functions given at
+// construction, so it always sees the view's current camera (null while not connected).
+//
+// Threads: UI thread only. Blocking: every call that talks to the camera waits for the
+// camera library's answer; nothing else blocks. No error is ever shown to the user: a
+// failed read leaves its control as it was, a failed write is followed by a read-back.
+#pragma once
+
+#include "mainview/FormControls.h"
+#include "mainview/ValueLists.h"
+
+#include <QObject>
+
+#include <cstdint>
+#include <functional>
+#include <optional>
+
+class CCamera;
+class QComboBox;
+class QLabel;
+
+class CameraSettingsPanel : public QObject {
+    Q_OBJECT
+public:
+    // `camera`: the view's camera, null while not connected. `storeImage`: the save mode
+    // (StoreImage). `shooting`: whether a release is on its way.
+    CameraSettingsPanel(FormControls& form, std::function<CCamera*()> camera, std::function<int()> storeImage,
+                        std::function<bool()> shooting);
+    ~CameraSettingsPanel() override;
+
+    // At connection: the lists that depend on the body, the focus-point buttons it has and
+    // the place of the progress bar.
+    void PrepareModelLists();
+    // Reads every setting from the camera (skipped while shooting or when the camera's
+    // controls cannot be locked).
+    void RefreshCameraSettings();
+    // Reads the AF point setting into the seven focus-point buttons.
+    void ShowFocusPointSelection();
+    // Writes the size and quality selected in the list to the camera (also used to restore
+    // them after a preview picture).
+    void ApplySizeQuality();
+    // Enabling and showing by connection state, for the view's UpdateControls.
+    void UpdateEnabling(bool connected);
+    // Refresh command (F5): clears any lock count left over, then reads every setting.
+    // Does nothing while shooting.
+    void Refresh();
+    // The camera reported that its settings changed.
+    void SettingsChanged();
+
+    // Change handlers, wired to the controls' user-change signals; the remote-control
+    // channel calls the Tv, Av, exposure compensation and ISO handlers after it has set
+    // the list's selection.
+    void OnTvChanged();
+    void OnAvChanged();
+    void OnExposureCompChanged();
+    void OnFlashCompChanged();
+    void OnSizeQualityChanged() { ApplySizeQuality(); }
+    void OnWhiteBalanceChanged();
+    void OnColourTempEdited();
+    void OnMeteringChanged();
+    void OnDriveChanged();
+    void OnIsoChanged();
+    void OnAfModeChanged();
+    void OnFocusPointClicked(int id);
+    void OnSelectAllClicked();
+
+    // The model the lists were last prepared for.
+    panel::Model PreparedModel() const { return model_; }
+
+protected:
+    bool eventFilter(QObject* watched, QEvent* event) override;
+
+private:
+    CCamera* ConnectedCamera() const;  // null without a camera or without an open source
+    panel::Model CurrentModel() const;
+    void PlaceProgressBar();
+    void FillLists(bool fine);
+    void RefillAvList(bool fine);
+    void ApplyLensLimits(CCamera& cam);
+    void EnableByMode(uint16_t mode, uint16_t afMode);
+    void WriteFocusPoint(uint16_t code);
+
+    FormControls& form_;
+    std::function<CCamera*()> camera_;
+    std::function<int()> storeImage_;
+    std::function<bool()> shooting_;
+    panel::Model model_ = panel::Model::Other;
+    QLabel* progressAnchor_ = nullptr;
+    int progressOffset_ = 2;
+};
+
+// Helpers shared with tests: the list's entries and selection by code.
+namespace panel {
+void FillCombo(QComboBox* combo, ValueList list);
+// Selects the first entry with this code; without one the selection stays as it is.
+void SelectByCode(QComboBox* combo, uint32_t code);
+// Code of the current selection, none when nothing is selected.
+std::optional<uint32_t> SelectedCode(const QComboBox* combo);
+}  // namespace panel
