@@ -14,6 +14,8 @@
 
 #include <filesystem>
 #include <algorithm>
+#include <csignal>
+#include <sys/resource.h>
 #include <random>
 #include <set>
 #include <thread>
@@ -272,6 +274,28 @@ TEST(ReleaseFaults, UnwritableFolderReportsAndStillDisplays)
     EXPECT_EQ(rig.owner.Sequence(), (Seq{WM_EXIF, WM_SAVED_FILE, WM_DISPLAY_JPEG}));
     EXPECT_EQ(rig.Texts(), std::vector<std::string>{"Error saving image"});
     EXPECT_EQ(rig.Files(), std::vector<std::string>{"blocker"});
+}
+
+TEST(ReleaseFaults, FullDiskReportsAndLeavesNoPartialFile)
+{
+    // A file-size limit stands in for a full disk: writes past 1 KiB fail with EFBIG.
+    Rig rig;
+    std::signal(SIGXFSZ, SIG_IGN);
+    rlimit old{};
+    getrlimit(RLIMIT_FSIZE, &old);
+    rlimit small = old;
+    small.rlim_cur = 1024;
+    ASSERT_EQ(setrlimit(RLIMIT_FSIZE, &small), 0);
+    rig.camera->StartRelease();
+    const bool displayed = rig.owner.WaitFor(WM_DISPLAY_JPEG);
+    setrlimit(RLIMIT_FSIZE, &old);
+    ASSERT_TRUE(displayed);  // the picture is still shown
+    EXPECT_EQ(rig.Texts(), std::vector<std::string>{"Error saving image"});
+    EXPECT_TRUE(rig.Files().empty());
+    // Room again: the next picture is saved under the first number.
+    rig.camera->StartRelease();
+    ASSERT_TRUE(rig.owner.WaitFor(WM_DISPLAY_JPEG));
+    EXPECT_EQ(rig.Files(), std::vector<std::string>{"IMG_0001.JPG"});
 }
 
 // ---------------------------------------------------------------- stress
