@@ -23,9 +23,9 @@ QMessageBox::Icon QtIcon(Icon icon)
 }
 }  // namespace
 
-Answer Show(QWidget* owner, const QString& text, Icon icon, Buttons buttons)
+Answer Show(QWidget* owner, const QString& text, Icon icon, Buttons buttons, const QString& caption)
 {
-    const Shown shown{text, "Tethrocam", icon, buttons, owner};
+    const Shown shown{text, caption, icon, buttons, owner};
     if (CurrentHandler())
         return CurrentHandler()(shown);
     QMessageBox box(QtIcon(icon), shown.caption, text,

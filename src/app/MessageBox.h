@@ -1,4 +1,5 @@
-// The program's one seam for message boxes: every box is captioned "Tethrocam", owned by
+// The program's one seam for message boxes: every box is captioned "Tethrocam" (a few
+// errors name their own caption), owned by
 // the window given (the current display window), with the icon asked for. Tests install a
 // scripted handler that records each box and answers questions without showing anything.
 // UI thread only; the default handler blocks in the modal box until the user answers.
@@ -25,8 +26,9 @@ struct Shown {
     QWidget* owner;
 };
 
-// Shows a box with the caption "Tethrocam" and returns the answer.
-Answer Show(QWidget* owner, const QString& text, Icon icon = Icon::None, Buttons buttons = Buttons::Ok);
+// Shows a box with the caption "Tethrocam" (or the one given) and returns the answer.
+Answer Show(QWidget* owner, const QString& text, Icon icon = Icon::None, Buttons buttons = Buttons::Ok,
+            const QString& caption = "Tethrocam");
 
 // Replaces the handler (tests); an empty function restores the real message boxes.
 using Handler = std::function<Answer(const Shown&)>;

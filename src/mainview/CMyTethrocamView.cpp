@@ -685,13 +685,19 @@ display::HistoryView CMyTethrocamView::HistoryHooks()
         return msgbox::Show(currentDisplayWindow_, Q(text), msgbox::Icon::Question, msgbox::Buttons::YesNo) ==
                msgbox::Answer::Yes;
     };
-    v.showError = [this](const std::string& text, const std::string&) {
-        msgbox::Show(currentDisplayWindow_, Q(text), msgbox::Icon::Error);
+    v.showError = [this](const std::string& text, const std::string& caption) {
+        msgbox::Show(this, Q(text), msgbox::Icon::Error, msgbox::Buttons::Ok, Q(caption));
     };
     v.setStatusText = [this](const std::string& text) { SetStatus(Q(text)); };
     v.showPicture = [this](std::vector<uint8_t> bytes, ImageInfo info) {
         currentBytes_ = std::move(bytes);
         currentInfo_ = std::make_unique<ImageInfo>(std::move(info));
+        if (fullScreenForward_) {
+            Notification n;
+            n.message = WM_DISPLAY_JPEG;
+            n.wParam = static_cast<int64_t>(currentBytes_.size());
+            fullScreenForward_(n);
+        }
         RefreshDisplay();
     };
     v.clearDisplay = [this] { ClearDisplay(); };

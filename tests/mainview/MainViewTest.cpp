@@ -132,6 +132,19 @@ TEST(MainWindow, TheRoadOfOnePicture)
     EXPECT_TRUE(w.boxes.shown.empty());
 }
 
+TEST(MainWindow, TvChosenOnThePanelIsThePicturesExposureTime)
+{
+    Window w;
+    QComboBox* tv = w.view->Form().tv;
+    const int index = tv->findText("1/500");
+    ASSERT_GE(index, 0);
+    tv->setCurrentIndex(index);
+    emit tv->activated(index);  // as the user picks it
+    ASSERT_TRUE(w.Shoot());
+    EXPECT_EQ(w.view->History().Entries()[0].ExposureText(), "1/500");
+    EXPECT_TRUE(w.Status().endsWith("1/500sec, F5.6")) << w.Status().toStdString();
+}
+
 TEST(MainWindow, PortraitSettingTurnsAndStampsThePicture)
 {
     Window w(Window::Small(), [](Settings& s) { s.OrientationSetting = 2; });
