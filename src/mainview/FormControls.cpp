@@ -98,6 +98,11 @@ FormControls BuildForm(QWidget* parent)
         auto* b = Named(new QPushButton(f.focusGroup), id);
         b->setCheckable(true);
         b->setFixedSize(22, 18);
+        // A selected point is lit like an AF point in the viewfinder.
+        b->setStyleSheet("QPushButton { border: 1px solid #444; background: #f4f4f4; }"
+                         "QPushButton:checked { background: #d22; }"
+                         "QPushButton:disabled { border-color: #aaa; background: #e8e8e8; }"
+                         "QPushButton:checked:disabled { background: #c99; }");
         fp->addWidget(b, r, c, Qt::AlignCenter);
         f.focusPoints[static_cast<size_t>(id - IDC_FP_TOP)] = b;
     };

@@ -112,6 +112,13 @@ TEST(MainWindow, TheRoadOfOnePicture)
     Window w;
     ASSERT_NE(w.view->Camera(), nullptr);
     EXPECT_EQ(w.frame->windowTitle(), "Tethrocam - Connected to Canon EOS 10D");
+    // The panel shows the camera: automatic focus-point selection checks all seven.
+    for (QPushButton* b : w.view->Form().focusPoints) {
+        EXPECT_TRUE(b->isChecked()) << b->objectName().toStdString();
+        EXPECT_TRUE(b->isEnabled()) << b->objectName().toStdString();
+        EXPECT_TRUE(b->isVisibleTo(w.view)) << b->objectName().toStdString();
+    }
+    EXPECT_EQ(w.view->Form().tv->currentText(), "1/125");
     ASSERT_TRUE(w.Shoot());
     EXPECT_EQ(w.Files(), std::vector<std::string>{"IMG_0001.JPG"});
     const std::string path = (w.pictures / "IMG_0001.JPG").string();
