@@ -151,8 +151,8 @@ void RunRelease(benchmark::State& state, int settleMs)
     OnePictureLibrary lib;
     RecordingOwner owner;
     SaveSnapshot snapshot;
-    snapshot.directory = dir.str();
-    snapshot.year = snapshot.month = snapshot.day = false;
+    snapshot.folders.Directory = dir.str();
+    snapshot.folders.Year = snapshot.folders.Month = snapshot.folders.Day = false;
     snapshot.orientationSetting = 4;  // nothing stamped: the picture as the camera made it
     owner.SetSnapshot(snapshot);
     Picture();

@@ -207,33 +207,22 @@ void CCamera::ReapWorkers(bool all)
     }
 }
 
-void CCamera::StartRelease()
+void CCamera::StartWorker(bool preview)
 {
     if (!source_)
         return;
     ReapWorkers(false);
     auto done = std::make_shared<std::atomic<bool>>(false);
     std::lock_guard<std::mutex> lock(workersMutex_);
-    workers_.push_back({std::thread([this, done] {
-                            Release(false);
+    workers_.push_back({std::thread([this, done, preview] {
+                            Release(preview);
                             *done = true;
                         }),
                         done});
 }
 
-void CCamera::StartPreviewRelease()
-{
-    if (!source_)
-        return;
-    ReapWorkers(false);
-    auto done = std::make_shared<std::atomic<bool>>(false);
-    std::lock_guard<std::mutex> lock(workersMutex_);
-    workers_.push_back({std::thread([this, done] {
-                            Release(true);
-                            *done = true;
-                        }),
-                        done});
-}
+void CCamera::StartRelease() { StartWorker(false); }
+void CCamera::StartPreviewRelease() { StartWorker(true); }
 
 void CCamera::Release(bool preview)
 {

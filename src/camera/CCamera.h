@@ -19,6 +19,7 @@
 
 #include "camera/CameraLibrary.h"
 #include "camera/Notifications.h"
+#include "storage/SaveFolders.h"
 
 #include <array>
 #include <atomic>
@@ -32,9 +33,7 @@
 // What the release thread needs from the owner to name, save and stamp an item, taken
 // as one consistent copy each time an item is handled.
 struct SaveSnapshot {
-    std::string directory;
-    std::string prefix = "IMG_";
-    bool year = true, month = true, day = true, flatten = true;
+    storage::FolderSettings folders;  // where pictures go and how they are named
     int orientationSetting = 0;  // 0..3 choose a rotation; anything else writes none
     std::string comment;         // the Comment box, already read on the UI thread
 };
@@ -108,6 +107,7 @@ private:
     void Post(uint32_t message, int64_t wParam, int64_t lParam = 0);
     void SignalEvent();
     void ReapWorkers(bool all);
+    void StartWorker(bool preview);  // a short-lived thread that runs Release
 
     cdsdk::CameraLibrary& library_;
     std::atomic<cdsdk::cdHSource> source_{0};

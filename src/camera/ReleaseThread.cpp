@@ -36,17 +36,6 @@ std::optional<int> RotationFor(int orientationSetting)
     }
 }
 
-storage::FolderSettings FolderSettingsOf(const SaveSnapshot& s)
-{
-    storage::FolderSettings f;
-    f.Directory = s.directory;
-    f.FilenamePrefix = s.prefix;
-    f.Year = s.year;
-    f.Month = s.month;
-    f.Day = s.day;
-    f.FlattenDate = s.flatten;
-    return f;
-}
 
 bool IsBigEndianTiff(const std::vector<uint8_t>& b)
 {
@@ -57,7 +46,7 @@ bool IsBigEndianTiff(const std::vector<uint8_t>& b)
 
 std::string CCamera::NextFileName(int kind, const SaveSnapshot& settings)
 {
-    return storage::NextFileName(kind, FolderSettingsOf(settings), storage::NativePathStyle(), std::time(nullptr));
+    return storage::NextFileName(kind, settings.folders, storage::NativePathStyle(), std::time(nullptr));
 }
 
 cdError CCamera::ProgressCallback(uint32_t progress, uint32_t, cdContext ctx)
@@ -76,7 +65,7 @@ std::optional<std::string> SaveNoReplace(int kind, const SaveSnapshot& snapshot,
 {
     std::string path;
     int error = 0;
-    if (!storage::SavePictureNoReplace(kind, FolderSettingsOf(snapshot), std::time(nullptr), bytes.data(),
+    if (!storage::SavePictureNoReplace(kind, snapshot.folders, std::time(nullptr), bytes.data(),
                                        bytes.size(), &path, &error, nullptr, storage::NativeFolderAccess(),
                                        storage::FolderSync::Deferred))
         return std::nullopt;

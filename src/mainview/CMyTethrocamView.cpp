@@ -211,12 +211,7 @@ SaveSnapshot CMyTethrocamView::TakeSaveSnapshot()
 void CMyTethrocamView::UpdateSnapshot()
 {
     SaveSnapshot s;
-    s.directory = settings_.Directory;
-    s.prefix = settings_.FilenamePrefix;
-    s.year = settings_.Year;
-    s.month = settings_.Month;
-    s.day = settings_.Day;
-    s.flatten = settings_.FlattenDate;
+    s.folders = settings_.Folders();
     s.orientationSetting = settings_.OrientationSetting;
     s.comment = form_.comment ? form_.comment->text().toStdString() : std::string();
     std::lock_guard<std::mutex> lock(snapshotMutex_);
@@ -493,22 +488,8 @@ void CMyTethrocamView::TakePicture()
         ReconnectPrompt();
         return;
     }
-    if (form_.tv->currentIndex() >= 0 && (form_.tv->currentData().toUInt() & 0xFFFF) == 4) {
-        msgbox::Show(currentDisplayWindow_, "Bulb mode is only available when using the camera's shutter release");
+    if (!PrepareShot(false))
         return;
-    }
-    if (!camera_->LockUI()) {
-        msgbox::Show(currentDisplayWindow_,
-                     "Unable to release the shutter.\nPlease check that the camera's LCD display is off and try again");
-        return;
-    }
-    previewFlag_ = false;
-    shooting_ = true;
-    form_.panel->setEnabled(false);
-    form_.release->setEnabled(false);
-    form_.preview->setEnabled(false);
-    if (settings_.BlankScreenWhenTakingPhoto)
-        ShowBlankScreen(true);
     SetStatus("Taking picture");
     camera_->StartRelease();
 }
@@ -519,30 +500,37 @@ void CMyTethrocamView::TakePreviewPicture()
         ReconnectPrompt();
         return;
     }
+    if (!PrepareShot(true))
+        return;
+    SetStatus("Taking preview picture");
+    camera_->StartPreviewRelease();
+}
+
+bool CMyTethrocamView::PrepareShot(bool preview)
+{
     if (form_.tv->currentIndex() >= 0 && (form_.tv->currentData().toUInt() & 0xFFFF) == 4) {
         msgbox::Show(currentDisplayWindow_, "Bulb mode is only available when using the camera's shutter release");
-        return;
+        return false;
     }
     if (!camera_->LockUI()) {
         msgbox::Show(currentDisplayWindow_,
                      "Unable to release the shutter.\nPlease check that the camera's LCD display is off and try again");
-        return;
+        return false;
     }
-    if (library_.CDSetImageFormatAttribute(camera_->Source(), 2, 2) != cdsdk::cdOK) {
+    if (preview && library_.CDSetImageFormatAttribute(camera_->Source(), 2, 2) != cdsdk::cdOK) {
         // The lock just taken is given back: a refused format must not leave the body locked.
         camera_->UnlockUI();
         msgbox::Show(currentDisplayWindow_, "Error selecting small, normal quality JPEG for preview");
-        return;
+        return false;
     }
-    previewFlag_ = true;
+    previewFlag_ = preview;
     shooting_ = true;
     form_.panel->setEnabled(false);
     form_.release->setEnabled(false);
     form_.preview->setEnabled(false);
     if (settings_.BlankScreenWhenTakingPhoto)
         ShowBlankScreen(true);
-    SetStatus("Taking preview picture");
-    camera_->StartPreviewRelease();
+    return true;
 }
 
 void CMyTethrocamView::ShootingFinished()

@@ -105,6 +105,8 @@ private:
     void OnReleaseError(int64_t code);
     void ToggleConnection();
     bool ReconnectPrompt();
+    // The checks and state shared by both shooting commands; false when refused.
+    bool PrepareShot(bool preview);
     void DeleteCamera();
     void SetTitle(const QString& title);
     void SetStatus(const QString& text);

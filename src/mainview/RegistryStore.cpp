@@ -1,5 +1,7 @@
 #include "mainview/RegistryStore.h"
 
+#include "platform/UserFolders.h"
+
 #include <cerrno>
 #include <cstdio>
 #include <cstdlib>
@@ -149,14 +151,6 @@ ReadResult ReadWholeFile(const std::string& path, std::string& text)
     return ReadResult::Ok;
 }
 
-std::string HomeFolder()
-{
-    if (const char* home = std::getenv("HOME"); home && home[0] == '/')
-        return home;
-    if (const passwd* pw = ::getpwuid(::getuid()); pw && pw->pw_dir && pw->pw_dir[0] == '/')
-        return pw->pw_dir;
-    return {};
-}
 
 } // namespace
 
@@ -365,7 +359,7 @@ std::string RegistryStore::DefaultFilePath()
     if (const char* xdg = std::getenv("XDG_CONFIG_HOME"); xdg && xdg[0] == '/') {
         config = xdg;
     } else {
-        const std::string home = HomeFolder();
+        const std::string home = platform::HomeFolder();
         if (home.empty())
             return {};
         config = home + "/.config";

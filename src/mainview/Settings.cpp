@@ -1,5 +1,7 @@
 #include "mainview/Settings.h"
 
+#include "platform/UserFolders.h"
+
 #include <cstdlib>
 #include <fstream>
 #include <sstream>
@@ -10,17 +12,6 @@
 #endif
 
 namespace {
-
-#ifndef _WIN32
-std::string HomeFolder()
-{
-    if (const char* home = std::getenv("HOME"); home && home[0] == '/')
-        return home;
-    if (const passwd* pw = ::getpwuid(::getuid()); pw && pw->pw_dir && pw->pw_dir[0] == '/')
-        return pw->pw_dir;
-    return {};
-}
-#endif
 
 void ReadFlag(const RegistryStore& store, const char* name, bool& field)
 {
@@ -67,7 +58,7 @@ std::string Settings::DefaultDirectory()
 #ifdef _WIN32
     return "C:\\Tethrocam";
 #else
-    const std::string home = HomeFolder();
+    const std::string home = platform::HomeFolder();
     std::string config;
     if (const char* xdg = std::getenv("XDG_CONFIG_HOME"); xdg && xdg[0] == '/')
         config = xdg;

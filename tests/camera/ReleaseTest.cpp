@@ -31,8 +31,8 @@ struct Rig {
     {
         StartCameraLibrary(lib);
         SaveSnapshot s;
-        s.directory = dir.str();
-        s.year = s.month = s.day = false;  // pictures straight into the folder
+        s.folders.Directory = dir.str();
+        s.folders.Year = s.folders.Month = s.folders.Day = false;  // pictures straight into the folder
         s.orientationSetting = 4;          // nothing stamped unless a test asks
         owner.SetSnapshot(s);
         camera = std::make_unique<CCamera>(lib, &owner);
@@ -207,7 +207,7 @@ TEST(Release, ANameThatExistsAlreadyIsNeverOverwritten)
     // again; the file already there must survive and the picture takes the next number.
     Rig rig;
     SaveSnapshot s = rig.owner.TakeSaveSnapshot();
-    s.prefix = "D60_";
+    s.folders.FilenamePrefix = "D60_";
     rig.owner.SetSnapshot(s);
     testsupport::WriteFileBytes(rig.dir.path() / "D60_0061.JPG", {1, 2, 3});
     rig.camera->StartRelease();
@@ -267,7 +267,7 @@ TEST(ReleaseFaults, UnwritableFolderReportsAndStillDisplays)
     Rig rig;
     testsupport::WriteFileBytes(rig.dir.path() / "blocker", {0});
     SaveSnapshot s = rig.owner.TakeSaveSnapshot();
-    s.directory = (rig.dir.path() / "blocker" / "pictures").string();
+    s.folders.Directory = (rig.dir.path() / "blocker" / "pictures").string();
     rig.owner.SetSnapshot(s);
     rig.camera->StartRelease();
     ASSERT_TRUE(rig.owner.WaitFor(WM_DISPLAY_JPEG));
