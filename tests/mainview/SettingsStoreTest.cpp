@@ -202,13 +202,13 @@ TEST(RegistryFileText, TextsSurviveWritingAndReadingBack)
                                             "ünïcödé 写真", std::string(2000, 'x')};
     RegistryFile f(RegistryStore::FullKeyName());
     for (size_t i = 0; i < texts.size(); ++i)
-        ASSERT_TRUE(f.Set("T" + std::to_string(i), {RegistryValueType::Sz, 0, texts[i]}));
+        ASSERT_TRUE(f.Set(std::string("T").append(std::to_string(i)), {RegistryValueType::Sz, 0, texts[i]}));
     ASSERT_TRUE(f.Set("Name \"with\" \\ quotes", {RegistryValueType::Dword, 0xFFFFFFFFu, {}}));
 
     RegistryFile back(RegistryStore::FullKeyName());
     back.Parse(f.Serialize());
     for (size_t i = 0; i < texts.size(); ++i)
-        EXPECT_EQ(back.Find("T" + std::to_string(i))->text, texts[i]) << i;
+        EXPECT_EQ(back.Find(std::string("T").append(std::to_string(i)))->text, texts[i]) << i;
     EXPECT_EQ(back.Find("Name \"with\" \\ quotes")->dword, 0xFFFFFFFFu);
     EXPECT_EQ(back.Serialize(), f.Serialize());
 

@@ -19,7 +19,9 @@ namespace {
 
 class ByteSink {
 public:
-    explicit ByteSink(bool littleEndian) : le_(littleEndian) {}
+    // Starting with some room also keeps GCC's -O3 bounds analysis from misreading the
+    // first small appends to an empty vector.
+    explicit ByteSink(bool littleEndian) : le_(littleEndian) { buf_.reserve(4096); }
 
     size_t Size() const { return buf_.size(); }
     std::vector<uint8_t>& Data() { return buf_; }
