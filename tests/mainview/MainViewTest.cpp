@@ -5,6 +5,7 @@
 #include "app/MessageBox.h"
 #include "backends/sim/SimCamera.h"
 #include "mainview/CMyTethrocamView.h"
+#include "mainview/EditorSetupDialog.h"
 #include "mainview/ControlIds.h"
 #include "mainview/RegistryStore.h"
 #include "mainview/Settings.h"
@@ -17,6 +18,11 @@
 #include <QProgressBar>
 #include <QPushButton>
 #include <QAction>
+#include <QCheckBox>
+#include <QDialog>
+#include <QDialogButtonBox>
+#include <QRadioButton>
+#include <QTest>
 
 #include <gtest/gtest.h>
 
@@ -374,6 +380,45 @@ TEST(MainWindow, OverlaysAndBlackAndWhiteRedraw)
     EXPECT_TRUE(w.view->Prefs().DisplayFocusPoints);
 }
 
+TEST(MainWindow, BlankScreenAndMouseButtons)
+{
+    Window w(Window::Small(), [](Settings& s) {
+        s.MiddleBtnAction = 1;  // Release
+        s.RightBtnAction = 3;   // Edit image: nothing saved yet, so nothing happens
+    });
+    w.frame->Command(ID_BLANK_SCREEN);
+    EXPECT_TRUE(w.frame->Action(ID_BLANK_SCREEN)->isChecked());
+    QTest::mouseClick(w.view, Qt::MiddleButton, {}, QPoint(w.view->width() - 5, w.view->height() - 5));
+    EXPECT_TRUE(w.view->Shooting());
+    EXPECT_NE(w.view->BlankWindow(), nullptr);
+    ASSERT_TRUE(WaitUntil([&] { return w.view->BlankWindow() == nullptr; }));  // gone with the first progress
+    ASSERT_TRUE(WaitUntil([&] { return w.view->History().Count() == 1 && !w.view->Shooting(); }));
+    QTest::mouseClick(w.view, Qt::RightButton, {}, QPoint(w.view->width() - 5, w.view->height() - 5));
+    EXPECT_TRUE(w.boxes.shown.empty());
+    EXPECT_FALSE(w.view->Shooting());
+}
+
+TEST(MainWindow, EditorSetupDialogEditsTheThreeSettings)
+{
+    testsupport::App();
+    EditorSetupValues values{"/usr/bin/gimp", true, false};
+    std::unique_ptr<QDialog> dialog(MakeEditorSetupDialog(nullptr, values));
+    auto* useCommand = dialog->findChild<QRadioButton*>("1050");
+    auto* command = dialog->findChild<QLineEdit*>("1052");
+    auto* autoEdit = dialog->findChild<QCheckBox*>("1051");
+    ASSERT_TRUE(useCommand && command && autoEdit);
+    EXPECT_FALSE(command->isEnabled());  // the desktop's open action is chosen
+    useCommand->click();
+    EXPECT_TRUE(command->isEnabled());
+    command->setText("\"/opt/My Editor/edit\" -n");
+    autoEdit->setChecked(true);
+    dialog->findChild<QDialogButtonBox*>()->button(QDialogButtonBox::Ok)->click();
+    EXPECT_EQ(dialog->result(), QDialog::Accepted);
+    EXPECT_FALSE(values.shellExecute);
+    EXPECT_EQ(values.command, "\"/opt/My Editor/edit\" -n");
+    EXPECT_TRUE(values.autoEdit);
+}
+
 TEST(MainWindow, SettingsAndPlacementSurviveARestart)
 {
     Window w;
@@ -388,6 +433,14 @@ TEST(MainWindow, SettingsAndPlacementSurviveARestart)
     EXPECT_TRUE(w.frame->Action(ID_ORIENT_INVERTED)->isChecked());
     EXPECT_EQ(w.frame->geometry().width(), 820);
     EXPECT_EQ(w.frame->geometry().height(), 610);
+
+    // Closed maximised: opens maximised, and un-maximising returns to the rectangle.
+    w.frame->showMaximized();
+    testsupport::Pump(50);
+    w.Close();
+    w.Open();
+    EXPECT_TRUE(w.frame->isMaximized());
+    EXPECT_EQ(w.frame->normalGeometry().width(), 820);
 }
 
 }  // namespace
