@@ -10,7 +10,7 @@ function(tethrocam_add_test name)
   target_link_libraries(${name} PRIVATE ${T_LIBS} tethrocam_test_support GTest::gtest GTest::gmock GTest::gtest_main)
   add_test(NAME ${name} COMMAND ${name})
   set_tests_properties(${name} PROPERTIES
-    ENVIRONMENT "QT_QPA_PLATFORM=offscreen;TETHROCAM_SHARED_DIR=${PROJECT_SOURCE_DIR}/../shared;TETHROCAM_SOURCE_DIR=${PROJECT_SOURCE_DIR}")
+    ENVIRONMENT "QT_QPA_PLATFORM=offscreen;TETHROCAM_SHARED_DIR=${PROJECT_SOURCE_DIR}/../shared;TETHROCAM_SOURCE_DIR=${PROJECT_SOURCE_DIR};LSAN_OPTIONS=suppressions=${PROJECT_SOURCE_DIR}/tests/lsan.supp")
   if(T_LABELS)
     set_tests_properties(${name} PROPERTIES LABELS "${T_LABELS}")
     if("tsan" IN_LIST T_LABELS)

@@ -77,8 +77,9 @@ uint32_t ReceiveBuffer::Write(const void* src, uint32_t* count)
             // once; otherwise the space grows by half again, so the item is copied only a
             // few times while it arrives.
             size_t want = std::max(end, std::min(bound_, data_.capacity() + data_.capacity() / 2 + 64 * 1024));
-            if (sizeHint_ && *sizeHint_ >= end && *sizeHint_ <= bound_)
-                want = *sizeHint_;
+            const size_t announced = sizeHint_ ? sizeHint_->DataSize : 0;  // a packed field, read by value
+            if (announced >= end && announced <= bound_)
+                want = announced;
             data_.reserve(want);
         }
         // Overwrite what is already there, append the rest (appending does not zero-fill).

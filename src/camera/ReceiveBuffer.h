@@ -32,9 +32,9 @@ public:
     size_t Bound() const { return bound_; }
     bool WriteRefused() const { return refused_; }
     bool AllocationFailed() const { return allocationFailed_; }
-    // Where the library writes the item's size when it knows it before the bytes come
-    // (the release record); the buffer then reserves that much at once.
-    void SetSizeHint(const uint32_t* size) { sizeHint_ = size; }
+    // The release record the library fills; when it gives the item's size before the
+    // bytes come, the buffer reserves that much at once.
+    void SetSizeHint(const cdsdk::cdReleaseImageInfo* record) { sizeHint_ = record; }
     // Takes the received bytes out of the buffer (exactly Size() bytes), leaving it empty.
     std::vector<uint8_t> TakeBytes();
 
@@ -49,7 +49,7 @@ public:
 private:
     cdsdk::cdStream stream_;
     std::vector<uint8_t> data_;  // data_.size() is the highest offset written: size_
-    const uint32_t* sizeHint_ = nullptr;
+    const cdsdk::cdReleaseImageInfo* sizeHint_ = nullptr;
     size_t bound_;
     size_t position_ = 0;
     size_t size_ = 0;

@@ -92,7 +92,7 @@ void CCamera::HandleItem()
     auto buffer = std::make_unique<ReceiveBuffer>();
     cdReleaseImageInfo info{};
     cdStgMedium medium = buffer->Medium();
-    buffer->SetSizeHint(&info.DataSize);
+    buffer->SetSizeHint(&info);
     const cdError result =
         source ? library_.CDGetReleasedData(source, &CCamera::ProgressCallback, this, 3, &info, &medium) : cdERROR;
 

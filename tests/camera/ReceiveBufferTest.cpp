@@ -109,9 +109,10 @@ TEST(ReceiveBuffer, WritesPastTheBoundAreRefusedWhole)
 
 TEST(ReceiveBuffer, SizeHintReservesOnceAndAWrongHintDoesNoHarm)
 {
-    uint32_t hint = 50000;
+    cdReleaseImageInfo record{};
+    record.DataSize = 50000;
     ReceiveBuffer buffer;
-    buffer.SetSizeHint(&hint);
+    buffer.SetSizeHint(&record);
     Stream s(buffer);
     const auto bytes = Count(80000);  // more than announced
     s.Open(cdSTREAM_OPEN_WRITE);
