@@ -24,8 +24,17 @@ install_missing() {
   echo "Installing: ${missing[*]}"
   local sudo=""
   [ "$(id -u)" -eq 0 ] || sudo="sudo"
-  $sudo apt-get update -qq
-  DEBIAN_FRONTEND=noninteractive $sudo apt-get install -y -qq --no-install-recommends "${missing[@]}"
+  # A mirror that hiccups once should not fail the whole run: try up to three times.
+  local attempt
+  for attempt in 1 2 3; do
+    if $sudo apt-get update -qq &&
+       $sudo env DEBIAN_FRONTEND=noninteractive apt-get install -y -qq "${missing[@]}"; then
+      return 0
+    fi
+    echo "apt-get failed (attempt $attempt); retrying in 10 s" >&2
+    sleep 10
+  done
+  return 1
 }
 
 # configure_build DIR TARGET [cmake options...]
