@@ -348,16 +348,23 @@ void CMyTethrocamView::OnDisplayJpeg(std::vector<uint8_t> bytes)
 {
     DebugTrace("CMyTethrocamView::WindowProc() - WM_DISPLAY_JPEG\n");
     currentBytes_ = std::move(bytes);
-    if (fullScreenForward_) {
-        Notification copy;
-        copy.message = WM_DISPLAY_JPEG;
-        copy.wParam = static_cast<int64_t>(currentBytes_.size());
-        fullScreenForward_(copy);
-    }
+    ForwardPictureToFullScreen();
     RefreshDisplay();
     Notification done;
     done.message = WM_DOWNLOAD_PROGRESS;
     sink_.Post(std::move(done));
+}
+
+// An open full-screen window is told that the view's picture changed; it reads the
+// view's bytes and does not own them.
+void CMyTethrocamView::ForwardPictureToFullScreen()
+{
+    if (!fullScreenForward_)
+        return;
+    Notification n;
+    n.message = WM_DISPLAY_JPEG;
+    n.wParam = static_cast<int64_t>(currentBytes_.size());
+    fullScreenForward_(n);
 }
 
 void CMyTethrocamView::OnSavedFile(const std::optional<std::string>& text)
@@ -680,12 +687,7 @@ display::HistoryView CMyTethrocamView::HistoryHooks()
     v.showPicture = [this](std::vector<uint8_t> bytes, ImageInfo info) {
         currentBytes_ = std::move(bytes);
         currentInfo_ = std::make_unique<ImageInfo>(std::move(info));
-        if (fullScreenForward_) {
-            Notification n;
-            n.message = WM_DISPLAY_JPEG;
-            n.wParam = static_cast<int64_t>(currentBytes_.size());
-            fullScreenForward_(n);
-        }
+        ForwardPictureToFullScreen();
         RefreshDisplay();
     };
     v.clearDisplay = [this] { ClearDisplay(); };

@@ -100,6 +100,7 @@ private:
     void WindowProc(Notification& n);
     void OnDownloadProgress(int64_t progress, int64_t waiting);
     void OnDisplayJpeg(std::vector<uint8_t> bytes);
+    void ForwardPictureToFullScreen();
     void OnSavedFile(const std::optional<std::string>& text);
     void OnCameraShutdown(int64_t cause);
     void OnReleaseError(int64_t code);

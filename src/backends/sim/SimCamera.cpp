@@ -241,9 +241,11 @@ void SimulatedCamera::Shoot(bool fromBody)
 std::vector<SimulatedCamera::Item> SimulatedCamera::MakeItems(uint16_t kind, uint32_t sequence)
 {
     SimPictureParams p;
-    bool tiffRaw = config_.tiffRaw;
+    const bool tiffRaw = config_.tiffRaw;
+    bool raw;
     {
         std::lock_guard<std::mutex> lock(mutex_);
+        raw = cam_->quality == 4;
         p.model = config_.model;
         SimModelSizes sizes = SizesForModel(config_.model);
         int idx = std::min<int>(cam_->size, 2);
@@ -262,10 +264,6 @@ std::vector<SimulatedCamera::Item> SimulatedCamera::MakeItems(uint16_t kind, uin
         p.seed = config_.seed + sequence * 7919u;
         p.frameNumber = sequence;
     }
-    const bool raw = [&] {
-        std::lock_guard<std::mutex> lock(mutex_);
-        return cam_->quality == 4;
-    }();
     std::vector<Item> out;
     auto add = [&](uint32_t type, uint8_t format, std::vector<uint8_t> bytes) {
         Item item;
