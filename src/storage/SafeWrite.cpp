@@ -4,9 +4,14 @@
 #include <cerrno>
 #include <chrono>
 #include <cstdio>
+#include <cstring>
+#include <mutex>
+#include <set>
 
+#include <dirent.h>
 #include <fcntl.h>
 #include <sys/stat.h>
+#include <time.h>
 #include <unistd.h>
 
 #include "storage/SafeWriteTesting.h"
@@ -16,6 +21,20 @@ namespace storage {
 namespace {
 
 std::atomic<int> g_forcedMethod {0};
+std::atomic<int> g_temporariesWritten {0};
+
+constexpr char kTemporaryStart[] = ".tethrocam-";
+constexpr char kTemporaryEnd[] = ".part";
+
+// When this process started (near enough: when the program was loaded). A temporary
+// file of ours older than this was left by a process that is gone.
+timespec ProcessStart()
+{
+    timespec now {};
+    ::clock_gettime(CLOCK_REALTIME, &now);
+    return now;
+}
+const timespec g_processStart = ProcessStart();
 
 std::string FolderOf(const std::string& path)
 {
@@ -42,7 +61,7 @@ std::string TemporaryName(const std::string& folder, unsigned attempt)
         mix /= 36;
     }
     tag[6] = '\0';
-    return folder + "/.tethrocam-" + tag + ".part";
+    return folder + "/" + kTemporaryStart + tag + kTemporaryEnd;
 }
 
 bool WriteAll(int fd, const uint8_t* data, size_t size)
@@ -132,24 +151,12 @@ void SyncFolderOf(const std::string& path)
     SyncFolder(FolderOf(path));
 }
 
-bool WriteFileNoReplace(const std::string& path, const uint8_t* data, size_t size, int* errnoOut,
-                        FolderSync folderSync)
+namespace {
+
+// Creates a hidden temporary file in `folder` and writes and syncs the bytes into it.
+bool WriteTemporary(const std::string& folder, const uint8_t* data, size_t size, std::string* tempOut,
+                    int* errnoOut)
 {
-    if (path.empty() || path.back() == '/')
-        return Fail(errnoOut, EINVAL);
-    if (data == nullptr && size > 0)
-        return Fail(errnoOut, EINVAL);
-
-    const std::string folder = FolderOf(path);
-    const auto method = static_cast<NoReplaceMethod>(g_forcedMethod.load());
-    if (method == NoReplaceMethod::Direct) {
-        if (!WriteDirectlyExclusive(path, data, size, errnoOut))
-            return false;
-        if (folderSync == FolderSync::Now)
-            SyncFolder(folder);
-        return true;
-    }
-
     std::string temp;
     int fd = -1;
     for (unsigned attempt = 0; attempt < 100 && fd < 0; ++attempt) {
@@ -160,46 +167,120 @@ bool WriteFileNoReplace(const std::string& path, const uint8_t* data, size_t siz
     }
     if (fd < 0)
         return Fail(errnoOut, EEXIST);
-
+    g_temporariesWritten.fetch_add(1);
     if (!WriteSyncClose(fd, data, size)) {
         const int saved = errno;
         ::unlink(temp.c_str());
         return Fail(errnoOut, saved);
     }
+    *tempOut = temp;
+    return true;
+}
 
-    // Give the complete file its name; every way used here fails if the name exists.
+// What LinkNoReplace returns when the file system can neither hard-link nor rename
+// exclusively: the caller writes the final name directly instead.
+constexpr int kNeedsDirectWrite = -1;
+
+// Gives the finished temporary file the name `path`, failing if that name exists. On
+// success the temporary name is gone; on failure it is still there (the caller may try
+// another name with it). Returns 0 or the errno value.
+int LinkNoReplace(const std::string& temp, const std::string& path, NoReplaceMethod method)
+{
     int error = 0;
-    bool linked = false;
     if (method == NoReplaceMethod::Auto) {
         if (::link(temp.c_str(), path.c_str()) == 0) {
-            linked = true;
             ::unlink(temp.c_str());
-        } else {
-            error = errno;
+            return 0;
         }
+        error = errno;
+        if (!MethodUnsupported(error))
+            return error;
     }
-    if (!linked && (method == NoReplaceMethod::Rename || MethodUnsupported(error))) {
-        if (::renameat2(AT_FDCWD, temp.c_str(), AT_FDCWD, path.c_str(), RENAME_NOREPLACE) == 0) {
-            linked = true;
-        } else {
-            error = errno;
-            if (MethodUnsupported(error)) {
-                // Neither hard links nor exclusive rename: copy into the name directly.
-                ::unlink(temp.c_str());
-                if (!WriteDirectlyExclusive(path, data, size, errnoOut))
-                    return false;
-                if (folderSync == FolderSync::Now)
-            SyncFolder(folder);
-                return true;
-            }
+    if (::renameat2(AT_FDCWD, temp.c_str(), AT_FDCWD, path.c_str(), RENAME_NOREPLACE) == 0)
+        return 0;
+    error = errno;
+    return MethodUnsupported(error) ? kNeedsDirectWrite : error;
+}
+
+bool IsOurTemporaryName(const char* name)
+{
+    const size_t length = std::strlen(name);
+    const size_t startLength = sizeof kTemporaryStart - 1, endLength = sizeof kTemporaryEnd - 1;
+    return length > startLength + endLength && std::strncmp(name, kTemporaryStart, startLength) == 0
+        && std::strcmp(name + length - endLength, kTemporaryEnd) == 0;
+}
+
+bool OlderThanProcess(const struct stat& st)
+{
+    return st.st_mtim.tv_sec < g_processStart.tv_sec
+        || (st.st_mtim.tv_sec == g_processStart.tv_sec && st.st_mtim.tv_nsec < g_processStart.tv_nsec);
+}
+
+} // namespace
+
+int TemporaryFilesWrittenForTest()
+{
+    return g_temporariesWritten.load();
+}
+
+int RemoveStaleTemporaries(const std::string& folder)
+{
+    static std::mutex mutex;
+    static std::set<std::string> cleaned;
+    {
+        std::lock_guard<std::mutex> lock(mutex);
+        if (!cleaned.insert(folder).second)
+            return 0;
+    }
+    DIR* dir = ::opendir(folder.c_str());
+    if (!dir)
+        return 0;
+    int removed = 0;
+    const int dirFd = ::dirfd(dir);
+    while (const dirent* e = ::readdir(dir)) {
+        if (!IsOurTemporaryName(e->d_name))
+            continue;
+        struct stat st {};
+        if (::fstatat(dirFd, e->d_name, &st, AT_SYMLINK_NOFOLLOW) != 0 || !S_ISREG(st.st_mode)
+            || st.st_uid != ::geteuid() || !OlderThanProcess(st))
+            continue;
+        if (::unlinkat(dirFd, e->d_name, 0) == 0)
+            ++removed;
+    }
+    ::closedir(dir);
+    return removed;
+}
+
+bool WriteFileNoReplace(const std::string& path, const uint8_t* data, size_t size, int* errnoOut,
+                        FolderSync folderSync)
+{
+    if (path.empty() || path.back() == '/')
+        return Fail(errnoOut, EINVAL);
+    if (data == nullptr && size > 0)
+        return Fail(errnoOut, EINVAL);
+
+    const std::string folder = FolderOf(path);
+    const auto method = static_cast<NoReplaceMethod>(g_forcedMethod.load());
+    if (method != NoReplaceMethod::Direct) {
+        std::string temp;
+        if (!WriteTemporary(folder, data, size, &temp, errnoOut))
+            return false;
+        const int error = LinkNoReplace(temp, path, method);
+        if (error != 0)
+            ::unlink(temp.c_str());
+        if (error != 0 && error != kNeedsDirectWrite)
+            return Fail(errnoOut, error);
+        if (error == 0) {
+            if (folderSync == FolderSync::Now)
+                SyncFolder(folder);
+            return true;
         }
+        // Neither hard links nor exclusive rename: write into the name directly.
     }
-    if (!linked) {
-        ::unlink(temp.c_str());
-        return Fail(errnoOut, error);
-    }
+    if (!WriteDirectlyExclusive(path, data, size, errnoOut))
+        return false;
     if (folderSync == FolderSync::Now)
-            SyncFolder(folder);
+        SyncFolder(folder);
     return true;
 }
 
@@ -207,25 +288,69 @@ bool SavePictureNoReplace(int kind, const FolderSettings& settings, std::time_t 
                           const uint8_t* data, size_t size, std::string* pathOut, int* errnoOut,
                           int* numberOut, FolderAccess& fs, FolderSync folderSync)
 {
+    if (data == nullptr && size > 0)
+        return Fail(errnoOut, EINVAL);
+    auto method = static_cast<NoReplaceMethod>(g_forcedMethod.load());
+    // The bytes are written and synced once, into a temporary file; every name tried is
+    // a link to that same file.
+    std::string temp, tempFolder;
+    auto dropTemporary = [&] {
+        if (!temp.empty())
+            ::unlink(temp.c_str());
+        temp.clear();
+    };
     int minimum = 0;
     int error = EEXIST;
-    for (int attempt = 0; attempt < kSaveAttempts; ++attempt) {
+    bool saved = false;
+    std::string path;
+    for (int attempt = 0; attempt < kSaveAttempts && !saved; ++attempt) {
         int number = 0;
-        const std::string path =
-            NextFileName(kind, settings, NativePathStyle(), now, &number, minimum, fs);
+        path = NextFileName(kind, settings, NativePathStyle(), now, &number, minimum, fs);
         if (pathOut)
             *pathOut = path;
         if (numberOut)
             *numberOut = number;
-        if (path.empty())
-            return Fail(errnoOut, EINVAL);
-        if (WriteFileNoReplace(path, data, size, &error, folderSync))
-            return true;
+        if (path.empty()) {
+            error = EINVAL;
+            break;
+        }
+        const std::string folder = FolderOf(path);
+        if (method != NoReplaceMethod::Direct) {
+            if (temp.empty() || folder != tempFolder) {
+                dropTemporary();
+                if (!WriteTemporary(folder, data, size, &temp, &error))
+                    break;
+                tempFolder = folder;
+            }
+            error = LinkNoReplace(temp, path, method);
+            if (error == 0) {
+                temp.clear();  // it has become the picture
+                saved = true;
+                break;
+            }
+            if (error == kNeedsDirectWrite) {
+                dropTemporary();
+                method = NoReplaceMethod::Direct;
+            }
+        }
+        if (method == NoReplaceMethod::Direct) {
+            if (WriteDirectlyExclusive(path, data, size, &error)) {
+                saved = true;
+                break;
+            }
+        }
         if (error != EEXIST || number >= kMaxRunningNumber + kSaveAttempts)
             break;
         minimum = number + 1;
     }
-    return Fail(errnoOut, error);
+    dropTemporary();
+    if (!saved)
+        return Fail(errnoOut, error);
+    const std::string folder = FolderOf(path);
+    if (folderSync == FolderSync::Now)
+        SyncFolder(folder);
+    RemoveStaleTemporaries(folder);
+    return true;
 }
 
 } // namespace storage

@@ -36,11 +36,19 @@ constexpr int kSaveAttempts = 100;
 
 // Names and writes one picture: asks NextFileName for the path and writes it without
 // replacing; when the name turns out to be taken, asks again with a higher minimum
-// number. `pathOut` receives the path written (or, on failure, the last path tried),
-// `numberOut` the running number used.
+// number. The bytes are written and synced once, into a temporary file that each name
+// tried is linked to. `pathOut` receives the path written (or, on failure, the last path
+// tried), `numberOut` the running number used. After a save, the folder's stale
+// temporaries are removed (RemoveStaleTemporaries).
 bool SavePictureNoReplace(int kind, const FolderSettings& settings, std::time_t now,
                           const uint8_t* data, size_t size, std::string* pathOut, int* errnoOut,
                           int* numberOut = nullptr, FolderAccess& fs = NativeFolderAccess(),
                           FolderSync folderSync = FolderSync::Now);
+
+// Removes the temporary files a crashed run of the program left in `folder`: only names
+// of our own pattern (".tethrocam-*.part"), only regular files of this user, only those
+// last written before this process started (a temporary being written now is younger).
+// Looks at each folder once per process; returns how many files it removed.
+int RemoveStaleTemporaries(const std::string& folder);
 
 } // namespace storage

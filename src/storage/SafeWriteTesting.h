@@ -13,4 +13,7 @@ enum class NoReplaceMethod {
 
 void ForceNoReplaceMethodForTest(NoReplaceMethod method);
 
+// How many temporary files the writer has created and filled so far in this process.
+int TemporaryFilesWrittenForTest();
+
 } // namespace storage

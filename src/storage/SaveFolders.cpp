@@ -222,14 +222,13 @@ bool MakeDirectoryPath(const std::string& path, PathStyle style, FolderAccess& f
     return !failed;
 }
 
-int RunningNumberOf(const std::string& nameWithoutExtension)
+int RunningNumberOf(const std::string& afterPrefix)
 {
     const auto isDigit = [](char c) { return c >= '0' && c <= '9'; };
-    const auto first = std::find_if(nameWithoutExtension.begin(), nameWithoutExtension.end(), isDigit);
-    if (first == nameWithoutExtension.end())
+    if (afterPrefix.empty() || !isDigit(afterPrefix.front()))
         return -1;
     long long value = 0;
-    for (auto it = first; it != nameWithoutExtension.end() && isDigit(*it); ++it) {
+    for (auto it = afterPrefix.begin(); it != afterPrefix.end() && isDigit(*it); ++it) {
         value = value * 10 + (*it - '0');
         if (value >= kMaxRunningNumber)
             return kMaxRunningNumber;
@@ -268,7 +267,8 @@ std::string NextFileName(int kind, const FolderSettings& s, PathStyle style, std
         for (int e = 0; e < 4; ++e) {
             if (!EndsWithIgnoringCase(name, kExtensions[e], 4))
                 continue;
-            const int number = RunningNumberOf(name.substr(0, name.size() - 4));
+            const int number =
+                RunningNumberOf(name.substr(namePrefix.size(), name.size() - 4 - namePrefix.size()));
             maxima[e] = std::max(maxima[e], number);
             break;
         }

@@ -83,10 +83,11 @@ size_t PathRootLength(const std::string& path, PathStyle style);
 bool MakeDirectoryPath(const std::string& path, PathStyle style,
                        FolderAccess& fs = NativeFolderAccess());
 
-// The running number read from a file name as the C library's atoi reads it: from the
-// first decimal digit, leading digits only; -1 when the name has no digit. Digit runs
-// beyond kMaxRunningNumber read as kMaxRunningNumber.
-int RunningNumberOf(const std::string& nameWithoutExtension);
+// The running number of a file name: the decimal digits that start `afterPrefix` (the
+// name without its prefix and extension), leading digits only (0123 and 0123a both give
+// 123); -1 when it does not start with a digit. Digits in the prefix itself ("D60_") are
+// never read. Digit runs beyond kMaxRunningNumber read as kMaxRunningNumber.
+int RunningNumberOf(const std::string& afterPrefix);
 
 // The full path to write for a file of `kind`: dated folder (created if missing; a
 // failure shows later when the file cannot be written), prefix, number, extension.

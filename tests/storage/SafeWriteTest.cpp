@@ -8,7 +8,9 @@
 #include <csignal>
 #include <filesystem>
 
+#include <fcntl.h>
 #include <sys/resource.h>
+#include <sys/stat.h>
 
 #include <gtest/gtest.h>
 
@@ -216,4 +218,61 @@ TEST(SavePictureNoReplace, FailuresAreReportedWithTheirCause)
     EXPECT_FALSE(SavePictureNoReplace(9, FlatIn(tmp), 0, data.data(), data.size(), &path, &error));
     EXPECT_EQ(error, EINVAL);
     EXPECT_EQ(Names(tmp.path()), std::vector<std::string> {"blocked"});
+}
+
+// A prefix with a digit once made every scan propose the same name; whatever makes a name
+// clash, the picture is written once and each further name is a link to that same file.
+TEST(SavePictureNoReplace, RetriesLinkTheOneWrittenFileToTheNextName)
+{
+    testsupport::TempDir tmp;
+    // Five names taken behind the scan's back.
+    std::vector<fs::path> taken;
+    for (int i = 1; i <= 5; ++i)
+        taken.push_back(tmp.path() / ("IMG_000" + std::to_string(i) + ".JPG"));
+    class Blind : public FolderAccess {
+    public:
+        Entry Probe(const std::string& p) override { return NativeFolderAccess().Probe(p); }
+        bool CreateFolder(const std::string& p) override { return NativeFolderAccess().CreateFolder(p); }
+        std::vector<std::string> List(const std::string&) override { return {}; }
+    } blind;
+    for (const auto& f : taken)
+        testsupport::WriteFileBytes(f, {'o'});
+    const auto data = Bytes(4096);
+    const int before = TemporaryFilesWrittenForTest();
+    std::string path;
+    int error = 0, number = 0;
+    ASSERT_TRUE(SavePictureNoReplace(kFileKindJpg, FlatIn(tmp), 0, data.data(), data.size(), &path, &error,
+                                     &number, blind));
+    EXPECT_EQ(TemporaryFilesWrittenForTest() - before, 1);
+    EXPECT_EQ(path, tmp.str() + "/IMG_0006.JPG");
+    EXPECT_EQ(testsupport::ReadFileBytes(path), data);
+    for (const auto& f : taken)
+        EXPECT_EQ(testsupport::ReadFileBytes(f), std::vector<uint8_t> {'o'});
+    EXPECT_EQ(Names(tmp.path()).size(), 6u);  // no temporary left behind
+}
+
+// Temporaries left by a run that crashed are removed when the next picture is saved in
+// their folder; a temporary being written now, and files that are not ours, stay.
+TEST(SavePictureNoReplace, StaleTemporariesOfOursAreRemoved)
+{
+    testsupport::TempDir tmp;
+    const auto stale = tmp.path() / ".tethrocam-abc123.part";
+    const auto fresh = tmp.path() / ".tethrocam-def456.part";
+    const auto foreign = tmp.path() / "holiday.part";
+    const auto foreignOld = tmp.path() / ".other-abc123.part";
+    for (const auto& f : {stale, fresh, foreign, foreignOld})
+        testsupport::WriteFileBytes(f, {1, 2});
+    const timespec old[2] = {{1000000000, 0}, {1000000000, 0}};  // 2001
+    for (const auto& f : {stale, foreign, foreignOld})
+        ASSERT_EQ(::utimensat(AT_FDCWD, f.c_str(), old, 0), 0);
+
+    const auto data = Bytes(64);
+    std::string path;
+    int error = 0;
+    ASSERT_TRUE(SavePictureNoReplace(kFileKindJpg, FlatIn(tmp), 0, data.data(), data.size(), &path, &error));
+    EXPECT_FALSE(fs::exists(stale));
+    EXPECT_TRUE(fs::exists(fresh));
+    EXPECT_TRUE(fs::exists(foreign));
+    EXPECT_TRUE(fs::exists(foreignOld));
+    EXPECT_TRUE(fs::exists(path));
 }

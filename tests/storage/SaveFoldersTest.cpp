@@ -257,18 +257,17 @@ TEST(MakeDirectoryPathPosix, RefusesRelativeShortAndBlockedPaths)
 // ---------------------------------------------------------------------------------------
 // Running numbers
 
-TEST(RunningNumber, ReadLikeAtoiFromTheFirstDigit)
+TEST(RunningNumber, LeadingDigitsOfWhatFollowsThePrefix)
 {
-    EXPECT_EQ(RunningNumberOf("IMG_0123"), 123);
-    EXPECT_EQ(RunningNumberOf("IMG_0123a"), 123);
-    EXPECT_EQ(RunningNumberOf("IMG_12_34"), 12);
-    EXPECT_EQ(RunningNumberOf("D60_0007"), 60);
-    EXPECT_EQ(RunningNumberOf("IMG_"), -1);
+    EXPECT_EQ(RunningNumberOf("0123"), 123);
+    EXPECT_EQ(RunningNumberOf("0123a"), 123);
+    EXPECT_EQ(RunningNumberOf("12_34"), 12);
+    EXPECT_EQ(RunningNumberOf("_0007"), -1);  // no digit right after the prefix
     EXPECT_EQ(RunningNumberOf(""), -1);
-    EXPECT_EQ(RunningNumberOf("IMG_0000"), 0);
+    EXPECT_EQ(RunningNumberOf("0000"), 0);
     // Too many digits neither overflows nor wraps.
-    EXPECT_EQ(RunningNumberOf("IMG_99999999999999999999"), kMaxRunningNumber);
-    EXPECT_EQ(RunningNumberOf("IMG_2147483648"), kMaxRunningNumber);
+    EXPECT_EQ(RunningNumberOf("99999999999999999999"), kMaxRunningNumber);
+    EXPECT_EQ(RunningNumberOf("2147483648"), kMaxRunningNumber);
 }
 
 TEST(NextFileNameWindows, DefaultsGiveTheDocumentedPath)
@@ -343,17 +342,26 @@ TEST(NextFileNameWindows, ChoiceByKind)
     }
 }
 
-TEST(NextFileNameWindows, PrefixWithADigitReadsFromThatDigit)
+// The digits of the prefix are not the running number: with "D60_" the pictures count
+// on from the number after the prefix, and a name whose prefix is followed by no digit
+// ("D60_x") or which only shares the digits ("D6") counts for nothing.
+TEST(NextFileNameWindows, PrefixWithADigitCountsFromTheDigitsAfterIt)
 {
     FakeWindowsDisk disk;
     disk.AddFolder("C:\\Tethrocam");
     disk.AddFolder("C:\\Tethrocam\\2003-06-06");
     disk.AddFile("C:\\Tethrocam\\2003-06-06\\D60_0001.JPG");
-    disk.AddFile("C:\\Tethrocam\\2003-06-06\\D60_0002.JPG");
+    disk.AddFile("C:\\Tethrocam\\2003-06-06\\D60_0002.CRW");
+    disk.AddFile("C:\\Tethrocam\\2003-06-06\\D60_x99.JPG");
+    disk.AddFile("C:\\Tethrocam\\2003-06-06\\D6_0070.JPG");
     auto s = WindowsDefaults();
     s.FilenamePrefix = "D60_";
     EXPECT_EQ(NextFileName(kFileKindJpg, s, PathStyle::Windows, k6June2003, nullptr, 0, disk),
-              "C:\\Tethrocam\\2003-06-06\\D60_0061.JPG");
+              "C:\\Tethrocam\\2003-06-06\\D60_0003.JPG");
+    s.FilenamePrefix = "2024-";
+    disk.AddFile("C:\\Tethrocam\\2003-06-06\\2024-0041.JPG");
+    EXPECT_EQ(NextFileName(kFileKindJpg, s, PathStyle::Windows, k6June2003, nullptr, 0, disk),
+              "C:\\Tethrocam\\2003-06-06\\2024-0042.JPG");
 }
 
 TEST(NextFileNameWindows, MinimumNumberAndUnknownKind)
