@@ -3,6 +3,7 @@
 #include "app/CMainFrame.h"
 #include "app/SimulatorPanel.h"
 #include "backends/sim/SimCamera.h"
+#include "camera/CameraShutdown.h"
 #include "mainview/CMyTethrocamView.h"
 
 #include <QApplication>
@@ -47,7 +48,7 @@ LaunchOptions ParseLaunchOptions(int argc, const char* const* argv)
             o.simulatedCameras = static_cast<int>(v);
         } else if (auto s = value("--sim-link-speed")) {
             if (*s == "realistic") {
-                o.simulatedLinkSpeed = 5e6;
+                o.simulatedLinkSpeed = sim::kUsb11BytesPerSecond;
             } else {
                 char* end = nullptr;
                 double v = std::strtod(s->c_str(), &end);
@@ -97,7 +98,7 @@ std::string UsageText()
            "  --simulate[=MODEL]      use the simulated camera (default model \"Canon EOS 10D\"); models:\n" +
            models +
            "  --sim-cameras=N         simulated cameras attached: 0, 1 or 2 (default 1)\n"
-           "  --sim-link-speed=BPS    simulated link speed in bytes per second, or \"realistic\" (about 5 MB/s);\n"
+           "  --sim-link-speed=BPS    simulated link speed in bytes per second, or \"realistic\" (about 0.9 MB/s, USB 1.1);\n"
            "                          default unlimited\n"
            "  --sim-seed=N            seed for the simulated pictures\n"
            "  --sim-press-shutter=N   press the simulated body's shutter button N times, a second apart\n"
@@ -164,5 +165,6 @@ int RunApplication(int argc, char** argv)
         result = app.exec();
         view->SaveSettingsNow();
     }
+    WaitForRetiredCameras();  // a camera still finishing in the background uses the library
     return result;
 }

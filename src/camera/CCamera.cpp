@@ -93,30 +93,53 @@ void CCamera::Connect()
 
 CCamera::~CCamera()
 {
+    Shutdown();
+    // Closing the source ends every library wait, so the threads end promptly; a thread
+    // cannot be stopped safely from outside, so this waits rather than free what they use.
+    if (releaseThread_.joinable())
+        releaseThread_.join();
+    ReapWorkers(true);
+}
+
+void CCamera::Shutdown()
+{
+    if (shutdown_.exchange(true))
+        return;
+    // The release thread first: it must not start another item, and nothing it or a
+    // worker still does reaches the owner ("Error saving image" for a download the
+    // disconnect cut off).
+    running_ = false;
+    {
+        SaveSnapshot last = owner_ ? owner_->TakeSaveSnapshot() : SaveSnapshot{};
+        std::lock_guard<std::mutex> lock(ownerMutex_);
+        finalSnapshot_ = std::move(last);
+        owner_ = nullptr;
+    }
+    SignalEvent();
     if (cdHSource source = source_.exchange(0)) {
+        if (uiLockDepth_ > 0)
+            library_.CDUnlockUI(source);
+        uiLockDepth_ = 0;
         library_.CDExitReleaseControl(source);
         library_.CDCloseSource(source);
     }
-    running_ = false;
-    SignalEvent();
-    if (releaseThread_.joinable()) {
-        // Closing the source ends every library wait, so the thread ends within a few
-        // checks. A thread cannot be stopped safely from outside: if it is still running
-        // after the last check, keep waiting rather than free what it is using.
-        for (shutdownChecks_ = 0; shutdownChecks_ < 15 && !threadEnded_; ++shutdownChecks_)
-            std::this_thread::sleep_for(std::chrono::milliseconds(100));
-        if (!threadEnded_)
-            DebugTracef("CCamera::~CCamera() - release thread still busy after %d checks, waiting\n",
-                        shutdownChecks_);
-        releaseThread_.join();
-    }
-    ReapWorkers(true);
+}
+
+bool CCamera::ThreadsEnded()
+{
+    if (releaseThread_.joinable() && !threadEnded_)
+        return false;
+    std::lock_guard<std::mutex> lock(workersMutex_);
+    for (const auto& worker : workers_)
+        if (!worker.done->load())
+            return false;
+    return true;
 }
 
 int CCamera::PendingCount() const
 {
     std::lock_guard<std::mutex> lock(lock_);
-    return pendingCount_;
+    return static_cast<int>(pending_.size());
 }
 
 bool CCamera::LockUI()
@@ -229,25 +252,68 @@ void CCamera::Release(bool preview)
     cdHSource source = source_;
     if (!source)
         return;
-    const uint16_t kind = preview ? cdREL_KIND_PICT_TO_PC : releaseKind_.load();
-    cdError err = library_.CDSelectReleaseDataKind(source, kind);
+    const uint16_t normalKind = releaseKind_.load();
+    ShotKind shot;
+    shot.kind = preview ? cdREL_KIND_PICT_TO_PC : normalKind;
+    shot.preview = preview;
+    cdError err = library_.CDSelectReleaseDataKind(source, shot.kind);
     if (err != cdOK) {
         Post(WM_RELEASE_ERROR, err & 0xFFFF);
         previewPending_ = false;
     } else {
+        uint64_t id;
+        {
+            std::lock_guard<std::mutex> lock(lock_);
+            id = ++nextShotId_;
+            inFlight_.push_back({id, shot});
+        }
+        // Set before the release: a library whose CDRelease blocks through the exposure
+        // announces the picture before it returns.
+        if (preview)
+            previewPending_ = true;
         uint32_t count = 0;
-        if (library_.CDRelease(source, 0, nullptr, nullptr, 0, &count) == cdOK)
-            previewPending_ = preview;
+        err = library_.CDRelease(source, 0, nullptr, nullptr, 0, &count);
+        if (err != cdOK) {
+            ShotFailed(id);
+            if (preview)
+                previewPending_ = false;
+            // After a disconnect the closed source fails the release: nothing to report.
+            if (running_)
+                Post(WM_RELEASE_ERROR, err);
+        }
     }
     if (preview)
-        library_.CDSelectReleaseDataKind(source, releaseKind_);
+        library_.CDSelectReleaseDataKind(source, normalKind);
+}
+
+void CCamera::ShotFailed(uint64_t id)
+{
+    std::lock_guard<std::mutex> lock(lock_);
+    for (auto it = inFlight_.begin(); it != inFlight_.end(); ++it) {
+        if (it->id == id) {
+            inFlight_.erase(it);
+            return;
+        }
+    }
 }
 
 void CCamera::AddPendingReleases(int count)
 {
+    count = std::min(count, kMaxItemsPerRelease);
     {
         std::lock_guard<std::mutex> lock(lock_);
-        pendingCount_ += count;
+        if (count <= 0) {  // the shot produced nothing for the PC
+            if (!inFlight_.empty())
+                inFlight_.pop_front();
+            return;
+        }
+        ShotKind shot;
+        shot.kind = releaseKind_.load();  // the body's own button fires with the normal kind
+        if (!inFlight_.empty()) {
+            shot = inFlight_.front().shot;
+            inFlight_.pop_front();
+        }
+        pending_.insert(pending_.end(), static_cast<size_t>(count), shot);
     }
     SignalEvent();
 }
@@ -263,13 +329,24 @@ void CCamera::SignalEvent()
 
 void CCamera::Post(uint32_t message, int64_t wParam, int64_t lParam)
 {
-    if (!owner_)
-        return;
     Notification n;
     n.message = message;
     n.wParam = wParam;
     n.lParam = lParam;
-    owner_->Post(std::move(n));
+    Post(std::move(n));
+}
+
+void CCamera::Post(Notification n)
+{
+    std::lock_guard<std::mutex> lock(ownerMutex_);
+    if (owner_)
+        owner_->Post(std::move(n));
+}
+
+SaveSnapshot CCamera::TakeSnapshot()
+{
+    std::lock_guard<std::mutex> lock(ownerMutex_);
+    return owner_ ? owner_->TakeSaveSnapshot() : finalSnapshot_;
 }
 
 void CCamera::ReleaseThread()
@@ -289,13 +366,15 @@ void CCamera::ReleaseThread()
         // meanwhile are handled in the same wake-up.
         std::this_thread::sleep_for(std::chrono::milliseconds(settleDelayMs_.load()));
         for (;;) {
+            ShotKind shot;
             {
                 std::lock_guard<std::mutex> lock(lock_);
-                if (pendingCount_ <= 0 || !running_)
+                if (pending_.empty() || !running_)
                     break;
-                --pendingCount_;
+                shot = pending_.front();
+                pending_.pop_front();
             }
-            HandleItem();
+            HandleItem(shot);
         }
     }
     threadEnded_ = true;
@@ -348,6 +427,10 @@ cdError CCamera::ReleaseEventNotification(uint32_t event, const uint8_t* data, u
             DebugTracef("cdRELEASE_EVENT_RESET_HW_ERROR, error=%d\n", static_cast<int>(error));
             Post(WM_RELEASE_ERROR, error);
             previewPending_ = false;
+            // The shot it belongs to produces no items.
+            std::lock_guard<std::mutex> lock(lock_);
+            if (!inFlight_.empty())
+                inFlight_.pop_front();
         }
         break;
     case cdRELEASE_EVENT_CHANGED_BY_UI:
@@ -361,7 +444,7 @@ cdError CCamera::ReleaseEventNotification(uint32_t event, const uint8_t* data, u
         if (size >= 4 && data) {
             uint32_t count;
             std::memcpy(&count, data, 4);
-            AddPendingReleases(static_cast<int>(std::min<uint32_t>(count, 0x7FFFFFFF)));
+            AddPendingReleases(static_cast<int>(std::min<uint32_t>(count, kMaxItemsPerRelease)));
         }
         break;
     default:

@@ -6,15 +6,21 @@
 //
 // The camera reaches its owner only through CameraOwner: numbered notifications with
 // owned payloads, and a snapshot of the save settings taken when an item is handled.
+// Each shot carries the release data kind it was fired with (and whether it is a
+// preview) to its items, so changing the save mode while pictures are on their way
+// changes nothing about them.
 //
 // Threads:
-//  - UI thread: construction, destruction, LockUI, UnlockUI, SetSaveMode, SetImageQuality,
-//    ReadCustomFunctions, StartRelease, StartPreviewRelease, the getters.
+//  - UI thread: construction, destruction, Shutdown, LockUI, UnlockUI, SetSaveMode,
+//    SetImageQuality, ReadCustomFunctions, StartRelease, StartPreviewRelease, the getters.
 //  - the release thread (owned), the short-lived release workers (owned, joined before
 //    the object goes away) and the library's callback threads enter the object too.
-// Blocking: construction and destruction call the library and may block for as long as
-// it takes; destruction waits for the release thread (which closing the source wakes) and
-// for release workers. StartRelease and StartPreviewRelease never wait for the camera.
+// Blocking: construction calls the library and may block for as long as it takes.
+// Shutdown stops the threads and closes the source without waiting for the threads;
+// ThreadsEnded tells when they are gone. The destructor shuts down and then waits for
+// the threads without limit: the UI thread disconnects through RetireCamera
+// (camera/CameraShutdown.h), which waits a bounded time and destroys the object on a
+// background thread otherwise. StartRelease and StartPreviewRelease never wait.
 #pragma once
 
 #include "camera/CameraLibrary.h"
@@ -25,6 +31,8 @@
 #include <atomic>
 #include <condition_variable>
 #include <cstdint>
+#include <deque>
+#include <memory>
 #include <mutex>
 #include <string>
 #include <thread>
@@ -43,6 +51,16 @@ public:
     // Thread-safe and quick: called on the release thread for every item.
     virtual SaveSnapshot TakeSaveSnapshot() = 0;
 };
+
+// What a shot was fired with: it travels with each item the shot produces.
+struct ShotKind {
+    uint16_t kind = cdsdk::cdREL_KIND_PICT_TO_PC;  // release data kind at the release
+    bool preview = false;                           // a preview: shown, never saved
+};
+
+// Most items one release announcement may add: a shot gives one or two items (picture,
+// thumbnail or the JPEG of a TIFF RAW); a larger count from the library is a fault.
+constexpr int kMaxItemsPerRelease = 16;
 
 class CCamera {
 public:
@@ -72,15 +90,23 @@ public:
     void ReadCustomFunctions();
     uint16_t GetCustomFunction(int number) const;
 
-    // Release control.
+    // Release control. Release fires the shutter once (on a worker); a failing kind
+    // selection or CDRelease posts WM_RELEASE_ERROR with the library's code.
     void StartRelease();
     void StartPreviewRelease();
     void Release(bool preview);
+    // The camera announced `count` items (at most kMaxItemsPerRelease): they belong
+    // to the oldest shot fired from here whose items have not been announced, or to a
+    // shot of the body's own button (normal kind) when there is none.
     void AddPendingReleases(int count);
 
-    // The full path to write for a file of the given kind (0 CRW, 1 JPG, 2 TIF,
-    // 3 JPEG with a TIFF RAW, 4 THM), from the given save settings.
-    static std::string NextFileName(int kind, const SaveSnapshot& settings);
+    // Disconnects without waiting: stops the release thread, detaches the owner (nothing
+    // is posted or asked any more), unlocks the body if a lock is held, leaves release
+    // control and closes the source, which ends any download or release in progress.
+    // Idempotent; UI thread.
+    void Shutdown();
+    // True once the release thread and every release worker have ended.
+    bool ThreadsEnded();
 
     // Event handlers (called through the callback entry points).
     uint32_t EventNotification(uint32_t eventCode, const uint8_t* data, uint32_t size);
@@ -96,26 +122,37 @@ public:
     // Benchmarks set 0 to measure the handling alone.
     void SetSettleDelay(int milliseconds) { settleDelayMs_ = milliseconds; }
 
-    // Tests: how long the destructor waited for the release thread, in 100 ms checks.
-    int ShutdownChecks() const { return shutdownChecks_; }
-
 private:
     void Connect();
     void Fail();  // releases what connecting took, then throws 1
     void ReleaseThread();
-    void HandleItem();
+    void HandleItem(const ShotKind& shot);
     void Post(uint32_t message, int64_t wParam, int64_t lParam = 0);
+    void Post(Notification n);
+    SaveSnapshot TakeSnapshot();
+    void ShotFailed(uint64_t id);  // forgets a shot whose release failed
     void SignalEvent();
     void ReapWorkers(bool all);
     void StartWorker(bool preview);  // a short-lived thread that runs Release
 
     cdsdk::CameraLibrary& library_;
     std::atomic<cdsdk::cdHSource> source_{0};
-    int pendingCount_ = 0;  // guarded by lock_
+    // Guarded by lock_: the pending items, each with the shot it belongs to, and the shots
+    // fired from here whose items the camera has not announced yet (oldest first).
+    std::deque<ShotKind> pending_;
+    struct InFlight {
+        uint64_t id;
+        ShotKind shot;
+    };
+    std::deque<InFlight> inFlight_;
+    uint64_t nextShotId_ = 0;
     std::string modelName_;
     std::atomic<uint16_t> releaseKind_{0};
     std::array<uint16_t, 30> customFunctions_{};
+    std::mutex ownerMutex_;       // guards owner_ and finalSnapshot_; held while posting
     CameraOwner* owner_ = nullptr;
+    SaveSnapshot finalSnapshot_;  // the owner's settings when it was detached
+    std::atomic<bool> shutdown_{false};
     std::thread releaseThread_;
     // The release event: manual reset, created signalled.
     std::mutex eventMutex_;
@@ -135,6 +172,5 @@ private:
     };
     std::vector<Worker> workers_;
     std::atomic<bool> threadEnded_{false};
-    int shutdownChecks_ = 0;
     std::atomic<int> settleDelayMs_{100};
 };

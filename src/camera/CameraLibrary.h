@@ -1,7 +1,8 @@
 // The camera library boundary: every camera operation the program performs goes through
 // CameraLibrary, one virtual call per library function. Implementations: the simulated
 // camera (backends/sim) and real cameras through libgphoto2 (backends/gphoto2). Code above
-// this boundary never knows which one it talks to.
+// this boundary never knows which one it talks to. Every implementation passes the one
+// conformance suite (tests/camera/CameraLibraryConformanceTest.cpp).
 //
 // Contract kept by every implementation:
 //  - every call returns a 32-bit result code, 0 (cdOK) for success;
@@ -10,9 +11,32 @@
 //  - callbacks receive their context pointer exactly as it was registered, with the
 //    argument orders declared here. Event and release-event callbacks may be called on a
 //    library thread; the progress and stream callbacks are called on the thread that
-//    called CDGetReleasedData.
-// Threads: any thread may call; an implementation serialises what it must. Calls may block
-// for as long as the camera takes (a download blocks until the item has arrived).
+//    called CDGetReleasedData. A callback never calls back into the library.
+//
+// Threads: any thread may call; an implementation serialises what it must.
+//
+// Calls that may block, and for how long:
+//  - CDStartSDK, CDEnumDevice*, CDOpenSource: as long as the bus and device take;
+//  - CDRelease: either returns once the shutter is released and announces the items
+//    later (events 28 then 29 on a library thread), or blocks through the exposure and
+//    delivers events 28 and 29 (or 10) before it returns. Callers handle both: they
+//    record whatever the shot needs before calling CDRelease. The release data kind of a
+//    shot is the one selected when CDRelease is called; selecting another kind afterwards
+//    does not change the shot;
+//  - CDGetReleasedData: until the whole item has streamed through the stream callbacks
+//    (seconds for a picture over USB 1.1);
+//  - CDExitReleaseControl, CDCloseSource: until a callback in flight has returned;
+//  - CDFlashImageItemProperty: for the file I/O of rewriting the picture.
+//  Every other call returns promptly.
+//
+// Ending a connection:
+//  - once CDExitReleaseControl has returned, the release-event callback registered on
+//    that source never runs again; once CDCloseSource has returned, no callback
+//    registered on that source runs again;
+//  - CDCloseSource, called from any thread, ends a blocking CDGetReleasedData and a
+//    blocking CDRelease on that source promptly, with a non-zero result;
+//  - the program leaves release control before it closes the source, and finishes the
+//    library (CDFinishSDK) only after every thread that used a source has ended.
 #pragma once
 
 #include <cstddef>

@@ -107,7 +107,56 @@ uint16_t ExifOrientation(int32_t degrees)
     }
 }
 
+bool IsAscii(const std::string& text)
+{
+    for (char c : text)
+        if (static_cast<unsigned char>(c) >= 0x80)
+            return false;
+    return true;
+}
+
 }  // namespace
+
+bool WriteItemProperties(const std::vector<uint8_t>& picture, const std::optional<std::string>& comment,
+                         std::optional<int32_t> rotationDegrees, std::vector<uint8_t>& out)
+{
+    if (rotationDegrees && ExifOrientation(*rotationDegrees) == 0)
+        return false;
+    if (picture.empty())
+        return false;
+    try {
+        auto image = Exiv2::ImageFactory::open(picture.data(), static_cast<long>(picture.size()));
+        if (!image.get())
+            return false;
+        image->readMetadata();
+        const bool crw = image->imageType() == Exiv2::ImageType::crw;
+        Exiv2::ExifData& exif = image->exifData();
+        if (comment) {
+            if (crw)
+                image->setComment(*comment);
+            else
+                exif["Exif.Photo.UserComment"] =
+                    (IsAscii(*comment) ? "charset=Ascii " : "charset=Unicode ") + *comment;
+        }
+        if (rotationDegrees)
+            exif["Exif.Image.Orientation"] = ExifOrientation(*rotationDegrees);
+        image->writeMetadata();
+        Exiv2::BasicIo& io = image->io();
+        if (io.open() != 0)
+            return false;
+        const long size = io.size();
+        if (size <= 0)
+            return false;
+        Exiv2::DataBuf buf = io.read(size);
+        io.close();
+        if (buf.size_ != size)
+            return false;
+        out.assign(buf.pData_, buf.pData_ + buf.size_);
+    } catch (const std::exception&) {
+        return false;
+    }
+    return true;
+}
 
 ImageItemStore::ImageItemStore() = default;
 ImageItemStore::~ImageItemStore() = default;
@@ -210,36 +259,8 @@ cdError ImageItemStore::FlashProperties(cdHItem h)
     if (!ReadAll(item.path, original) || original.empty())
         return cdERROR;
     std::vector<uint8_t> rewritten;
-    try {
-        auto image = Exiv2::ImageFactory::open(original.data(), static_cast<long>(original.size()));
-        if (!image.get())
-            return cdERROR;
-        image->readMetadata();
-        const bool crw = image->imageType() == Exiv2::ImageType::crw;
-        Exiv2::ExifData& exif = image->exifData();
-        if (item.comment) {
-            if (crw)
-                image->setComment(*item.comment);
-            else
-                exif["Exif.Photo.UserComment"] = "charset=Ascii " + *item.comment;
-        }
-        if (item.rotation)
-            exif["Exif.Image.Orientation"] = ExifOrientation(*item.rotation);
-        image->writeMetadata();
-        Exiv2::BasicIo& io = image->io();
-        if (io.open() != 0)
-            return cdERROR;
-        const long size = io.size();
-        if (size <= 0)
-            return cdERROR;
-        Exiv2::DataBuf buf = io.read(size);
-        io.close();
-        if (buf.size_ != size)
-            return cdERROR;
-        rewritten.assign(buf.pData_, buf.pData_ + buf.size_);
-    } catch (const std::exception&) {
+    if (!WriteItemProperties(original, item.comment, item.rotation, rewritten))
         return cdERROR;
-    }
     if (!ReplaceFile(item.path, rewritten.data(), rewritten.size(), beforeReplace_))
         return cdERROR;
     item.comment.reset();

@@ -18,7 +18,18 @@
 #include <map>
 #include <memory>
 #include <mutex>
+#include <optional>
 #include <string>
+#include <vector>
+
+// The one writer of the comment and rotation properties, on a picture held in memory
+// (JPEG, CRW or TIFF bytes): `out` receives the picture with the comment (an ASCII text
+// with the Exif "ASCII" marker, any other text as Exif Unicode, "UNICODE" marker and
+// UCS-2; the CRW comment for CRW) and the rotation (0, 90, 180, 270 degrees clockwise as
+// Exif orientation 1, 6, 3, 8). False, with `out` untouched, when the picture cannot be
+// read or a value is out of range. Any thread; never blocks beyond the CPU work.
+bool WriteItemProperties(const std::vector<uint8_t>& picture, const std::optional<std::string>& comment,
+                         std::optional<int32_t> rotationDegrees, std::vector<uint8_t>& out);
 
 class ImageItemStore {
 public:

@@ -6,6 +6,7 @@
 #include "camera/ReceiveBuffer.h"
 #include "imaging/ImageInfo.h"
 #include "imaging/ItemProperties.h"
+#include "imaging/Rotation.h"
 #include "platform/DebugTrace.h"
 #include "storage/SafeWrite.h"
 #include "storage/SaveFolders.h"
@@ -23,31 +24,12 @@ namespace {
 constexpr const char* kErrorSaving = "Error saving image";
 constexpr size_t kTiffHeadBytes = 204800;
 
-// Rotation to stamp for the orientation setting; none for "use the orientation sensor"
-// and for values outside the menu's range.
-std::optional<int> RotationFor(int orientationSetting)
-{
-    switch (orientationSetting) {
-    case 0: return 0;
-    case 1: return 270;
-    case 2: return 90;
-    case 3: return 180;
-    default: return std::nullopt;
-    }
-}
-
-
 bool IsBigEndianTiff(const std::vector<uint8_t>& b)
 {
     return b.size() >= 4 && b[0] == 'M' && b[1] == 'M' && b[2] == 0 && b[3] == 42;
 }
 
 }  // namespace
-
-std::string CCamera::NextFileName(int kind, const SaveSnapshot& settings)
-{
-    return storage::NextFileName(kind, settings.folders, storage::NativePathStyle(), std::time(nullptr));
-}
 
 cdError CCamera::ProgressCallback(uint32_t progress, uint32_t, cdContext ctx)
 {
@@ -59,14 +41,28 @@ cdError CCamera::ProgressCallback(uint32_t progress, uint32_t, cdContext ctx)
 namespace {
 
 // Saves the bytes under the next free name of the kind, never over an existing file: a
-// name taken between the folder scan and the write moves on to the next number.
+// name taken between the folder scan and the write moves on to the next number. The
+// comment (unless empty) and the rotation (when given) are stamped into a copy of the
+// bytes in memory first, so the picture is written and synced once; if they cannot be
+// stamped, the camera's bytes are saved as they came.
 // The folder is synced once the item has been announced (see HandleItem).
-std::optional<std::string> SaveNoReplace(int kind, const SaveSnapshot& snapshot, const std::vector<uint8_t>& bytes)
+std::optional<std::string> SaveNoReplace(int kind, const SaveSnapshot& snapshot, const std::vector<uint8_t>& bytes,
+                                         const std::string& comment, std::optional<int> rotation)
 {
+    std::vector<uint8_t> stamped;
+    const std::vector<uint8_t>* toWrite = &bytes;
+    if (!comment.empty() || rotation) {
+        try {
+            stamped = bytes;
+            if (StampPictureInMemory(stamped, comment, rotation))
+                toWrite = &stamped;
+        } catch (const std::bad_alloc&) {
+        }
+    }
     std::string path;
     int error = 0;
-    if (!storage::SavePictureNoReplace(kind, snapshot.folders, std::time(nullptr), bytes.data(),
-                                       bytes.size(), &path, &error, nullptr, storage::NativeFolderAccess(),
+    if (!storage::SavePictureNoReplace(kind, snapshot.folders, std::time(nullptr), toWrite->data(),
+                                       toWrite->size(), &path, &error, nullptr, storage::NativeFolderAccess(),
                                        storage::FolderSync::Deferred))
         return std::nullopt;
     return path;
@@ -86,7 +82,7 @@ struct DeferredFolderSync {
 
 }  // namespace
 
-void CCamera::HandleItem()
+void CCamera::HandleItem(const ShotKind& shot)
 {
     cdHSource source = source_;
     auto buffer = std::make_unique<ReceiveBuffer>();
@@ -96,17 +92,17 @@ void CCamera::HandleItem()
     const cdError result =
         source ? library_.CDGetReleasedData(source, &CCamera::ProgressCallback, this, 3, &info, &medium) : cdERROR;
 
-    const SaveSnapshot snapshot = owner_ ? owner_->TakeSaveSnapshot() : SaveSnapshot{};
-    const std::optional<int> rotation = RotationFor(snapshot.orientationSetting);
-    const uint16_t kind = releaseKind_;
-    const bool toPc = kind & cdREL_KIND_PICT_TO_PC;
+    const SaveSnapshot snapshot = TakeSnapshot();
+    const std::optional<int> rotation = RotationForOrientationSetting(snapshot.orientationSetting);
+    // Pictures that reach the PC are always saved; the kind the shot was fired with only
+    // decides whether a thumbnail stands for a picture the camera keeps.
+    const bool pictureToPc = shot.kind & cdREL_KIND_PICT_TO_PC;
 
     auto postText = [this](const std::string& text) {
         Notification n;
         n.message = WM_SAVED_FILE;
         n.text = text;
-        if (owner_)
-            owner_->Post(std::move(n));
+        Post(std::move(n));
     };
     auto postInfo = [this](const std::vector<uint8_t>& bytes) {
         Notification n;
@@ -116,26 +112,14 @@ void CCamera::HandleItem()
         } catch (const std::bad_alloc&) {
             // Posted without a record: the view shows the picture without its information.
         }
-        if (owner_)
-            owner_->Post(std::move(n));
+        Post(std::move(n));
     };
     auto postDisplay = [this](std::vector<uint8_t> bytes) {
         Notification n;
         n.message = WM_DISPLAY_JPEG;
         n.wParam = static_cast<int64_t>(bytes.size());
         n.bytes = std::move(bytes);
-        if (owner_)
-            owner_->Post(std::move(n));
-    };
-    auto stamp = [this](const std::string& path, const std::string& comment, std::optional<int> rot) {
-        if (!comment.empty()) {
-            ImageInfo record = ImageInfo::ReadImageInfoFromFile(path);
-            SetImageComment(library_, record, comment);
-        }
-        if (rot) {
-            ImageInfo record = ImageInfo::ReadImageInfoFromFile(path);
-            SetImageRotation(library_, record, *rot);
-        }
+        Post(std::move(n));
     };
 
     // Only a whole item is handled: a failed or short download, a refused write or a
@@ -145,11 +129,11 @@ void CCamera::HandleItem()
     if (!whole) {
         DebugTrace("CCamera::ReleaseThread() - item not received\n");
         const bool isPicture = info.DataType == cdDATA_TYPE_PICTURE || info.DataType == 0;
-        if (isPicture || !toPc) {
-            if (isPicture && previewPending_.exchange(false))
-                library_.CDSelectReleaseDataKind(source, kind);
+        if (isPicture && shot.preview)
+            previewPending_ = false;
+        // A download cut off by a disconnect is not an error the user made happen.
+        if ((isPicture || !pictureToPc) && running_)
             postText(kErrorSaving);
-        }
         return;
     }
 
@@ -166,19 +150,14 @@ void CCamera::HandleItem()
     if (info.DataType == cdDATA_TYPE_PICTURE && info.Format == cdFORMAT_JPEG) {
         DebugTrace("CCamera::ReleaseThread() - JPEG\n");
         postInfo(bytes);
-        if (previewPending_.exchange(false)) {
-            library_.CDSelectReleaseDataKind(source, kind);
+        if (shot.preview) {
+            previewPending_ = false;
             postText("Image downloaded");
-        } else if (toPc) {
-            if (auto path = SaveNoReplace(storage::kFileKindJpg, snapshot, bytes)) {
-                folderSync.path = *path;
-                stamp(*path, snapshot.comment, rotation);
-                postText(*path);
-            } else {
-                postText(kErrorSaving);
-            }
+        } else if (auto path = SaveNoReplace(storage::kFileKindJpg, snapshot, bytes, snapshot.comment, rotation)) {
+            folderSync.path = *path;
+            postText(*path);
         } else {
-            postText("Image saved to CF card");
+            postText(kErrorSaving);
         }
         postDisplay(std::move(bytes));
     } else if (info.DataType == cdDATA_TYPE_PICTURE && info.Format == cdFORMAT_RAW) {
@@ -186,13 +165,9 @@ void CCamera::HandleItem()
         DebugTrace(tiff ? "CCamera::ReleaseThread() - RAW (TIFF)\n" : "CCamera::ReleaseThread() - RAW (CRW)\n");
         if (tiff)
             postInfo(bytes);
-        if (!toPc) {
-            postText("Image saved to CF card");
-            return;
-        }
-        if (auto path = SaveNoReplace(tiff ? storage::kFileKindTif : storage::kFileKindCrw, snapshot, bytes)) {
+        if (auto path = SaveNoReplace(tiff ? storage::kFileKindTif : storage::kFileKindCrw, snapshot, bytes,
+                                      snapshot.comment, rotation)) {
             folderSync.path = *path;
-            stamp(*path, snapshot.comment, rotation);
             postText(*path);
         } else {
             postText(kErrorSaving);
@@ -211,11 +186,10 @@ void CCamera::HandleItem()
     } else if (info.DataType == cdDATA_TYPE_THUMBNAIL || info.DataType == cdDATA_TYPE_PLUS_JPEG) {
         const bool plus = info.DataType == cdDATA_TYPE_PLUS_JPEG;
         DebugTrace(plus ? "CCamera::ReleaseThread() - PLUS_JPEG\n" : "CCamera::ReleaseThread() - THUMBNAIL\n");
-        if (toPc) {
-            if (auto path = SaveNoReplace(plus ? storage::kFileKindJpegWithTif : storage::kFileKindThm, snapshot, bytes)) {
+        if (pictureToPc || plus) {
+            if (auto path = SaveNoReplace(plus ? storage::kFileKindJpegWithTif : storage::kFileKindThm, snapshot,
+                                          bytes, std::string(), rotation))
                 folderSync.path = *path;
-                stamp(*path, std::string(), rotation);
-            }
         } else {
             postText("Image stored on CF card");
         }

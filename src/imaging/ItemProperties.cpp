@@ -1,5 +1,7 @@
 #include "imaging/ItemProperties.h"
 
+#include "camera/ImageItems.h"
+
 #include <algorithm>
 #include <cstring>
 
@@ -34,18 +36,38 @@ bool WriteProperty(CameraLibrary& lib, const std::string& path, uint32_t propert
 
 }  // namespace
 
+std::string CommentFieldText(const std::string& comment)
+{
+    size_t n = std::min<size_t>(comment.size(), cdITEM_COMMENT_SIZE - 1);
+    // A cut comment ends on a whole UTF-8 character.
+    if (n < comment.size())
+        while (n > 0 && (static_cast<unsigned char>(comment[n]) & 0xC0) == 0x80)
+            --n;
+    return comment.substr(0, n);
+}
+
 void SetImageComment(CameraLibrary& library, ImageInfo& info, const std::string& comment)
 {
     if (comment.empty())
         return;
     char field[cdITEM_COMMENT_SIZE] = {};
-    size_t n = std::min<size_t>(comment.size(), sizeof field - 1);
-    // A cut comment ends on a whole UTF-8 character.
-    if (n < comment.size())
-        while (n > 0 && (static_cast<unsigned char>(comment[n]) & 0xC0) == 0x80)
-            --n;
-    std::memcpy(field, comment.data(), n);
+    const std::string text = CommentFieldText(comment);
+    std::memcpy(field, text.data(), text.size());
     WriteProperty(library, info.Path(), cdITEM_PROP_COMMENT, sizeof field, field);
+}
+
+bool StampPictureInMemory(std::vector<uint8_t>& picture, const std::string& comment, std::optional<int> rotation)
+{
+    std::optional<std::string> text;
+    if (!comment.empty())
+        text = CommentFieldText(comment);
+    if (!text && !rotation)
+        return true;
+    std::vector<uint8_t> stamped;
+    if (!WriteItemProperties(picture, text, rotation, stamped))
+        return false;
+    picture = std::move(stamped);
+    return true;
 }
 
 void SetImageRotation(CameraLibrary& library, ImageInfo& info, int degrees)

@@ -7,14 +7,10 @@
 #include <vector>
 
 #include "imaging/JpegSupport.h"
+#include "imaging/Rotation.h"
 #include "imaging/TiffReader.h"
 
 namespace {
-
-int NormalizeRotation(int rotation)
-{
-    return rotation == 90 || rotation == 180 || rotation == 270 ? rotation : 0;
-}
 
 // Pixels between the decode and the bitmap: 3 bytes per pixel (blue, green, red once
 // reordered), rows of exactly width * 3 bytes.
@@ -115,8 +111,9 @@ size_t PaddedBytes(int width, int height)
 enum class Fit { Full, Fitted };
 
 // Decodes a JPEG into a work picture in blue, green, red order. For a fitted decode
-// the denominator is chosen against the box; `fitted` receives the fitted size.
-// `reserveFor` reserves room so that the rows can later be padded without a new block.
+// the scale denominator is chosen against the box (boxWidth x boxHeight, in the
+// picture's own frame). For `rotation` 0 the block is reserved large enough for the rows
+// to be padded in place later, without a second block.
 WorkPicture DecodeJpeg(const uint8_t* data, size_t length, Fit fit, int boxWidth, int boxHeight, int rotation)
 {
     Decompressor d;

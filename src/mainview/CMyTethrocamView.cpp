@@ -3,6 +3,7 @@
 #include "app/CMainFrame.h"
 #include "app/EditorLaunch.h"
 #include "app/MessageBox.h"
+#include "camera/CameraShutdown.h"
 #include "camera/CameraStartup.h"
 #include "display/BitmapImage.h"
 #include "display/DisplayPipeline.h"
@@ -189,8 +190,8 @@ CMyTethrocamView::~CMyTethrocamView()
 {
     SaveSettingsNow();
     blankWindow_.reset();
-    camera_.reset();
-    library_.CDFinishSDK();
+    DeleteCamera();
+    FinishCameraLibrary(library_);
 }
 
 void CMyTethrocamView::SaveSettingsNow()
@@ -430,9 +431,11 @@ void CMyTethrocamView::SetStatus(const QString& text)
         frame_->SetStatusText(0, text);
 }
 
+// Waits for the camera's threads at most 15 x 100 ms; a camera still busy after that
+// (a long exposure, a slow device) finishes on a background thread.
 void CMyTethrocamView::DeleteCamera()
 {
-    camera_.reset();
+    RetireCamera(std::move(camera_));
 }
 
 void CMyTethrocamView::ConnectCamera()

@@ -5,12 +5,15 @@
 
 #include "backends/sim/SimCamera.h"
 #include "camera/CCamera.h"
+#include "camera/CameraShutdown.h"
 #include "camera/CameraStartup.h"
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <chrono>
 #include <cstring>
+#include <thread>
 
 using namespace cdsdk;
 
@@ -86,7 +89,10 @@ TEST(CCameraConnect, ModelFlags)
     }
 }
 
-TEST(CCameraConnect, DisconnectLeavesReleaseControlBeforeClosing)
+// Disconnecting gives back a held lock, leaves release control and only then closes
+// the source; nothing is asked of the library after the close, and the owner hears
+// nothing more.
+TEST(CCameraConnect, DisconnectUnlocksThenLeavesReleaseControlThenCloses)
 {
     FakeCameraLibrary lib;
     RecordingOwner owner;
@@ -94,10 +100,19 @@ TEST(CCameraConnect, DisconnectLeavesReleaseControlBeforeClosing)
         CCamera camera(lib, &owner);
         EXPECT_EQ(lib.openSources, 1);
         EXPECT_EQ(lib.selectedKinds, std::vector<uint16_t>{2});
+        ASSERT_TRUE(camera.LockUI());
+        owner.Take();
     }
+    const auto order = lib.Order();
+    const auto at = [&](const char* name) {
+        return std::find(order.begin(), order.end(), name) - order.begin();
+    };
+    const auto lock = at("CDLockUI");
+    ASSERT_LT(lock, static_cast<long>(order.size()));
+    const std::vector<std::string> tail(order.begin() + lock + 1, order.end());
+    EXPECT_EQ(tail, (std::vector<std::string>{"CDUnlockUI", "CDExitReleaseControl", "CDCloseSource"}));
     EXPECT_EQ(lib.openSources, 0);
-    EXPECT_EQ(lib.Calls("CDExitReleaseControl"), 1);
-    EXPECT_EQ(lib.Calls("CDCloseSource"), 1);
+    EXPECT_TRUE(owner.Take().empty());
 }
 
 TEST(CCameraControls, NestedLocksCallTheLibraryOnce)
@@ -198,6 +213,49 @@ TEST(CCameraEvents, ReleaseEvents)
     EXPECT_EQ(got[1].wParam, 1);
 }
 
+// A failing CDRelease ends the shot with release error 2028 and its code (the view then
+// ends the shooting state and unlocks the body); a failed preview leaves no preview
+// flag behind and the normal kind selected.
+TEST(CCameraEvents, FailingReleaseIsReportedWithItsCode)
+{
+    FakeCameraLibrary lib;
+    RecordingOwner owner;
+    CCamera camera(lib, &owner);
+    camera.SetImageQuality(3, 3);  // camera and PC: kind 14
+    lib.failing.insert("CDRelease");
+    camera.Release(false);
+    camera.Release(true);
+    auto got = owner.Take();
+    ASSERT_EQ(got.size(), 2u);
+    for (const auto& n : got) {
+        EXPECT_EQ(n.message, WM_RELEASE_ERROR);
+        EXPECT_EQ(n.wParam, static_cast<int64_t>(cdERROR));
+    }
+    EXPECT_FALSE(camera.PreviewPending());
+    EXPECT_EQ(lib.selectedKinds.back(), 14);
+    // The failed shots announce nothing, so a press of the body's button afterwards is
+    // not mistaken for the failed preview.
+    const uint32_t one = 1;
+    camera.SetSettleDelay(2000);
+    camera.ReleaseEventNotification(cdRELEASE_EVENT_RELEASE_COMPLETE, reinterpret_cast<const uint8_t*>(&one), 4);
+    EXPECT_EQ(camera.PendingCount(), 1);
+}
+
+// A count from the library beyond what one shot can produce is cut to a sane number.
+TEST(CCameraEvents, AnnouncedCountIsClamped)
+{
+    FakeCameraLibrary lib;
+    RecordingOwner owner;
+    CCamera camera(lib, &owner);
+    camera.SetSettleDelay(2000);  // the thread leaves the items alone meanwhile
+    auto huge = U32(0xFFFFFFFF);
+    camera.ReleaseEventNotification(29, huge.data(), 4);
+    EXPECT_EQ(camera.PendingCount(), kMaxItemsPerRelease);
+    auto zero = U32(0);
+    camera.ReleaseEventNotification(29, zero.data(), 4);
+    EXPECT_EQ(camera.PendingCount(), kMaxItemsPerRelease);
+}
+
 TEST(CCameraEvents, FailedKindSelectionReportsTheLowBitsOfTheError)
 {
     FakeCameraLibrary lib;
@@ -273,21 +331,73 @@ TEST(CCameraOnSimulator, LockRefusedWhileTheLcdIsOn)
     EXPECT_FALSE(lib.State().uiLocked);
 }
 
-TEST(CCameraOnSimulator, DisconnectEndsTheReleaseThreadPromptly)
+// Closing the source ends a download, so a disconnect in the middle of one ends the
+// release thread at once; the cut-off download reports nothing ("Error saving image"
+// after a disconnect would be a lie), the body is unlocked and release control is left.
+TEST(CCameraOnSimulator, DisconnectDuringADownloadIsPromptAndSilent)
 {
-    sim::SimConfig config;
-    config.linkBytesPerSecond = 1000;  // a download would take minutes
-    sim::SimulatedCamera lib(config);
-    StartCameraLibrary(lib);
+    for (auto timing : {sim::ReleaseTiming::Async, sim::ReleaseTiming::Blocking}) {
+        sim::SimConfig config;
+        config.linkBytesPerSecond = 1000;  // a download would take minutes
+        config.releaseTiming = timing;
+        sim::SimulatedCamera lib(config);
+        StartCameraLibrary(lib);
+        RecordingOwner owner;
+        auto camera = std::make_unique<CCamera>(lib, &owner);
+        ASSERT_TRUE(camera->LockUI());
+        camera->StartRelease();
+        ASSERT_TRUE(owner.WaitFor(WM_DOWNLOAD_PROGRESS));  // the download is under way
+        const auto start = std::chrono::steady_clock::now();
+        EXPECT_TRUE(RetireCamera(std::move(camera)));
+        EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::milliseconds(1500));
+        const auto state = lib.State();
+        EXPECT_EQ(state.openSources, 0);
+        EXPECT_FALSE(state.releaseControl);
+        EXPECT_FALSE(state.uiLocked);
+        EXPECT_EQ(state.unlockCalls, state.lockCalls + 1);  // the one at connection, the one at the end
+        EXPECT_EQ(owner.Count(WM_SAVED_FILE), 0u);
+        EXPECT_EQ(owner.Count(WM_RELEASE_ERROR), 0u);
+    }
+}
+
+// A device that hangs in a download past the bounded wait: the window gets control back
+// after 15 x 100 ms, the camera finishes on a background thread, and the library is
+// finished only after that thread has stopped using it.
+TEST(CCameraShutdown, AHungCameraFinishesInTheBackgroundBeforeTheLibrary)
+{
+    FakeCameraLibrary lib;
+    lib.downloadMs = 2500;
     RecordingOwner owner;
     auto camera = std::make_unique<CCamera>(lib, &owner);
-    camera->StartRelease();
-    ASSERT_TRUE(owner.WaitFor(WM_DOWNLOAD_PROGRESS));  // the download is under way
+    camera->SetSettleDelay(0);
+    camera->AddPendingReleases(1);
+    while (lib.Calls("CDGetReleasedData") == 0)
+        std::this_thread::sleep_for(std::chrono::milliseconds(5));
     const auto start = std::chrono::steady_clock::now();
-    camera.reset();
-    const auto took = std::chrono::steady_clock::now() - start;
-    EXPECT_LT(took, std::chrono::milliseconds(1500));
-    EXPECT_EQ(lib.State().openSources, 0);
+    EXPECT_FALSE(RetireCamera(std::move(camera)));
+    const auto waited = std::chrono::steady_clock::now() - start;
+    EXPECT_GE(waited, std::chrono::milliseconds(kRetireWaitChecks * kRetireCheckMs - 50));
+    EXPECT_LT(waited, std::chrono::milliseconds(kRetireWaitChecks * kRetireCheckMs + 500));
+    FinishCameraLibrary(lib);
+    EXPECT_EQ(lib.Calls("CDFinishSDK"), 0);  // still in use in the background
+    WaitForRetiredCameras();
+    const auto order = lib.Order();
+    const auto finish = std::find(order.begin(), order.end(), "CDFinishSDK");
+    const auto returned = std::find(order.begin(), order.end(), "CDGetReleasedData returned");
+    ASSERT_NE(finish, order.end());
+    EXPECT_LT(returned, finish);
+    EXPECT_EQ(order.back(), "CDFinishSDK");
+    EXPECT_EQ(owner.Count(WM_SAVED_FILE), 0u);  // the cut-off item is not reported
+}
+
+TEST(CCameraShutdown, WithNothingRunningTheLibraryIsFinishedAtOnce)
+{
+    FakeCameraLibrary lib;
+    RecordingOwner owner;
+    EXPECT_TRUE(RetireCamera(std::make_unique<CCamera>(lib, &owner)));
+    FinishCameraLibrary(lib);
+    EXPECT_EQ(lib.Calls("CDFinishSDK"), 1);
+    EXPECT_EQ(lib.openSources, 0);
 }
 
 }  // namespace

@@ -6,7 +6,9 @@
 
 #include "camera/CameraLibrary.h"
 
+#include <chrono>
 #include <cstring>
+#include <thread>
 #include <map>
 #include <mutex>
 #include <set>
@@ -23,11 +25,20 @@ public:
     cdsdk::cdHSource openSource = 0;
     int openSources = 0;
 
+    // A download that takes this long and ignores CDCloseSource: a device that hangs.
+    int downloadMs = 0;
+
     int Calls(const std::string& name) const
     {
         std::lock_guard<std::mutex> lock(mutex_);
         auto it = calls_.find(name);
         return it == calls_.end() ? 0 : it->second;
+    }
+    // Every call by name, in the order made (thread-safe).
+    std::vector<std::string> Order() const
+    {
+        std::lock_guard<std::mutex> lock(mutex_);
+        return order_;
     }
 
 private:
@@ -35,8 +46,10 @@ private:
     {
         std::lock_guard<std::mutex> lock(mutex_);
         calls_[name]++;
+        order_.push_back(name);
         return failing.count(name) ? cdsdk::cdERROR : cdsdk::cdOK;
     }
+    std::vector<std::string> order_;
     mutable std::mutex mutex_;
     std::map<std::string, int> calls_;
     size_t deviceIndex_ = 0;
@@ -104,6 +117,9 @@ public:
                                      cdsdk::cdReleaseImageInfo*, cdsdk::cdStgMedium*) override
     {
         Hit("CDGetReleasedData");
+        if (downloadMs > 0)
+            std::this_thread::sleep_for(std::chrono::milliseconds(downloadMs));
+        Hit("CDGetReleasedData returned");
         return cdsdk::cdERROR;
     }
     cdsdk::cdError CDLockUI(cdsdk::cdHSource) override { return Hit("CDLockUI"); }

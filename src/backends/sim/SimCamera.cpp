@@ -191,16 +191,21 @@ static std::vector<uint8_t> U32Data(uint32_t v)
     return d;
 }
 
-void SimulatedCamera::Shoot(bool fromBody)
+void SimulatedCamera::Shoot(bool fromBody, uint16_t releaseKind)
 {
     uint16_t kind;
     bool fail;
     uint32_t hwError = 0;
+    cdHSource source;
     {
         std::lock_guard<std::mutex> lock(mutex_);
         if (!state_.connected || openSource_ == 0)
             return;
-        kind = state_.releaseKind;
+        // Without release control the body saves to its card and tells the PC nothing.
+        if (fromBody && !state_.releaseControl)
+            return;
+        source = openSource_;
+        kind = fromBody ? state_.releaseKind : releaseKind;
         fail = failNextAf_;
         failNextAf_ = false;
         if (fail)
@@ -209,7 +214,6 @@ void SimulatedCamera::Shoot(bool fromBody)
             hwError = cdHW_ERROR_NO_CF_CARD;
         state_.releases++;
     }
-    (void)fromBody;
     if (hwError) {
         DeliverReleaseEvent(cdRELEASE_EVENT_RESET_HW_ERROR, U32Data(hwError));
         return;
@@ -217,7 +221,8 @@ void SimulatedCamera::Shoot(bool fromBody)
     DeliverReleaseEvent(cdRELEASE_EVENT_RELEASE_START, {});
     if (config_.exposureMs > 0) {
         std::unique_lock<std::mutex> lock(mutex_);
-        wake_.wait_for(lock, std::chrono::milliseconds(config_.exposureMs), [this] { return stopping_; });
+        wake_.wait_for(lock, std::chrono::milliseconds(config_.exposureMs),
+                       [&] { return stopping_ || openSource_ != source || !state_.connected; });
     }
     uint32_t sequence;
     {
@@ -228,7 +233,7 @@ void SimulatedCamera::Shoot(bool fromBody)
     uint32_t count = static_cast<uint32_t>(items.size());
     {
         std::lock_guard<std::mutex> lock(mutex_);
-        if (!state_.connected || openSource_ == 0)
+        if (!state_.connected || openSource_ != source)
             return;
         for (auto& item : items)
             items_.push_back(std::move(item));
@@ -301,7 +306,7 @@ std::vector<SimulatedCamera::Item> SimulatedCamera::MakeItems(uint16_t kind, uin
 
 void SimulatedCamera::PressShutterButton()
 {
-    Post([this] { Shoot(true); });
+    Post([this] { Shoot(true, 0); });
 }
 
 void SimulatedCamera::TurnModeDial(uint16_t shootingMode)
@@ -626,6 +631,7 @@ cdError SimulatedCamera::CDSelectReleaseDataKind(cdHSource source, uint16_t kind
 cdError SimulatedCamera::CDRelease(cdHSource source, uint32_t, cdProgressCallbackFunction, cdContext, uint32_t,
                                    uint32_t* countOut)
 {
+    uint16_t kind;
     {
         std::lock_guard<std::mutex> lock(mutex_);
         if (cdError e = Check(source, "CDRelease"))
@@ -634,9 +640,28 @@ cdError SimulatedCamera::CDRelease(cdHSource source, uint32_t, cdProgressCallbac
             return cdERROR;
         if (countOut)
             *countOut = 0;
+        kind = state_.releaseKind;  // the shot keeps the kind selected now
     }
-    Post([this] { Shoot(false); });
-    return cdOK;
+    if (config_.releaseTiming == ReleaseTiming::Async) {
+        Post([this, kind] { Shoot(false, kind); });
+        return cdOK;
+    }
+    // Blocking: wait through the exposure and the release events, or until the source
+    // is closed or the cable pulled.
+    auto done = std::make_shared<bool>(false);
+    Post([this, kind, done] {
+        Shoot(false, kind);
+        {
+            std::lock_guard<std::mutex> lock(mutex_);
+            *done = true;
+        }
+        wake_.notify_all();
+    });
+    std::unique_lock<std::mutex> lock(mutex_);
+    wake_.wait(lock, [&] { return *done || stopping_ || openSource_ != source || !state_.connected; });
+    if (*done)
+        return cdOK;
+    return state_.connected ? cdINVALID_HANDLE : cdCOMM_ERROR;
 }
 
 cdError SimulatedCamera::CDGetReleasedData(cdHSource source, cdProgressCallbackFunction fn, cdContext ctx, uint32_t,

@@ -6,12 +6,20 @@
 // stream callbacks at a configurable link speed, camera events (body shutter button, mode
 // dial, card door, battery, cable) and injectable faults.
 //
+// It keeps the library contract of camera/CameraLibrary.h. The release data kind of a
+// shot is the one selected when CDRelease is called. Two release timings, as real
+// libraries differ: Async (CDRelease returns at once and events 28/29 follow while the
+// exposure runs on the event thread) and Blocking (CDRelease waits through the exposure
+// and returns after events 28/29 have been delivered, the way a libgphoto2 capture
+// behaves). A press of the body's shutter button without release control saves to the
+// card only: no events, no items.
+//
 // Threads: every call is thread-safe. Release and camera events are delivered on the
 // simulator's own event thread, one at a time, never while an internal lock is held.
-// CDRelease returns at once (the exposure runs on the event thread); CDGetReleasedData
-// blocks while the item streams at the link speed, and returns promptly with an error
-// when the source is closed or the cable is pulled. Once CDExitReleaseControl or
-// CDCloseSource has returned, no callback registered on that source runs any more.
+// CDGetReleasedData blocks while the item streams at the link speed; it and a blocking
+// CDRelease return promptly with an error when the source is closed or the cable is
+// pulled. Once CDExitReleaseControl or CDCloseSource has returned, no callback
+// registered on that source runs any more.
 #pragma once
 
 #include "camera/CameraLibrary.h"
@@ -37,17 +45,27 @@ namespace sim {
 extern const char* const kSimModels[];
 extern const int kSimModelCount;
 
+enum class ReleaseTiming {
+    Async,     // CDRelease returns at once; the events follow
+    Blocking,  // CDRelease returns after the exposure and events 28/29
+};
+
+// Link speed of the bodies simulated: full-speed USB 1.1 (12 Mbit/s) moves about
+// 0.8 to 1 MB of picture data per second in practice.
+constexpr double kUsb11BytesPerSecond = 0.9e6;
+
 struct SimConfig {
     int cameraCount = 1;                      // cameras attached: 0, 1 or 2
     std::string model = "Canon EOS 10D";      // name reported for every attached camera
     uint16_t lowestSdkMajor = 5;              // CDStartSDK refuses lower major versions
-    double linkBytesPerSecond = 0;            // 0 = unlimited; about 5e6 is a real USB 1.1 body
+    double linkBytesPerSecond = 0;            // 0 = unlimited; kUsb11BytesPerSecond is a real body
     uint32_t seed = 1;                        // everything random derives from it
     int exposureMs = 30;                      // time between release start and complete
     int pictureWidth = 0, pictureHeight = 0;  // 0 = the model's own size for the size setting
     size_t rawFillerBytes = 256 * 1024;       // bulk of a CRW picture besides its preview
     bool tiffRaw = false;                     // RAW comes as TIFF plus a JPEG (EOS-1D style)
     bool lcdOn = false;
+    ReleaseTiming releaseTiming = ReleaseTiming::Async;
 };
 
 // Everything a test or the simulator panel may want to read about the camera's state.
@@ -174,7 +192,9 @@ private:
     // The event thread runs these jobs one after the other.
     void Post(std::function<void()> job);
     void EventLoop();
-    void Shoot(bool fromBody);  // on the event thread
+    // On the event thread. A release from the PC passes the kind selected at CDRelease;
+    // the body's button (fromBody) shoots with the kind selected at that moment.
+    void Shoot(bool fromBody, uint16_t releaseKind);
     void DeliverReleaseEvent(uint32_t event, const std::vector<uint8_t>& data);
     void DeliverCameraEvent(uint32_t code);
     std::vector<Item> MakeItems(uint16_t kind, uint32_t sequence);
