@@ -6,6 +6,7 @@
 
 #include <chrono>
 #include <condition_variable>
+#include <functional>
 #include <mutex>
 #include <vector>
 
@@ -21,8 +22,14 @@ public:
         }
         cv_.notify_all();
     }
+    // Called on the release thread before each snapshot is handed out (tests hold the
+    // thread there). Set before the camera is used.
+    std::function<void()> beforeSnapshot;
+
     SaveSnapshot TakeSaveSnapshot() override
     {
+        if (beforeSnapshot)
+            beforeSnapshot();
         std::lock_guard<std::mutex> lock(mutex_);
         return snapshot;
     }

@@ -19,6 +19,8 @@
 #include <random>
 #include <set>
 #include <thread>
+#include <condition_variable>
+#include <mutex>
 
 using namespace cdsdk;
 namespace fs = std::filesystem;
@@ -76,9 +78,28 @@ struct Rig {
 
 using Seq = std::vector<uint32_t>;
 
-TEST(Release, PcOnlyJpegSavesOneFileAndAnnouncesInOrder)
+// Every release test runs under both release timings of the library: CDRelease returning
+// at once, and CDRelease blocking through the exposure with the events before it returns.
+class Timed : public ::testing::TestWithParam<sim::ReleaseTiming> {
+protected:
+    sim::SimConfig Config() const
+    {
+        sim::SimConfig c = Rig::Small();
+        c.releaseTiming = GetParam();
+        return c;
+    }
+};
+class Release : public Timed {};
+class ReleaseFaults : public Timed {};
+
+std::string TimingName(const ::testing::TestParamInfo<sim::ReleaseTiming>& info)
 {
-    Rig rig;
+    return info.param == sim::ReleaseTiming::Async ? "ReleaseReturnsAtOnce" : "ReleaseBlocksThroughExposure";
+}
+
+TEST_P(Release, PcOnlyJpegSavesOneFileAndAnnouncesInOrder)
+{
+    Rig rig(Config());
     rig.camera->StartRelease();
     ASSERT_TRUE(rig.owner.WaitFor(WM_DISPLAY_JPEG));
     EXPECT_EQ(rig.owner.Sequence(), (Seq{WM_EXIF, WM_SAVED_FILE, WM_DISPLAY_JPEG}));
@@ -106,9 +127,9 @@ TEST(Release, PcOnlyJpegSavesOneFileAndAnnouncesInOrder)
     EXPECT_TRUE(sawHundred);
 }
 
-TEST(Release, CameraOnlyRawShowsTheThumbnailAndSavesNothing)
+TEST_P(Release, CameraOnlyRawShowsTheThumbnailAndSavesNothing)
 {
-    Rig rig;
+    Rig rig(Config());
     rig.SetQuality(4, 2);
     rig.camera->StartRelease();
     ASSERT_TRUE(rig.owner.WaitFor(WM_DISPLAY_JPEG));
@@ -117,9 +138,9 @@ TEST(Release, CameraOnlyRawShowsTheThumbnailAndSavesNothing)
     EXPECT_TRUE(rig.Files().empty());
 }
 
-TEST(Release, PcRawSavesThumbnailThenRawUnderOneNumber)
+TEST_P(Release, PcRawSavesThumbnailThenRawUnderOneNumber)
 {
-    Rig rig;
+    Rig rig(Config());
     rig.SetQuality(4, 1);
     for (int shot = 1; shot <= 2; ++shot) {
         rig.camera->StartRelease();
@@ -132,9 +153,9 @@ TEST(Release, PcRawSavesThumbnailThenRawUnderOneNumber)
     EXPECT_EQ(ImageInfo::ReadImageInfoFromFile((rig.dir.path() / "IMG_0002.CRW").string()).Model(), "Canon EOS 10D");
 }
 
-TEST(Release, TiffRawSavesTifAndItsJpegUnderOneNumber)
+TEST_P(Release, TiffRawSavesTifAndItsJpegUnderOneNumber)
 {
-    auto config = Rig::Small();
+    auto config = Config();
     config.tiffRaw = true;
     Rig rig(config);
     rig.SetQuality(4, 1);
@@ -144,9 +165,9 @@ TEST(Release, TiffRawSavesTifAndItsJpegUnderOneNumber)
     EXPECT_EQ(rig.Files(), (std::vector<std::string>{"IMG_0001.JPG", "IMG_0001.TIF"}));
 }
 
-TEST(Release, PreviewIsShownNotSaved)
+TEST_P(Release, PreviewIsShownNotSaved)
 {
-    Rig rig;
+    Rig rig(Config());
     rig.camera->StartPreviewRelease();
     ASSERT_TRUE(rig.owner.WaitFor(WM_DISPLAY_JPEG));
     EXPECT_EQ(rig.Texts(), std::vector<std::string>{"Image downloaded"});
@@ -157,41 +178,113 @@ TEST(Release, PreviewIsShownNotSaved)
     EXPECT_EQ(rig.Files(), std::vector<std::string>{"IMG_0001.JPG"});
 }
 
-TEST(Release, TwoAnnouncementsBeforeTheThreadWakesAreBothDownloadedInOrder)
+// The release thread is held inside the first item while two more shots are announced:
+// both announcements are in before it looks again, and neither is lost.
+TEST_P(Release, TwoAnnouncementsBeforeTheThreadWakesAreBothDownloadedInOrder)
 {
-    Rig rig;
+    Rig rig(Config());
+    std::mutex gateMutex;
+    std::condition_variable gateCv;
+    bool held = false, open = false;
+    rig.owner.beforeSnapshot = [&] {
+        std::unique_lock<std::mutex> lock(gateMutex);
+        if (held)
+            return;
+        held = true;
+        gateCv.notify_all();
+        gateCv.wait(lock, [&] { return open; });
+    };
+    rig.lib.PressShutterButton();
+    {
+        std::unique_lock<std::mutex> lock(gateMutex);
+        ASSERT_TRUE(gateCv.wait_for(lock, std::chrono::seconds(20), [&] { return held; }));
+    }
     rig.lib.PressShutterButton();
     rig.lib.PressShutterButton();
-    ASSERT_TRUE(rig.owner.WaitFor(WM_DISPLAY_JPEG, 2));
+    for (int i = 0; i < 2000 && rig.lib.State().itemsAnnounced < 3; ++i)
+        std::this_thread::sleep_for(std::chrono::milliseconds(5));
+    ASSERT_EQ(rig.lib.State().itemsAnnounced, 3u);
+    EXPECT_EQ(rig.camera->PendingCount(), 2);
+    {
+        std::lock_guard<std::mutex> lock(gateMutex);
+        open = true;
+    }
+    gateCv.notify_all();
+    ASSERT_TRUE(rig.owner.WaitFor(WM_DISPLAY_JPEG, 3));
     auto texts = rig.Texts();
-    ASSERT_EQ(texts.size(), 2u);
-    EXPECT_EQ(fs::path(texts[0]).filename(), "IMG_0001.JPG");
-    EXPECT_EQ(fs::path(texts[1]).filename(), "IMG_0002.JPG");
-    EXPECT_EQ(rig.lib.State().deliveredSequences, (std::vector<uint32_t>{1, 2}));
+    ASSERT_EQ(texts.size(), 3u);
+    for (int i = 0; i < 3; ++i)
+        EXPECT_EQ(fs::path(texts[static_cast<size_t>(i)]).filename(), "IMG_000" + std::to_string(i + 1) + ".JPG");
+    EXPECT_EQ(rig.lib.State().deliveredSequences, (std::vector<uint32_t>{1, 2, 3}));
 }
 
-TEST(Release, BodyShutterSavesLikeAProgramRelease)
+// A preview in Camera-only mode is fired with the kind "picture to PC" and comes back as
+// "Image downloaded", never "Image stored on CF card"; the next shot is the user's own
+// kind again, and the following PC-only picture is saved.
+TEST_P(Release, PreviewInCameraOnlyModeIsDownloadedAndLeavesNothingBehind)
 {
-    Rig rig;
+    Rig rig(Config());
+    rig.camera->SetSaveMode(2);
+    rig.camera->StartPreviewRelease();
+    ASSERT_TRUE(rig.owner.WaitFor(WM_DISPLAY_JPEG));
+    EXPECT_EQ(rig.Texts(), std::vector<std::string>{"Image downloaded"});
+    EXPECT_FALSE(rig.camera->PreviewPending());
+    EXPECT_EQ(rig.lib.State().releaseKind, 13);
+
+    rig.camera->StartRelease();
+    ASSERT_TRUE(rig.owner.WaitFor(WM_DISPLAY_JPEG));
+    EXPECT_EQ(rig.Texts(), std::vector<std::string>{"Image stored on CF card"});
+
+    rig.camera->SetSaveMode(1);
+    rig.camera->StartRelease();
+    ASSERT_TRUE(rig.owner.WaitFor(WM_DISPLAY_JPEG));
+    EXPECT_EQ(rig.Texts(), std::vector<std::string>{(rig.dir.path() / "IMG_0001.JPG").string()});
+    EXPECT_EQ(rig.Files(), std::vector<std::string>{"IMG_0001.JPG"});
+}
+
+// Switching the save mode while a shot is on its way changes nothing about it: what the
+// shot sends to the PC is saved, the RAW picture's thumbnail under the RAW's number.
+TEST_P(Release, SaveModeChangedDuringTheDownloadStillSavesTheShot)
+{
+    auto config = Config();
+    config.linkBytesPerSecond = 400000;  // long enough to switch in the middle
+    Rig rig(config);
+    rig.SetQuality(4, 1);  // RAW, PC only: thumbnail and RAW picture
+    rig.camera->StartRelease();
+    ASSERT_TRUE(rig.owner.WaitFor(WM_DOWNLOAD_PROGRESS));
+    rig.camera->SetSaveMode(2);  // camera only, from now on
+    ASSERT_TRUE(rig.owner.WaitFor(WM_DISPLAY_JPEG, 2));
+    EXPECT_EQ(rig.Files(), (std::vector<std::string>{"IMG_0001.CRW", "IMG_0001.THM"}));
+    EXPECT_EQ(rig.Texts(), std::vector<std::string>{(rig.dir.path() / "IMG_0001.CRW").string()});
+}
+
+TEST_P(Release, BodyShutterSavesLikeAProgramRelease)
+{
+    Rig rig(Config());
     rig.lib.PressShutterButton();
     ASSERT_TRUE(rig.owner.WaitFor(WM_DISPLAY_JPEG));
     EXPECT_EQ(rig.owner.Sequence(), (Seq{WM_EXIF, WM_SAVED_FILE, WM_DISPLAY_JPEG}));
     EXPECT_EQ(rig.Files(), std::vector<std::string>{"IMG_0001.JPG"});
 }
 
-TEST(Release, CommentAndRotationAreStampedOnlyWhenAsked)
+TEST_P(Release, CommentAndRotationAreStampedOnlyWhenAsked)
 {
-    Rig rig;
+    Rig rig(Config());
     rig.camera->StartRelease();
     ASSERT_TRUE(rig.owner.WaitFor(WM_DISPLAY_JPEG));
-    EXPECT_EQ(rig.lib.CallCount("CDMakeImageItem"), 0);  // empty comment, orientation 4
+    // Empty comment, orientation 4: the file is the camera's bytes.
+    for (const auto& n : rig.owner.Take()) {
+        if (n.message == WM_DISPLAY_JPEG) {
+            EXPECT_EQ(testsupport::ReadFileBytes(rig.dir.path() / "IMG_0001.JPG"), n.bytes);
+        }
+    }
 
     SaveSnapshot s = rig.owner.TakeSaveSnapshot();
     s.comment = "Studio 3, softbox left";
     s.orientationSetting = 2;  // portrait, 90 degrees clockwise
     rig.owner.SetSnapshot(s);
     rig.camera->StartRelease();
-    ASSERT_TRUE(rig.owner.WaitFor(WM_DISPLAY_JPEG, 2));
+    ASSERT_TRUE(rig.owner.WaitFor(WM_DISPLAY_JPEG));
     const std::string path = (rig.dir.path() / "IMG_0002.JPG").string();
     EXPECT_EQ(ImageInfo::ReadImageInfoFromFile(path).Rotation(), 90);
     auto image = Exiv2::ImageFactory::open(path);
@@ -201,27 +294,60 @@ TEST(Release, CommentAndRotationAreStampedOnlyWhenAsked)
     EXPECT_NE(comment->toString().find("Studio 3, softbox left"), std::string::npos);
 }
 
-TEST(Release, ANameThatExistsAlreadyIsNeverOverwritten)
+// With a digit in the prefix ("D60_") the pictures are numbered on from the digits after
+// it: three shots give 0001, 0002, 0003, each a new file.
+TEST_P(Release, PrefixWithADigitNumbersOnFromTheDigitsAfterIt)
 {
-    // With a digit in the prefix every name reads as 60, so the scan proposes 61 again and
-    // again; the file already there must survive and the picture takes the next number.
-    Rig rig;
+    Rig rig(Config());
     SaveSnapshot s = rig.owner.TakeSaveSnapshot();
     s.folders.FilenamePrefix = "D60_";
     rig.owner.SetSnapshot(s);
-    testsupport::WriteFileBytes(rig.dir.path() / "D60_0061.JPG", {1, 2, 3});
-    rig.camera->StartRelease();
-    ASSERT_TRUE(rig.owner.WaitFor(WM_DISPLAY_JPEG));
-    EXPECT_EQ(testsupport::ReadFileBytes(rig.dir.path() / "D60_0061.JPG"), (std::vector<uint8_t>{1, 2, 3}));
-    EXPECT_EQ(rig.Files(), (std::vector<std::string>{"D60_0061.JPG", "D60_0062.JPG"}));
-    EXPECT_EQ(rig.Texts(), std::vector<std::string>{(rig.dir.path() / "D60_0062.JPG").string()});
+    for (int shot = 1; shot <= 3; ++shot) {
+        rig.camera->StartRelease();
+        ASSERT_TRUE(rig.owner.WaitFor(WM_DISPLAY_JPEG, static_cast<size_t>(shot)));
+    }
+    EXPECT_EQ(rig.Files(), (std::vector<std::string>{"D60_0001.JPG", "D60_0002.JPG", "D60_0003.JPG"}));
+}
+
+// A comment outside ASCII is stored as Exif defines for Unicode ("UNICODE" marker, UCS-2)
+// so that other readers show it; an ASCII one keeps the "ASCII" marker.
+TEST_P(Release, CommentsAreStoredWithTheirCharacterSet)
+{
+    Rig rig(Config());
+    const std::string texts[] = {"Café Müller, Köln", "Plain text"};
+    for (int i = 0; i < 2; ++i) {
+        SaveSnapshot s = rig.owner.TakeSaveSnapshot();
+        s.comment = texts[i];
+        rig.owner.SetSnapshot(s);
+        rig.camera->StartRelease();
+        ASSERT_TRUE(rig.owner.WaitFor(WM_DISPLAY_JPEG, static_cast<size_t>(i + 1)));
+    }
+    auto raw = [&](const char* name) {
+        auto image = Exiv2::ImageFactory::open((rig.dir.path() / name).string());
+        image->readMetadata();
+        auto it = image->exifData().findKey(Exiv2::ExifKey("Exif.Photo.UserComment"));
+        EXPECT_NE(it, image->exifData().end());
+        std::vector<uint8_t> bytes(static_cast<size_t>(it->size()));
+        it->copy(bytes.data(), image->byteOrder());
+        return std::make_pair(bytes, image->byteOrder());
+    };
+    auto [unicode, order] = raw("IMG_0001.JPG");
+    ASSERT_GE(unicode.size(), 8u);
+    EXPECT_EQ(std::string(unicode.begin(), unicode.begin() + 8), std::string("UNICODE\0", 8));
+    // "Café": C, a, f, e-acute as UCS-2 in the file's byte order.
+    std::vector<uint8_t> cafe = order == Exiv2::bigEndian
+                                    ? std::vector<uint8_t>{0, 'C', 0, 'a', 0, 'f', 0, 0xE9}
+                                    : std::vector<uint8_t>{'C', 0, 'a', 0, 'f', 0, 0xE9, 0};
+    EXPECT_EQ(std::vector<uint8_t>(unicode.begin() + 8, unicode.begin() + 16), cafe);
+    auto ascii = raw("IMG_0002.JPG").first;
+    EXPECT_EQ(std::string(ascii.begin(), ascii.end()), std::string("ASCII\0\0\0Plain text", 18));
 }
 
 // ---------------------------------------------------------------- faults
 
-TEST(ReleaseFaults, HardwareErrorsAreReported)
+TEST_P(ReleaseFaults, HardwareErrorsAreReported)
 {
-    Rig rig;
+    Rig rig(Config());
     rig.lib.FailNextAutofocus();
     rig.camera->StartRelease();
     ASSERT_TRUE(rig.owner.WaitFor(WM_RELEASE_ERROR));
@@ -237,9 +363,9 @@ TEST(ReleaseFaults, HardwareErrorsAreReported)
     EXPECT_TRUE(rig.Files().empty());
 }
 
-TEST(ReleaseFaults, DownloadStoppingHalfwaySavesNothingAndTheNextShotWorks)
+TEST_P(ReleaseFaults, DownloadStoppingHalfwaySavesNothingAndTheNextShotWorks)
 {
-    Rig rig;
+    Rig rig(Config());
     rig.lib.StopNextDownloadHalfway();
     rig.camera->StartRelease();
     ASSERT_TRUE(rig.owner.WaitFor(WM_SAVED_FILE));
@@ -250,9 +376,9 @@ TEST(ReleaseFaults, DownloadStoppingHalfwaySavesNothingAndTheNextShotWorks)
     EXPECT_EQ(rig.Files(), std::vector<std::string>{"IMG_0001.JPG"});
 }
 
-TEST(ReleaseFaults, UnplugDuringDownloadReportsAndShutsDown)
+TEST_P(ReleaseFaults, UnplugDuringDownloadReportsAndShutsDown)
 {
-    Rig rig;
+    Rig rig(Config());
     rig.lib.UnplugDuringNextDownload();
     rig.camera->StartRelease();
     ASSERT_TRUE(rig.owner.WaitFor(WM_CAMERA_SHUTDOWN));
@@ -262,9 +388,9 @@ TEST(ReleaseFaults, UnplugDuringDownloadReportsAndShutsDown)
     rig.camera.reset();  // the view deletes the camera on shutdown: no hang
 }
 
-TEST(ReleaseFaults, UnwritableFolderReportsAndStillDisplays)
+TEST_P(ReleaseFaults, UnwritableFolderReportsAndStillDisplays)
 {
-    Rig rig;
+    Rig rig(Config());
     testsupport::WriteFileBytes(rig.dir.path() / "blocker", {0});
     SaveSnapshot s = rig.owner.TakeSaveSnapshot();
     s.folders.Directory = (rig.dir.path() / "blocker" / "pictures").string();
@@ -276,10 +402,10 @@ TEST(ReleaseFaults, UnwritableFolderReportsAndStillDisplays)
     EXPECT_EQ(rig.Files(), std::vector<std::string>{"blocker"});
 }
 
-TEST(ReleaseFaults, FullDiskReportsAndLeavesNoPartialFile)
+TEST_P(ReleaseFaults, FullDiskReportsAndLeavesNoPartialFile)
 {
     // A file-size limit stands in for a full disk: writes past 1 KiB fail with EFBIG.
-    Rig rig;
+    Rig rig(Config());
     std::signal(SIGXFSZ, SIG_IGN);
     rlimit old{};
     getrlimit(RLIMIT_FSIZE, &old);
@@ -333,3 +459,8 @@ TEST(ReleaseStress, EveryAnnouncedItemIsDownloadedOnceInOrder)
 }
 
 }  // namespace
+
+INSTANTIATE_TEST_SUITE_P(BothTimings, Release,
+                         ::testing::Values(sim::ReleaseTiming::Async, sim::ReleaseTiming::Blocking), TimingName);
+INSTANTIATE_TEST_SUITE_P(BothTimings, ReleaseFaults,
+                         ::testing::Values(sim::ReleaseTiming::Async, sim::ReleaseTiming::Blocking), TimingName);
