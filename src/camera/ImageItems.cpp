@@ -115,17 +115,45 @@ bool IsAscii(const std::string& text)
     return true;
 }
 
-}  // namespace
-
-bool WriteItemProperties(const std::vector<uint8_t>& picture, const std::optional<std::string>& comment,
-                         std::optional<int32_t> rotationDegrees, std::vector<uint8_t>& out)
+// Offset of the start-of-scan marker of a JPEG, found by walking its segments; 0 when the
+// bytes are no JPEG or the walk leaves them first.
+size_t StartOfScan(const uint8_t* data, size_t size)
 {
-    if (rotationDegrees && ExifOrientation(*rotationDegrees) == 0)
-        return false;
-    if (picture.empty())
-        return false;
+    if (size < 4 || data[0] != 0xFF || data[1] != 0xD8)
+        return 0;
+    size_t pos = 2;
+    while (pos + 1 < size) {
+        if (data[pos] != 0xFF)
+            return 0;
+        while (pos + 1 < size && data[pos + 1] == 0xFF)  // fill bytes
+            ++pos;
+        if (pos + 1 >= size)
+            return 0;
+        const uint8_t marker = data[pos + 1];
+        if (marker == 0xDA)
+            return pos;
+        if (marker == 0xD9)
+            return 0;
+        if (marker == 0x01 || (marker >= 0xD0 && marker <= 0xD7)) {
+            pos += 2;
+            continue;
+        }
+        if (pos + 4 > size)
+            return 0;
+        const size_t length = (size_t{data[pos + 2]} << 8) | data[pos + 3];
+        if (length < 2)
+            return 0;
+        pos += 2 + length;
+    }
+    return 0;
+}
+
+// Rewrites the metadata of a picture with Exiv2.
+bool WriteWithExiv2(const uint8_t* data, size_t size, const std::optional<std::string>& comment,
+                    std::optional<int32_t> rotationDegrees, std::vector<uint8_t>& out)
+{
     try {
-        auto image = Exiv2::ImageFactory::open(picture.data(), static_cast<long>(picture.size()));
+        auto image = Exiv2::ImageFactory::open(data, static_cast<long>(size));
         if (!image.get())
             return false;
         image->readMetadata();
@@ -155,6 +183,54 @@ bool WriteItemProperties(const std::vector<uint8_t>& picture, const std::optiona
     } catch (const std::exception&) {
         return false;
     }
+    return true;
+}
+
+}  // namespace
+
+bool StampItemProperties(const std::vector<uint8_t>& picture, const std::optional<std::string>& comment,
+                         std::optional<int32_t> rotationDegrees, StampedPicture& out)
+{
+    if (rotationDegrees && ExifOrientation(*rotationDegrees) == 0)
+        return false;
+    if (picture.empty())
+        return false;
+    // A JPEG's metadata all sits before its scan: Exiv2 is given only the segments before
+    // it (and an empty scan), and the compressed picture is kept unchanged after the new
+    // metadata. That spares copying megabytes through Exiv2's small-block I/O.
+    const size_t scan = StartOfScan(picture.data(), picture.size());
+    if (scan == 0) {
+        std::vector<uint8_t> whole;
+        if (!WriteWithExiv2(picture.data(), picture.size(), comment, rotationDegrees, whole))
+            return false;
+        out.head = std::move(whole);
+        out.keepFrom = picture.size();
+        return true;
+    }
+    std::vector<uint8_t> head(picture.begin(), picture.begin() + static_cast<std::ptrdiff_t>(scan));
+    static constexpr uint8_t kEmptyScan[] = {0xFF, 0xDA, 0x00, 0x02, 0xFF, 0xD9};
+    head.insert(head.end(), std::begin(kEmptyScan), std::end(kEmptyScan));
+    std::vector<uint8_t> newHead;
+    if (!WriteWithExiv2(head.data(), head.size(), comment, rotationDegrees, newHead))
+        return false;
+    const size_t newScan = StartOfScan(newHead.data(), newHead.size());
+    if (newScan == 0)
+        return false;
+    newHead.resize(newScan);
+    out.head = std::move(newHead);
+    out.keepFrom = scan;
+    return true;
+}
+
+bool WriteItemProperties(const std::vector<uint8_t>& picture, const std::optional<std::string>& comment,
+                         std::optional<int32_t> rotationDegrees, std::vector<uint8_t>& out)
+{
+    StampedPicture stamped;
+    if (!StampItemProperties(picture, comment, rotationDegrees, stamped))
+        return false;
+    std::vector<uint8_t> result = std::move(stamped.head);
+    result.insert(result.end(), picture.begin() + static_cast<std::ptrdiff_t>(stamped.keepFrom), picture.end());
+    out = std::move(result);
     return true;
 }
 

@@ -31,6 +31,17 @@
 bool WriteItemProperties(const std::vector<uint8_t>& picture, const std::optional<std::string>& comment,
                          std::optional<int32_t> rotationDegrees, std::vector<uint8_t>& out);
 
+// The same result in two parts, so that a large picture need not be copied: `head`, then
+// the picture's own bytes from `keepFrom` on. For a JPEG the head is the metadata before
+// the scan (Exiv2 only ever sees that) and the compressed picture is kept as it is; for
+// other forms the head is the whole rewritten picture and nothing is kept.
+struct StampedPicture {
+    std::vector<uint8_t> head;
+    size_t keepFrom = 0;
+};
+bool StampItemProperties(const std::vector<uint8_t>& picture, const std::optional<std::string>& comment,
+                         std::optional<int32_t> rotationDegrees, StampedPicture& out);
+
 class ImageItemStore {
 public:
     ImageItemStore();

@@ -49,21 +49,18 @@ namespace {
 std::optional<std::string> SaveNoReplace(int kind, const SaveSnapshot& snapshot, const std::vector<uint8_t>& bytes,
                                          const std::string& comment, std::optional<int> rotation)
 {
-    std::vector<uint8_t> stamped;
-    const std::vector<uint8_t>* toWrite = &bytes;
-    if (!comment.empty() || rotation) {
-        try {
-            stamped = bytes;
-            if (StampPictureInMemory(stamped, comment, rotation))
-                toWrite = &stamped;
-        } catch (const std::bad_alloc&) {
-        }
+    StampedPicture stamped;
+    std::vector<storage::ByteRange> parts{{bytes.data(), bytes.size()}};
+    try {
+        if (StampPictureInMemory(bytes, comment, rotation, stamped))
+            parts = {{stamped.head.data(), stamped.head.size()},
+                     {bytes.data() + stamped.keepFrom, bytes.size() - stamped.keepFrom}};
+    } catch (const std::bad_alloc&) {
     }
     std::string path;
     int error = 0;
-    if (!storage::SavePictureNoReplace(kind, snapshot.folders, std::time(nullptr), toWrite->data(),
-                                       toWrite->size(), &path, &error, nullptr, storage::NativeFolderAccess(),
-                                       storage::FolderSync::Deferred))
+    if (!storage::SavePictureNoReplace(kind, snapshot.folders, std::time(nullptr), parts, &path, &error, nullptr,
+                                       storage::NativeFolderAccess(), storage::FolderSync::Deferred))
         return std::nullopt;
     return path;
 }

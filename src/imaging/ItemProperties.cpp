@@ -56,18 +56,15 @@ void SetImageComment(CameraLibrary& library, ImageInfo& info, const std::string&
     WriteProperty(library, info.Path(), cdITEM_PROP_COMMENT, sizeof field, field);
 }
 
-bool StampPictureInMemory(std::vector<uint8_t>& picture, const std::string& comment, std::optional<int> rotation)
+bool StampPictureInMemory(const std::vector<uint8_t>& picture, const std::string& comment,
+                          std::optional<int> rotation, StampedPicture& out)
 {
     std::optional<std::string> text;
     if (!comment.empty())
         text = CommentFieldText(comment);
     if (!text && !rotation)
-        return true;
-    std::vector<uint8_t> stamped;
-    if (!WriteItemProperties(picture, text, rotation, stamped))
         return false;
-    picture = std::move(stamped);
-    return true;
+    return StampItemProperties(picture, text, rotation, out);
 }
 
 void SetImageRotation(CameraLibrary& library, ImageInfo& info, int degrees)

@@ -10,6 +10,7 @@
 #pragma once
 
 #include "camera/CameraLibrary.h"
+#include "camera/ImageItems.h"
 #include "imaging/ImageInfo.h"
 
 #include <cstdint>
@@ -27,7 +28,9 @@ void SetImageRotation(cdsdk::CameraLibrary& library, ImageInfo& info, int degree
 // character.
 std::string CommentFieldText(const std::string& comment);
 
-// Stamps the comment (unless empty) and the rotation (when given: 0, 90, 180 or 270) into
-// `picture`. On failure (bytes the metadata writer cannot read) returns false and leaves
-// `picture` as it was.
-bool StampPictureInMemory(std::vector<uint8_t>& picture, const std::string& comment, std::optional<int> rotation);
+// The picture with the comment (unless empty) and the rotation (when given: 0, 90, 180
+// or 270) stamped in, as `out.head` followed by the picture's bytes from `out.keepFrom`
+// (camera/ImageItems.h). False, with `out` untouched, when there is nothing to stamp or
+// the metadata writer cannot read the bytes.
+bool StampPictureInMemory(const std::vector<uint8_t>& picture, const std::string& comment,
+                          std::optional<int> rotation, StampedPicture& out);

@@ -91,9 +91,12 @@ bool CloseChecked(int fd)
 }
 
 // Writes, syncs and closes. Keeps errno of the first failure.
-bool WriteSyncClose(int fd, const uint8_t* data, size_t size)
+bool WriteSyncClose(int fd, const std::vector<ByteRange>& parts)
 {
-    if (!WriteAll(fd, data, size) || ::fsync(fd) != 0) {
+    bool written = true;
+    for (const ByteRange& part : parts)
+        written = written && WriteAll(fd, part.data, part.size);
+    if (!written || ::fsync(fd) != 0) {
         const int saved = errno;
         ::close(fd);
         errno = saved;
@@ -126,12 +129,12 @@ bool MethodUnsupported(int error)
 
 // Last resort for file systems without hard links or exclusive rename (FAT on a card
 // reader, some network shares): create the final name exclusively and write into it.
-bool WriteDirectlyExclusive(const std::string& path, const uint8_t* data, size_t size, int* errnoOut)
+bool WriteDirectlyExclusive(const std::string& path, const std::vector<ByteRange>& parts, int* errnoOut)
 {
     const int fd = ::open(path.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0666);
     if (fd < 0)
         return Fail(errnoOut, errno);
-    if (!WriteSyncClose(fd, data, size)) {
+    if (!WriteSyncClose(fd, parts)) {
         const int saved = errno;
         ::unlink(path.c_str()); // ours: created exclusively above
         return Fail(errnoOut, saved);
@@ -154,7 +157,7 @@ void SyncFolderOf(const std::string& path)
 namespace {
 
 // Creates a hidden temporary file in `folder` and writes and syncs the bytes into it.
-bool WriteTemporary(const std::string& folder, const uint8_t* data, size_t size, std::string* tempOut,
+bool WriteTemporary(const std::string& folder, const std::vector<ByteRange>& parts, std::string* tempOut,
                     int* errnoOut)
 {
     std::string temp;
@@ -168,7 +171,7 @@ bool WriteTemporary(const std::string& folder, const uint8_t* data, size_t size,
     if (fd < 0)
         return Fail(errnoOut, EEXIST);
     g_temporariesWritten.fetch_add(1);
-    if (!WriteSyncClose(fd, data, size)) {
+    if (!WriteSyncClose(fd, parts)) {
         const int saved = errno;
         ::unlink(temp.c_str());
         return Fail(errnoOut, saved);
@@ -259,11 +262,12 @@ bool WriteFileNoReplace(const std::string& path, const uint8_t* data, size_t siz
     if (data == nullptr && size > 0)
         return Fail(errnoOut, EINVAL);
 
+    const std::vector<ByteRange> parts {{data, size}};
     const std::string folder = FolderOf(path);
     const auto method = static_cast<NoReplaceMethod>(g_forcedMethod.load());
     if (method != NoReplaceMethod::Direct) {
         std::string temp;
-        if (!WriteTemporary(folder, data, size, &temp, errnoOut))
+        if (!WriteTemporary(folder, parts, &temp, errnoOut))
             return false;
         const int error = LinkNoReplace(temp, path, method);
         if (error != 0)
@@ -277,7 +281,7 @@ bool WriteFileNoReplace(const std::string& path, const uint8_t* data, size_t siz
         }
         // Neither hard links nor exclusive rename: write into the name directly.
     }
-    if (!WriteDirectlyExclusive(path, data, size, errnoOut))
+    if (!WriteDirectlyExclusive(path, parts, errnoOut))
         return false;
     if (folderSync == FolderSync::Now)
         SyncFolder(folder);
@@ -288,8 +292,17 @@ bool SavePictureNoReplace(int kind, const FolderSettings& settings, std::time_t 
                           const uint8_t* data, size_t size, std::string* pathOut, int* errnoOut,
                           int* numberOut, FolderAccess& fs, FolderSync folderSync)
 {
-    if (data == nullptr && size > 0)
-        return Fail(errnoOut, EINVAL);
+    return SavePictureNoReplace(kind, settings, now, std::vector<ByteRange> {{data, size}}, pathOut, errnoOut,
+                                numberOut, fs, folderSync);
+}
+
+bool SavePictureNoReplace(int kind, const FolderSettings& settings, std::time_t now,
+                          const std::vector<ByteRange>& parts, std::string* pathOut, int* errnoOut,
+                          int* numberOut, FolderAccess& fs, FolderSync folderSync)
+{
+    for (const ByteRange& part : parts)
+        if (part.data == nullptr && part.size > 0)
+            return Fail(errnoOut, EINVAL);
     auto method = static_cast<NoReplaceMethod>(g_forcedMethod.load());
     // The bytes are written and synced once, into a temporary file; every name tried is
     // a link to that same file.
@@ -318,7 +331,7 @@ bool SavePictureNoReplace(int kind, const FolderSettings& settings, std::time_t 
         if (method != NoReplaceMethod::Direct) {
             if (temp.empty() || folder != tempFolder) {
                 dropTemporary();
-                if (!WriteTemporary(folder, data, size, &temp, &error))
+                if (!WriteTemporary(folder, parts, &temp, &error))
                     break;
                 tempFolder = folder;
             }
@@ -334,7 +347,7 @@ bool SavePictureNoReplace(int kind, const FolderSettings& settings, std::time_t 
             }
         }
         if (method == NoReplaceMethod::Direct) {
-            if (WriteDirectlyExclusive(path, data, size, &error)) {
+            if (WriteDirectlyExclusive(path, parts, &error)) {
                 saved = true;
                 break;
             }

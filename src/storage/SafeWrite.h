@@ -13,6 +13,7 @@
 #include <cstdint>
 #include <ctime>
 #include <string>
+#include <vector>
 
 #include "storage/SaveFolders.h"
 
@@ -42,6 +43,17 @@ constexpr int kSaveAttempts = 100;
 // temporaries are removed (RemoveStaleTemporaries).
 bool SavePictureNoReplace(int kind, const FolderSettings& settings, std::time_t now,
                           const uint8_t* data, size_t size, std::string* pathOut, int* errnoOut,
+                          int* numberOut = nullptr, FolderAccess& fs = NativeFolderAccess(),
+                          FolderSync folderSync = FolderSync::Now);
+
+// The same for a picture held in several pieces, written one after the other (a stamped
+// header and the camera's own bytes after it), so it need not be joined in memory first.
+struct ByteRange {
+    const uint8_t* data;
+    size_t size;
+};
+bool SavePictureNoReplace(int kind, const FolderSettings& settings, std::time_t now,
+                          const std::vector<ByteRange>& parts, std::string* pathOut, int* errnoOut,
                           int* numberOut = nullptr, FolderAccess& fs = NativeFolderAccess(),
                           FolderSync folderSync = FolderSync::Now);
 
