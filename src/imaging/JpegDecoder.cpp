@@ -11,11 +11,6 @@
 
 namespace {
 
-int NormalizeRotation(int rotation)
-{
-    return rotation == 90 || rotation == 180 || rotation == 270 ? rotation : 0;
-}
-
 // Pixels between the decode and the bitmap: 3 bytes per pixel (blue, green, red once
 // reordered), rows of exactly width * 3 bytes.
 struct WorkPicture {
@@ -373,7 +368,8 @@ std::optional<Bitmap> DecodeToBitmap(const uint8_t* data, size_t length, ImageHi
     const FittedSize fit = FitToBox(w.width, w.height, boxWidth, boxHeight);
     if (fit.width == 0 || fit.height == 0)
         return Bitmap{};
-    const bool reduced = fit.width < w.width;
+    // Either side may be the one that needs the reduction (a 1-pixel-wide tall picture).
+    const bool reduced = fit.width < w.width || fit.height < w.height;
     if (reduced)
         ReduceInPlace(w, fit.width, fit.height, histogram);
     else

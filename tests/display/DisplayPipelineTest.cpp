@@ -303,9 +303,9 @@ TEST(MakeDisplayBitmap, ZeroBoxGivesAnEmptyPictureWithoutFailing)
     const ImageInfo info = WithModel("Canon EOS 10D");
     DisplayResult r = MakeDisplayBitmap(Source(&info), s, 0, 500, h, true, {}, fake.Fn());
     ASSERT_TRUE(r.display);
-    EXPECT_TRUE(r.display->empty());
+    EXPECT_TRUE(r.display->Empty());
     ASSERT_TRUE(r.highlight);
-    EXPECT_TRUE(r.highlight->empty());
+    EXPECT_TRUE(r.highlight->Empty());
 }
 
 // ---------------------------------------------------------------- with the real decoder

@@ -102,7 +102,7 @@ TEST(Highlights, ThresholdsOutsideTheDialogRangeAreUsedAsTheyAre)
         EXPECT_EQ(BlackCount(MakeHighlightBitmap(white, method, 2147483647)), 0);
         EXPECT_EQ(BlackCount(MakeHighlightBitmap(white, method, -2147483647 - 1)), 9);
     }
-    EXPECT_TRUE(MakeHighlightBitmap(MakeBitmap(0, 0), 0, 250).empty());
+    EXPECT_TRUE(MakeHighlightBitmap(MakeBitmap(0, 0), 0, 250).Empty());
 }
 
 // The whole-bitmap routine takes an integer shortcut; it must agree with the pixel
