@@ -1,11 +1,11 @@
 #include "app/ElidedLabel.h"
 
 #include <QFontMetrics>
-
-#include <algorithm>
 #include <QPainter>
 #include <QStyle>
 #include <QStyleOption>
+
+#include <algorithm>
 
 ElidedLabel::ElidedLabel(QWidget* parent) : QWidget(parent)
 {
