@@ -44,7 +44,7 @@ uint64_t HeaderPixels(const uint8_t* data, size_t size)
 
 void CheckBitmap(const Bitmap& b)
 {
-    if (b.empty())
+    if (b.Empty())
         return;
     if (b.stride != Bitmap::StrideFor(b.width) ||
         b.pixels.size() != static_cast<size_t>(b.stride) * static_cast<size_t>(b.height))

@@ -1,12 +1,14 @@
 #include "app/Application.h"
 
 #include "app/CMainFrame.h"
+#include "app/QuitSignals.h"
 #include "app/SimulatorPanel.h"
 #include "backends/sim/SimCamera.h"
 #include "camera/CameraShutdown.h"
 #include "mainview/CMyTethrocamView.h"
 
 #include <QApplication>
+#include <QSessionManager>
 #include <QTimer>
 
 #include <cstdio>
@@ -153,6 +155,11 @@ int RunApplication(int argc, char** argv)
         frame.setCentralWidget(view);
         if (!options.comment.empty())
             view->SetComment(QString::fromStdString(options.comment));
+        // Quitting from the session or by a signal ends like closing the window: the
+        // placement and the settings are saved, then the event loop is left.
+        QuitSignals quitSignals([&frame, view](int) { EndSessionCleanly(frame, *view); });
+        QObject::connect(&app, &QGuiApplication::commitDataRequest, &frame,
+                         [&frame, view](QSessionManager&) { SaveSessionState(frame, *view); });
         std::unique_ptr<SimulatorPanel> panel;
         frame.show();
         if (options.simulate) {

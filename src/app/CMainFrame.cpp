@@ -1,5 +1,7 @@
 #include "app/CMainFrame.h"
 
+#include "app/ElidedLabel.h"
+
 #include "mainview/ControlIds.h"
 #include "mainview/RegistryStore.h"
 #include "mainview/Settings.h"
@@ -22,7 +24,7 @@ using namespace ids;
 CMainFrame::CMainFrame(std::string settingsFile, QWidget* parent)
     : QMainWindow(parent), settingsFile_(std::move(settingsFile))
 {
-    pane0_ = new QLabel(this);
+    pane0_ = new ElidedLabel(this);
     pane0_->setObjectName("statusPane0");
     statusBar()->addWidget(pane0_, 1);
     setWindowTitle("Tethrocam - Not connected");
@@ -50,7 +52,6 @@ void CMainFrame::BuildMenus()
     QMenu* file = menuBar()->addMenu("&File");
     Add(file, "&Preferences...", ID_PREFERENCES);
     Add(file, "Setup Image &Editor...", ID_EDITOR_SETUP);
-    Add(file, "&Edit Image", ID_EDIT_IMAGE, QKeySequence("Ctrl+E"));
     Add(file, "&Delete Image", ID_DELETE_IMAGE, QKeySequence(Qt::Key_Delete));
     file->addSeparator();
     Add(file, "E&xit", ID_APP_EXIT);
@@ -67,6 +68,9 @@ void CMainFrame::BuildMenus()
     Add(camera, "Save to Camera && PC", ID_SAVE_CAMERA_AND_PC, {}, true);
     camera->addSeparator();
     Add(camera, "&Blank screen when taking photo", ID_BLANK_SCREEN, {}, true);
+    camera->addSeparator();
+    Add(camera, "&Register for camera events", ID_REGISTER_EVENTS);
+    Add(camera, "&Unregister for camera events", ID_UNREGISTER_EVENTS);
 
     QMenu* view = menuBar()->addMenu("&View");
     Add(view, "Display &Grid", ID_DISPLAY_GRID, QKeySequence("Ctrl+G"), true);
@@ -83,13 +87,12 @@ void CMainFrame::BuildMenus()
     Add(view, "Grid &Settings...", ID_GRID_SETTINGS);
     Add(view, "Highlight S&ettings...", ID_HIGHLIGHT_SETTINGS);
     view->addSeparator();
-    Add(view, "F&ull Screen", ID_FULL_SCREEN, QKeySequence(Qt::Key_F11));
+    Add(view, "&Full Screen", ID_FULL_SCREEN, QKeySequence(Qt::Key_F11));
     Add(view, "&View Image", ID_VIEW_IMAGE, QKeySequence(Qt::Key_F7));
+    Add(view, "&Edit Image", ID_EDIT_IMAGE, QKeySequence("Ctrl+E"));
 
     QMenu* help = menuBar()->addMenu("&Help");
-    Add(help, "Contents...", ID_HELP_CONTENTS);
-    Add(help, "&Register for camera events", ID_REGISTER_EVENTS);
-    Add(help, "&Unregister for camera events", ID_UNREGISTER_EVENTS);
+    Add(help, "Contents...", ID_HELP_CONTENTS, QKeySequence(Qt::Key_F1));
     help->addSeparator();
     Add(help, "&About Tethrocam...", ID_APP_ABOUT);
 }
@@ -129,12 +132,12 @@ void CMainFrame::SetActionText(int command, const QString& text)
 void CMainFrame::SetStatusText(int pane, const QString& text)
 {
     if (pane == 0)
-        pane0_->setText(text);
+        pane0_->SetText(text);
 }
 
 QString CMainFrame::StatusText(int pane) const
 {
-    return pane == 0 ? pane0_->text() : QString();
+    return pane == 0 ? pane0_->Text() : QString();
 }
 
 void CMainFrame::SetMinimiseHooks(std::function<void()> onMinimise, std::function<void()> onRestore)
@@ -165,9 +168,6 @@ void CMainFrame::RestorePlacement()
 
 void CMainFrame::SavePlacement()
 {
-    if (placementSaved_)
-        return;
-    placementSaved_ = true;
     const QRect r = normalGeometry();
     WindowPlacement p;
     p.left = r.x();

@@ -14,7 +14,7 @@
 #include <string>
 
 class QAction;
-class QLabel;
+class ElidedLabel;
 
 class CMainFrame : public QMainWindow {
     Q_OBJECT
@@ -56,10 +56,9 @@ private:
                  bool checkable = false);
 
     std::string settingsFile_;
-    QLabel* pane0_ = nullptr;
+    ElidedLabel* pane0_ = nullptr;
     std::map<int, QAction*> actions_;
     std::function<void(int)> onCommand_;
     std::function<void()> onMinimise_, onRestore_;
     bool startMaximised_ = false;
-    bool placementSaved_ = false;
 };

@@ -9,12 +9,15 @@
 #include <cerrno>
 #include <csignal>
 #include <cstdio>
+#include <cstdlib>
 #include <system_error>
 #include <thread>
 
 #include <spawn.h>
+#include <sys/stat.h>
 #include <sys/types.h>
 #include <sys/wait.h>
+#include <unistd.h>
 
 extern char** environ;
 
@@ -72,9 +75,82 @@ void ReapWhenDone(pid_t pid)
 
 } // namespace
 
+bool IsExecutableProgram(const std::string& program)
+{
+    auto runnable = [](const std::string& path) {
+        struct stat st {};
+        return ::stat(path.c_str(), &st) == 0 && S_ISREG(st.st_mode) && ::access(path.c_str(), X_OK) == 0;
+    };
+    if (program.empty())
+        return false;
+    if (program.find('/') != std::string::npos)
+        return runnable(program);
+    const char* path = std::getenv("PATH");
+    std::string folders = path ? path : "/usr/local/bin:/usr/bin:/bin";
+    size_t begin = 0;
+    while (begin <= folders.size()) {
+        size_t end = folders.find(':', begin);
+        if (end == std::string::npos)
+            end = folders.size();
+        const std::string folder = end > begin ? folders.substr(begin, end - begin) : std::string(".");
+        if (runnable(folder + "/" + program))
+            return true;
+        begin = end + 1;
+    }
+    return false;
+}
+
+std::optional<std::vector<std::string>> ShellWords(const std::string& line)
+{
+    std::vector<std::string> words;
+    std::string word;
+    bool inWord = false;
+    for (size_t i = 0; i < line.size(); ++i) {
+        const char c = line[i];
+        if (c == '\\') {
+            if (i + 1 >= line.size())
+                return std::nullopt;
+            word += line[++i];
+            inWord = true;
+        } else if (c == '\'') {
+            const size_t close = line.find('\'', i + 1);
+            if (close == std::string::npos)
+                return std::nullopt;
+            word += line.substr(i + 1, close - i - 1);
+            i = close;
+            inWord = true;
+        } else if (c == '"') {
+            size_t j = i + 1;
+            for (; j < line.size() && line[j] != '"'; ++j) {
+                // Inside double quotes a backslash quotes only these characters.
+                if (line[j] == '\\' && j + 1 < line.size() &&
+                    (line[j + 1] == '"' || line[j + 1] == '\\' || line[j + 1] == '$' || line[j + 1] == '`'))
+                    ++j;
+                word += line[j];
+            }
+            if (j >= line.size())
+                return std::nullopt;
+            i = j;
+            inWord = true;
+        } else if (IsWhite(c)) {
+            if (inWord)
+                words.push_back(std::move(word));
+            word.clear();
+            inWord = false;
+        } else {
+            word += c;
+            inWord = true;
+        }
+    }
+    if (inWord)
+        words.push_back(std::move(word));
+    return words;
+}
+
 std::optional<EditorCommand> SplitEditorCommandLine(const std::string& commandLine,
                                                     const std::string& picturePath,
-                                                    ProcessModel model)
+                                                    ProcessModel model,
+                                                    const ExecutableTest& isExecutable)
 {
     const bool windows = model == ProcessModel::Windows;
     const std::string line = Trim(commandLine);
@@ -82,29 +158,37 @@ std::optional<EditorCommand> SplitEditorCommandLine(const std::string& commandLi
     // Windows starts the lower-case path; elsewhere the path keeps its case.
     const std::string& source = windows ? lower : line;
 
+    EditorCommand command;
     std::string program;
     std::string rest;
+    std::vector<std::string> words;  // arguments already split the shell's way
     if (!lower.empty() && lower[0] == '"') {
         const size_t close = lower.size() > 2 ? lower.find('"', 2) : std::string::npos;
         if (close == std::string::npos || close == 2)
             return std::nullopt;
         program = source.substr(1, close - 1);
         rest = line.substr(close + 1);
-    } else {
-        const size_t exe = lower.find(".exe");
-        if (exe != std::string::npos && exe > 0) {
-            program = source.substr(0, exe + 4);
-            rest = line.substr(exe + 4);
-        } else {
-            program = source;
+    } else if (const size_t exe = lower.find(".exe"); exe != std::string::npos && exe > 0) {
+        program = source.substr(0, exe + 4);
+        rest = line.substr(exe + 4);
+    } else if (!windows && !line.empty() && !(isExecutable && isExecutable(line))) {
+        auto split = ShellWords(line);
+        if (!split)
+            return std::nullopt;
+        if (!split->empty()) {
+            program = split->front();
+            words.assign(split->begin() + 1, split->end());
         }
+    } else {
+        program = source;
     }
     program = Trim(program);
     rest = Trim(rest);
 
-    EditorCommand command;
     command.program = program;
     command.arguments.push_back(program);
+    for (std::string& word : words)
+        command.arguments.push_back(std::move(word));
     for (size_t space = rest.find(' '); space != std::string::npos && space > 0; space = rest.find(' ')) {
         command.arguments.push_back(rest.substr(0, space));
         rest = TrimLeft(rest.substr(space));
@@ -195,6 +279,40 @@ void OpenWithDesktop(const std::string& path)
     QDesktopServices::openUrl(QUrl::fromLocalFile(QFile::decodeName(QByteArray::fromStdString(path))));
 }
 
+namespace {
+
+struct Launchers {
+    DesktopOpener open;
+    ProcessStarter start;
+};
+
+Launchers& InstalledLaunchers()
+{
+    static Launchers launchers;
+    return launchers;
+}
+
+} // namespace
+
+void SetLaunchers(DesktopOpener open, ProcessStarter start)
+{
+    InstalledLaunchers() = {std::move(open), std::move(start)};
+}
+
+LaunchRecorder::LaunchRecorder()
+{
+    SetLaunchers([this](const std::string& path) { opened.push_back(path); },
+                 [this](const EditorCommand& command) {
+                     started.push_back(command);
+                     return startResult;
+                 });
+}
+
+LaunchRecorder::~LaunchRecorder()
+{
+    SetLaunchers({}, {});
+}
+
 EditOutcome EditImage(const EditorSettings& settings, const std::string* picturePath,
                       const MessageSink& showError, const DesktopOpener& open,
                       const ProcessStarter& start)
@@ -202,9 +320,14 @@ EditOutcome EditImage(const EditorSettings& settings, const std::string* picture
     if (!picturePath || picturePath->empty())
         return EditOutcome::NothingToEdit;
     const std::string& file = *picturePath;
+    const Launchers& installed = InstalledLaunchers();
     if (settings.shellExecute) {
         if (open)
             open(file);
+        else if (installed.open)
+            installed.open(file);
+        else
+            OpenWithDesktop(file);
         return EditOutcome::OpenedOnDesktop;
     }
     const auto command = SplitEditorCommandLine(settings.launchEditorCmd, file);
@@ -213,7 +336,8 @@ EditOutcome EditImage(const EditorSettings& settings, const std::string* picture
             showError(NoClosingQuotesText(settings.launchEditorCmd));
         return EditOutcome::InvalidCommand;
     }
-    const int error = start ? start(*command) : ENOENT;
+    const int error = start ? start(*command)
+                            : installed.start ? installed.start(*command) : StartDetachedProcess(*command);
     if (error != 0) {
         if (showError)
             showError(StartFailureText(error, *command));

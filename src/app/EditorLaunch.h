@@ -43,16 +43,31 @@ struct EditorCommand {
     std::vector<std::string> arguments;  // the argument vector: [0] program, ..., last the picture
 };
 
+// Whether `program` names a program that can be started: with a slash, an executable
+// regular file; without one, such a file in a folder of PATH.
+bool IsExecutableProgram(const std::string& program);
+using ExecutableTest = std::function<bool(const std::string& program)>;
+
 // Splits the stored command line:
 //  - a line opening with a double quote: the program is what lies between it and the next
 //    double quote (searched from the third character on); the rest follows it;
 //  - otherwise up to and including the first ".exe" (any case) when it is not at the start;
-//  - otherwise the whole trimmed line is the program and there are no other arguments.
-// The rest is split at single spaces (quotes there mean nothing) and the picture path is
-// appended. Returns nullopt when the opening quote is not closed (or closes at once).
+//  - otherwise, under Windows, the whole trimmed line is the program. Under POSIX the whole
+//    line is the program only when it names one (`isExecutable`, so "/opt/My Editor/edit"
+//    works unquoted); any other line is split into words as a shell would (blanks
+//    separate; single quotes, double quotes and backslashes quote), so "gimp -n" and
+//    "display -geometry '+0+0'" work, and the first word is the program.
+// In the first two cases the rest is split at single spaces (quotes there mean nothing).
+// The picture path is appended last. Returns nullopt when a quote is not closed (for the
+// opening double quote also when it closes at once).
 std::optional<EditorCommand> SplitEditorCommandLine(const std::string& commandLine,
                                                     const std::string& picturePath,
-                                                    ProcessModel model = kNativeProcessModel);
+                                                    ProcessModel model = kNativeProcessModel,
+                                                    const ExecutableTest& isExecutable = IsExecutableProgram);
+
+// The words of a POSIX shell command line (no expansions); nullopt when a quote is left
+// open or the line ends in a lone backslash.
+std::optional<std::vector<std::string>> ShellWords(const std::string& line);
 
 // "Invalid command line - no closing quotes:\n" + the line as stored.
 std::string NoClosingQuotesText(const std::string& commandLine);
@@ -85,10 +100,27 @@ enum class EditOutcome {
 
 // Edit Image. `picturePath` is the full path of the current history picture, or null (or
 // empty) when the picture on show is not one (a preview) or nothing has been saved.
+// Empty `open` and `start` mean the launchers in force (see SetLaunchers): the desktop's
+// open action and StartDetachedProcess unless a test has replaced them.
 EditOutcome EditImage(const EditorSettings& settings, const std::string* picturePath,
-                      const MessageSink& showError, const DesktopOpener& open = OpenWithDesktop,
-                      const ProcessStarter& start = [](const EditorCommand& c) {
-                          return StartDetachedProcess(c);
-                      });
+                      const MessageSink& showError, const DesktopOpener& open = {},
+                      const ProcessStarter& start = {});
+
+// Replaces the launchers EditImage uses by default (tests: nothing is opened or started
+// for real); empty functions restore the real ones.
+void SetLaunchers(DesktopOpener open, ProcessStarter start);
+
+// For tests: while alive, records every desktop open and every process start instead of
+// performing them; a start reports `startResult`.
+class LaunchRecorder {
+public:
+    LaunchRecorder();
+    ~LaunchRecorder();
+    LaunchRecorder(const LaunchRecorder&) = delete;
+    LaunchRecorder& operator=(const LaunchRecorder&) = delete;
+    std::vector<std::string> opened;
+    std::vector<EditorCommand> started;
+    int startResult = 0;
+};
 
 } // namespace editor

@@ -10,13 +10,12 @@
 
 namespace display {
 
-// A QImage that draws straight into the bitmap's own pixels (no copy). It stays valid
-// only while the bitmap lives and is not resized. An empty bitmap gives a null image.
+// A QImage over the bitmap's own pixels (no copy). It stays valid only while the bitmap
+// lives and is not resized. An empty or short bitmap gives a null image. Drawing into the
+// image of a non-const bitmap writes its pixels; the image of a const bitmap is read-only
+// (drawing into it would copy it first).
 QImage WrapBitmap(Bitmap& bitmap);
-// A read-only view of the bitmap's pixels (no copy), with the same lifetime rule.
-QImage ViewBitmap(const Bitmap& bitmap);
-// An independent 24-bit copy of any image, in the program's pixel layout.
-Bitmap BitmapFromImage(const QImage& image);
+QImage WrapBitmap(const Bitmap& bitmap);
 // A blank (black) bitmap of the given size; a negative size is taken as 0.
 Bitmap MakeBitmap(int width, int height);
 

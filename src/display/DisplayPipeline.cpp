@@ -7,15 +7,6 @@
 
 namespace display {
 
-namespace {
-
-int QuarterTurnOrZero(int degrees)
-{
-    return degrees == 90 || degrees == 180 || degrees == 270 ? degrees : 0;
-}
-
-} // namespace
-
 int RotationForSetting(int orientationSetting, const ImageInfo* currentInfo)
 {
     switch (orientationSetting) {
@@ -23,7 +14,7 @@ int RotationForSetting(int orientationSetting, const ImageInfo* currentInfo)
     case 1: return 270;   // "Portrait (90 degrees CCW)"
     case 2: return 90;    // "Portrait (90 degrees CW)"
     case 3: return 180;   // "Inverted"
-    case 4: return currentInfo ? QuarterTurnOrZero(currentInfo->Rotation()) : 0;  // sensor
+    case 4: return currentInfo ? NormalizeRotation(currentInfo->Rotation()) : 0;  // sensor
     default: return 0;
     }
 }
@@ -32,7 +23,7 @@ int ChooseDisplayRotation(const ImageInfo* historyPicture, int orientationSettin
                           const ImageInfo* currentInfo)
 {
     if (historyPicture)
-        return QuarterTurnOrZero(historyPicture->Rotation());
+        return NormalizeRotation(historyPicture->Rotation());
     return RotationForSetting(orientationSetting, currentInfo);
 }
 

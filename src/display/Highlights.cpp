@@ -62,7 +62,7 @@ bool IsHighlight(uint8_t blue, uint8_t green, uint8_t red, int method, int thres
 Bitmap MakeHighlightBitmap(const Bitmap& display, int method, int threshold)
 {
     Bitmap out = display;
-    if (out.empty() || out.pixels.size() < static_cast<size_t>(out.stride) * out.height
+    if (out.Empty() || out.pixels.size() < static_cast<size_t>(out.stride) * out.height
         || out.stride < out.width * 3)
         return out;
     if (method == kHighlightLuminosity)

@@ -13,7 +13,7 @@ struct Bitmap {
     int stride = 0;               // bytes per row: (width * 3) rounded up to a multiple of 4
     std::vector<uint8_t> pixels;  // stride * height bytes
 
-    bool empty() const { return width <= 0 || height <= 0; }
+    bool Empty() const { return width <= 0 || height <= 0; }
     static int StrideFor(int width) { return (width * 3 + 3) & ~3; }
     const uint8_t* Row(int y) const { return pixels.data() + static_cast<size_t>(y) * stride; }
     uint8_t* Row(int y) { return pixels.data() + static_cast<size_t>(y) * stride; }

@@ -370,7 +370,8 @@ std::optional<Bitmap> DecodeToBitmap(const uint8_t* data, size_t length, ImageHi
     const FittedSize fit = FitToBox(w.width, w.height, boxWidth, boxHeight);
     if (fit.width == 0 || fit.height == 0)
         return Bitmap{};
-    const bool reduced = fit.width < w.width;
+    // Either side may be the one that needs the reduction (a 1-pixel-wide tall picture).
+    const bool reduced = fit.width < w.width || fit.height < w.height;
     if (reduced)
         ReduceInPlace(w, fit.width, fit.height, histogram);
     else

@@ -24,9 +24,13 @@
 #include <QPainter>
 #include <QProgressBar>
 #include <QPushButton>
+#include <QScrollArea>
+#include <QScrollBar>
 #include <QShortcut>
 #include <QTimerEvent>
 #include <QVBoxLayout>
+
+#include <algorithm>
 
 #include <sys/stat.h>
 
@@ -36,7 +40,8 @@ using platform::DebugTrace;
 // ---------------------------------------------------------------- picture and histogram controls
 
 // The picture control (1006): paints its bitmap 1:1 at its top-left corner, nothing else;
-// reports the colour under the pointer.
+// reports the colour under the pointer. It keeps its own copy of the bitmap, so nothing
+// the view replaces or frees can leave it pointing at released pixels.
 class PictureControl : public QWidget {
 public:
     explicit PictureControl(QWidget* parent) : QWidget(parent)
@@ -45,28 +50,32 @@ public:
         setMouseTracking(true);
         setAttribute(Qt::WA_OpaquePaintEvent, false);
     }
+    // Shows a copy of `bitmap` (null or empty: nothing) and takes its size.
     void SetBitmap(const Bitmap* bitmap)
     {
-        shown_ = bitmap;
-        if (bitmap && !bitmap->empty())
-            resize(bitmap->width, bitmap->height);
+        if (bitmap && !bitmap->Empty()) {
+            shown_ = *bitmap;
+            resize(shown_->width, shown_->height);
+        } else {
+            shown_.reset();
+        }
         update();
     }
-    const Bitmap* Shown() const { return shown_; }
     std::function<void(const QString&)> onReadout;
 
 protected:
     void paintEvent(QPaintEvent*) override
     {
-        if (!shown_ || shown_->empty())
+        if (!shown_)
             return;
         QPainter p(this);
-        p.drawImage(0, 0, display::ViewBitmap(*shown_));
+        p.drawImage(0, 0, display::WrapBitmap(*shown_));
     }
     void mouseMoveEvent(QMouseEvent* e) override
     {
         const QPoint pos = e->position().toPoint();
-        const auto readout = display::ReadPixelUnderPointer(shown_, pos.x(), pos.y(), width(), height());
+        const auto readout = display::ReadPixelUnderPointer(shown_ ? &*shown_ : nullptr, pos.x(), pos.y(),
+                                                            width(), height());
         setCursor(readout.crossCursor ? Qt::CrossCursor : Qt::ArrowCursor);
         if (onReadout)
             onReadout(QString::fromStdString(readout.text));
@@ -80,11 +89,11 @@ protected:
     }
 
 private:
-    const Bitmap* shown_ = nullptr;
+    std::optional<Bitmap> shown_;
 };
 
 // The histogram control (1033): shows the histogram picture; the right button opens the
-// curve menu.
+// curve menu. Every other button goes on to the view, which runs its mouse action.
 class HistogramControl : public QLabel {
 public:
     explicit HistogramControl(QWidget* parent) : QLabel(parent)
@@ -96,12 +105,19 @@ public:
 protected:
     void mousePressEvent(QMouseEvent* e) override
     {
-        // A right press here never counts as the configured right-button action.
-        e->accept();
+        // A right press here is the curve menu's, never the configured right-button action.
+        if (e->button() == Qt::RightButton)
+            e->accept();
+        else
+            e->ignore();
     }
     void mouseReleaseEvent(QMouseEvent* e) override
     {
-        if (e->button() == Qt::RightButton && rect().contains(e->position().toPoint()) && onCurveMenu)
+        if (e->button() != Qt::RightButton) {
+            e->ignore();
+            return;
+        }
+        if (rect().contains(e->position().toPoint()) && onCurveMenu)
             onCurveMenu(e->globalPosition().toPoint());
         e->accept();
     }
@@ -132,9 +148,16 @@ CMyTethrocamView::CMyTethrocamView(cdsdk::CameraLibrary& library, CMainFrame* fr
     : QWidget(parent), library_(library), frame_(frame), settingsFile_(std::move(settingsFile)), sink_(this)
 {
     currentDisplayWindow_ = this;
-    form_ = BuildForm(this);
-    form_.panel->move(0, 0);
+    // The left panel keeps its own size and scrolls when the window is shorter than it.
+    panelScroller_ = new QScrollArea(this);
+    panelScroller_->setObjectName("panelScroller");
+    panelScroller_->setFrameShape(QFrame::NoFrame);
+    panelScroller_->setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
+    panelScroller_->setVerticalScrollBarPolicy(Qt::ScrollBarAsNeeded);
+    form_ = BuildForm(panelScroller_);
     form_.panel->adjustSize();
+    panelScroller_->setWidget(form_.panel);
+    LayoutPanel();
 
     picture_ = new PictureControl(this);
     picture_->onReadout = [this](const QString& text) { form_.rgbReadout->setText(text); };
@@ -196,9 +219,6 @@ CMyTethrocamView::~CMyTethrocamView()
 
 void CMyTethrocamView::SaveSettingsNow()
 {
-    if (settingsSaved_)
-        return;
-    settingsSaved_ = true;
     RegistryStore store(settingsFile_);
     SaveSettings(settings_, store);
 }
@@ -243,8 +263,20 @@ void CMyTethrocamView::showEvent(QShowEvent* e)
     blinkTimer_.start(750, this);
 }
 
+bool CMyTethrocamView::PanelScrolls() const
+{
+    return form_.panel->height() > height();
+}
+
+void CMyTethrocamView::LayoutPanel()
+{
+    const int scrollBar = PanelScrolls() ? panelScroller_->verticalScrollBar()->sizeHint().width() : 0;
+    panelScroller_->setGeometry(0, 0, form_.panel->width() + scrollBar, std::max(height(), 1));
+}
+
 void CMyTethrocamView::resizeEvent(QResizeEvent* e)
 {
+    LayoutPanel();
     RefreshDisplay();
     QWidget::resizeEvent(e);
 }
@@ -492,28 +524,34 @@ bool CMyTethrocamView::ReconnectPrompt()
     return camera_ != nullptr;
 }
 
-void CMyTethrocamView::TakePicture()
+bool CMyTethrocamView::TakePicture()
 {
+    if (shooting_)
+        return false;
     if (!camera_ || !camera_->Source()) {
         ReconnectPrompt();
-        return;
+        return false;
     }
     if (!PrepareShot(false))
-        return;
+        return false;
     SetStatus("Taking picture");
     camera_->StartRelease();
+    return true;
 }
 
-void CMyTethrocamView::TakePreviewPicture()
+bool CMyTethrocamView::TakePreviewPicture()
 {
+    if (shooting_)
+        return false;
     if (!camera_) {
         ReconnectPrompt();
-        return;
+        return false;
     }
     if (!PrepareShot(true))
-        return;
+        return false;
     SetStatus("Taking preview picture");
     camera_->StartPreviewRelease();
+    return true;
 }
 
 bool CMyTethrocamView::PrepareShot(bool preview)
@@ -527,11 +565,19 @@ bool CMyTethrocamView::PrepareShot(bool preview)
                      "Unable to release the shutter.\nPlease check that the camera's LCD display is off and try again");
         return false;
     }
-    if (preview && library_.CDSetImageFormatAttribute(camera_->Source(), 2, 2) != cdsdk::cdOK) {
-        // The lock just taken is given back: a refused format must not leave the body locked.
-        camera_->UnlockUI();
-        msgbox::Show(currentDisplayWindow_, "Error selecting small, normal quality JPEG for preview");
-        return false;
+    if (preview) {
+        // The format to put back afterwards is the camera's own, read now: the panel's list
+        // may have no selection (or an old one) and would leave later shots small.
+        uint16_t quality = 0, size = 0;
+        const bool known = library_.CDGetImageFormatAttribute(camera_->Source(), &quality, &size) == cdsdk::cdOK;
+        if (!known || library_.CDSetImageFormatAttribute(camera_->Source(), 2, 2) != cdsdk::cdOK) {
+            // The lock just taken is given back: a refused format must not leave the body locked.
+            camera_->UnlockUI();
+            msgbox::Show(currentDisplayWindow_, "Error selecting small, normal quality JPEG for preview");
+            return false;
+        }
+        formatQualityBeforePreview_ = quality;
+        formatSizeBeforePreview_ = size;
     }
     previewFlag_ = preview;
     shooting_ = true;
@@ -549,7 +595,7 @@ void CMyTethrocamView::ShootingFinished()
     form_.release->setEnabled(true);
     form_.preview->setEnabled(true);
     if (previewFlag_) {
-        panel_->ApplySizeQuality();
+        panel_->RestoreSizeQuality(formatQualityBeforePreview_, formatSizeBeforePreview_);
         previewFlag_ = false;
     }
     if (shooting_) {
@@ -726,7 +772,10 @@ void CMyTethrocamView::RefreshDisplay()
 {
     if (currentBytes_.empty() || fullScreenOpen_)
         return;
-    const int panelRight = form_.av->mapTo(this, QPoint(form_.av->width(), 0)).x();
+    int panelRight = form_.av->mapTo(this, QPoint(form_.av->width(), 0)).x();
+    // While the panel scrolls, its scroll bar is part of it: the picture never covers it.
+    if (PanelScrolls())
+        panelRight = std::max(panelRight, panelScroller_->geometry().right() + 1);
     const display::FreeBox box = display::FreeDisplayBox(width(), height(), panelRight);
     ImageHistogram fresh;
     display::DisplaySource source;

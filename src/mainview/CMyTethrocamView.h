@@ -34,6 +34,7 @@ class CMainFrame;
 class CameraSettingsPanel;
 class PictureControl;
 class HistogramControl;
+class QScrollArea;
 
 class CMyTethrocamView : public QWidget, public CameraOwner {
     Q_OBJECT
@@ -47,8 +48,12 @@ public:
     void OnCommand(int id);
 
     void ConnectCamera();
-    void TakePicture();
-    void TakePreviewPicture();
+    // The two shooting commands, for every route that fires the shutter (buttons, F8/F9,
+    // mouse actions, the full-screen and preview windows, time-lapse, remote channel).
+    // True when a release was started. A command that arrives while a shot is on its way
+    // is refused without a word: one release at a time, one lock of the camera's controls.
+    bool TakePicture();
+    bool TakePreviewPicture();
     void ShootingFinished();
     void UpdateControls();
     void ShowBlankScreen(bool on);
@@ -69,6 +74,8 @@ public:
     const ImageHistogram& Histogram() const { return histogram_; }
     QWidget* Picture() const;
     QWidget* HistogramWidget() const;
+    // The scroll area that holds the left panel (it scrolls when the window is shorter).
+    QScrollArea* PanelScroller() const { return panelScroller_; }
     QWidget* BlankWindow() const { return blankWindow_.get(); }
     QWidget* CurrentDisplayWindow() const { return currentDisplayWindow_; }
     // The picture control shows the highlight companion in this phase of the blink.
@@ -78,6 +85,10 @@ public:
     void SetComment(const QString& text);
     // Saves the settings now (also done when the view goes away).
     void SaveSettingsNow();
+    // Copies the save settings (`Directory`, prefix, dated folders, `OrientationSetting`)
+    // and the Comment box into the release thread's snapshot. Every change of one of them
+    // (dialogs, remote channel) must be followed by this call.
+    void UpdateSnapshot();
 
     // Hooks for the windows that come and go (time-lapse dialog, full-screen window):
     // while set, the camera notifications are handed to them too.
@@ -111,7 +122,8 @@ private:
     void DeleteCamera();
     void SetTitle(const QString& title);
     void SetStatus(const QString& text);
-    void UpdateSnapshot();
+    void LayoutPanel();
+    bool PanelScrolls() const;
     void ShowDisplayBitmap(std::optional<Bitmap> display, std::optional<Bitmap> highlight,
                            const ImageHistogram& histogram);
     void ShowOnPictureControl();
@@ -130,11 +142,16 @@ private:
     std::unique_ptr<CCamera> camera_;
     FormControls form_;
     std::unique_ptr<CameraSettingsPanel> panel_;
+    QScrollArea* panelScroller_ = nullptr;
     PictureControl* picture_ = nullptr;
     HistogramControl* histogramControl_ = nullptr;
     bool shownOnce_ = false;
     bool shooting_ = false;
     bool previewFlag_ = false;
+    // The picture format read from the camera before a preview switched it to small/normal;
+    // put back when the preview ends.
+    uint16_t formatQualityBeforePreview_ = 0;
+    uint16_t formatSizeBeforePreview_ = 0;
     bool blackAndWhite_ = false;
     bool fullScreenOpen_ = false;
     QWidget* currentDisplayWindow_ = nullptr;
@@ -151,7 +168,6 @@ private:
     bool showingHighlight_ = false;
     ImageHistogram histogram_;
     QBasicTimer blinkTimer_;
-    bool settingsSaved_ = false;
 
     std::mutex snapshotMutex_;
     SaveSnapshot snapshot_;

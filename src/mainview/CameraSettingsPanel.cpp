@@ -472,12 +472,17 @@ void CameraSettingsPanel::OnFlashCompChanged()
 void CameraSettingsPanel::ApplySizeQuality()
 {
     const auto code = panel::SelectedCode(form_.sizeQuality);
+    if (code)
+        RestoreSizeQuality(panel::QualityOf(*code), panel::SizeOf(*code));
+}
+
+void CameraSettingsPanel::RestoreSizeQuality(uint16_t quality, uint16_t size)
+{
     CCamera* cam = ConnectedCamera();
-    if (!code || !cam)
+    if (!cam)
         return;
     CameraLibrary& lib = cam->Library();
-    const uint16_t quality = panel::QualityOf(*code);
-    lib.CDSetImageFormatAttribute(cam->Source(), quality, panel::SizeOf(*code));
+    lib.CDSetImageFormatAttribute(cam->Source(), quality, size);
     cam->SetImageQuality(quality, storeImage_());
     uint16_t q = 0, s = 0;
     if (lib.CDGetImageFormatAttribute(cam->Source(), &q, &s) == cdOK)

@@ -42,9 +42,12 @@ public:
     void RefreshCameraSettings();
     // Reads the AF point setting into the seven focus-point buttons.
     void ShowFocusPointSelection();
-    // Writes the size and quality selected in the list to the camera (also used to restore
-    // them after a preview picture).
+    // Writes the size and quality selected in the list to the camera (nothing without a
+    // selection).
     void ApplySizeQuality();
+    // Writes this size and quality to the camera (after a preview picture: the format read
+    // before the switch), then shows in the list what the camera took.
+    void RestoreSizeQuality(uint16_t quality, uint16_t size);
     // Enabling and showing by connection state, for the view's UpdateControls.
     void UpdateEnabling(bool connected);
     // Refresh command (F5): clears any lock count left over, then reads every setting.

@@ -150,8 +150,8 @@ FormControls BuildForm(QWidget* parent)
     f.histogramSlot->addWidget(f.rgbReadout);
 
     auto* browse = new QHBoxLayout;
-    f.previous = Named(new QPushButton("<", f.panel), IDC_PREVIOUS);
-    f.next = Named(new QPushButton(">", f.panel), IDC_NEXT);
+    f.previous = Named(new QPushButton("<- Prev Image", f.panel), IDC_PREVIOUS);
+    f.next = Named(new QPushButton("Next Image ->", f.panel), IDC_NEXT);
     f.previous->setToolTip("Previous picture (Left)");
     f.next->setToolTip("Next picture (Right)");
     browse->addWidget(f.previous);

@@ -11,6 +11,7 @@
 #include <chrono>
 #include <filesystem>
 #include <fstream>
+#include <set>
 #include <sstream>
 #include <string>
 #include <thread>
@@ -120,14 +121,68 @@ TEST(SplitCommandLine, RestIsSplitAtSpacesOnlyAndQuotesMeanNothingThere)
               (Args{"c:\\ed.exe", "\"a", "b\"", kPicture}));
 }
 
-TEST(SplitCommandLine, NeitherQuotedNorExeIsOneProgramPath)
+TEST(SplitCommandLine, NeitherQuotedNorExeUnderWindowsIsOneProgramPath)
 {
-    EXPECT_EQ(Split("  gimp -n  ", ProcessModel::Posix).arguments, (Args{"gimp -n", kPicture}));
-    EXPECT_EQ(Split("/opt/My Editor/edit", ProcessModel::Posix).program, "/opt/My Editor/edit");
+    EXPECT_EQ(Split("  gimp -n  ", ProcessModel::Windows).arguments, (Args{"\"gimp -n\"", kPicture}));
     EXPECT_EQ(Split("Display", ProcessModel::Windows).program, "display");
     // ".exe" at the very start does not count as the end of a program path.
-    EXPECT_EQ(Split(".exe x", ProcessModel::Posix).arguments, (Args{".exe x", kPicture}));
-    EXPECT_EQ(Split("", ProcessModel::Posix).arguments, (Args{"", kPicture}));
+    EXPECT_EQ(Split(".exe x", ProcessModel::Windows).arguments, (Args{"\".exe x\"", kPicture}));
+}
+
+TEST(SplitCommandLine, PosixLineThatNamesAProgramAsAWholeIsThatProgram)
+{
+    const std::set<std::string> programs = {"/opt/My Editor/edit"};
+    const ExecutableTest exists = [&](const std::string& p) { return programs.count(p) > 0; };
+    auto split = [&](const std::string& line) {
+        return SplitEditorCommandLine(line, kPicture, ProcessModel::Posix, exists).value_or(EditorCommand{});
+    };
+    EXPECT_EQ(split("  /opt/My Editor/edit ").arguments, (Args{"/opt/My Editor/edit", kPicture}));
+    EXPECT_EQ(split("  /opt/My Editor/edit ").program, "/opt/My Editor/edit");
+    EXPECT_EQ(split("").arguments, (Args{"", kPicture}));
+}
+
+TEST(SplitCommandLine, OtherPosixLinesAreSplitAsAShellWould)
+{
+    const ExecutableTest none = [](const std::string&) { return false; };
+    auto split = [&](const std::string& line) { return SplitEditorCommandLine(line, kPicture, ProcessModel::Posix, none); };
+
+    ASSERT_TRUE(split("  gimp   -n  "));
+    EXPECT_EQ(split("  gimp   -n  ")->program, "gimp");
+    EXPECT_EQ(split("  gimp   -n  ")->arguments, (Args{"gimp", "-n", kPicture}));
+    EXPECT_EQ(split("display -geometry '+0+0' -title \"My \\\"shot\\\"\"")->arguments,
+              (Args{"display", "-geometry", "+0+0", "-title", "My \"shot\"", kPicture}));
+    // Backslashes quote outside quotes; adjacent quoted parts make one word.
+    EXPECT_EQ(split("/opt/My\\ Editor/edit --x='a b'c")->arguments,
+              (Args{"/opt/My Editor/edit", "--x=a bc", kPicture}));
+    EXPECT_EQ(split("'' x")->arguments, (Args{"", "x", kPicture}));
+    // A tab separates words too.
+    EXPECT_EQ(split("ed\t-n")->arguments, (Args{"ed", "-n", kPicture}));
+    // ".exe" at the very start does not end a program path: the line is split.
+    EXPECT_EQ(split(".exe x")->arguments, (Args{".exe", "x", kPicture}));
+
+    // Quotes left open are refused, as an unclosed leading double quote is.
+    EXPECT_FALSE(split("gimp 'a b"));
+    EXPECT_FALSE(split("gimp \"a b"));
+    EXPECT_FALSE(split("gimp a\\"));
+}
+
+TEST(SplitCommandLine, ProgramsAreFoundOnThePathOrByTheirOwnPath)
+{
+    EXPECT_TRUE(IsExecutableProgram("sh"));
+    EXPECT_TRUE(IsExecutableProgram("/bin/sh"));
+    EXPECT_FALSE(IsExecutableProgram("sh -c"));
+    EXPECT_FALSE(IsExecutableProgram("/bin"));  // a folder is not a program
+    testsupport::TempDir dir;
+    const fs::path plain = dir.path() / "notes";
+    std::ofstream(plain) << "not a program\n";
+    fs::permissions(plain, fs::perms::owner_read | fs::perms::owner_write);
+    EXPECT_FALSE(IsExecutableProgram(plain.string()));
+    fs::permissions(plain, fs::perms::owner_all);
+    EXPECT_TRUE(IsExecutableProgram(plain.string()));
+    EXPECT_FALSE(IsExecutableProgram(""));
+    // With the real test, "sh -c" is split and "/bin/sh" is used whole.
+    EXPECT_EQ(Split("sh -c", ProcessModel::Posix).arguments, (Args{"sh", "-c", kPicture}));
+    EXPECT_EQ(Split("/bin/sh", ProcessModel::Posix).arguments, (Args{"/bin/sh", kPicture}));
 }
 
 TEST(EditorMessages, TextsOfTheFailures)
@@ -185,6 +240,34 @@ TEST(EditImage, ChoosesBetweenTheDesktopAndTheCommandLine)
     EXPECT_EQ(opened.size(), 1u);
 }
 
+TEST(EditImage, AnInstalledRecorderStandsInForTheDesktopAndTheProcess)
+{
+    const std::string picture = "/photos/IMG_0001.JPG";
+    std::vector<std::string> errors;
+    const MessageSink showError = [&](const std::string& t) { errors.push_back(t); };
+    {
+        LaunchRecorder recorder;
+        EditorSettings settings;
+        EXPECT_EQ(EditImage(settings, &picture, showError), EditOutcome::OpenedOnDesktop);
+        EXPECT_EQ(recorder.opened, Args{picture});
+
+        settings.shellExecute = false;
+        settings.launchEditorCmd = "/nonexistent/editor -n";
+        recorder.startResult = ENOEXEC;
+        EXPECT_EQ(EditImage(settings, &picture, showError), EditOutcome::StartFailed);
+        ASSERT_EQ(recorder.started.size(), 1u);
+        EXPECT_EQ(recorder.started[0].arguments, (Args{"/nonexistent/editor", "-n", picture}));
+        ASSERT_EQ(errors.size(), 1u);
+        EXPECT_EQ(errors[0], StartFailureText(ENOEXEC, recorder.started[0]));
+    }
+    // Gone with the recorder: the real start reports the missing program.
+    EditorSettings settings;
+    settings.shellExecute = false;
+    settings.launchEditorCmd = "/nonexistent/editor -n";
+    EXPECT_EQ(EditImage(settings, &picture, showError), EditOutcome::StartFailed);
+    EXPECT_EQ(errors.back().rfind("Error trying to edit file:\nENOENT:", 0), 0u) << errors.back();
+}
+
 TEST(StartDetachedProcess, AHarmlessProgramStartsAndIsReaped)
 {
     long pid = 0;
@@ -240,7 +323,7 @@ TEST(StartDetachedProcess, MissingOrUnrunnableProgramsAreReported)
     EXPECT_EQ(EditImage(settings, &picture, showError), EditOutcome::StartFailed);
     ASSERT_EQ(errors.size(), 1u);
     EXPECT_EQ(errors[0], "Error trying to edit file:\nENOENT: File or path not found\n"
-                         "cmd: /nonexistent/editor -x\narg 0: /nonexistent/editor -x\narg 1: " + picture + "\n");
+                         "cmd: /nonexistent/editor\narg 0: /nonexistent/editor\narg 1: -x\narg 2: " + picture + "\n");
 
     settings.launchEditorCmd = "\"tethrocam-no-such-editor\" -x";
     EXPECT_EQ(EditImage(settings, &picture, showError), EditOutcome::StartFailed);

@@ -5,6 +5,7 @@
 #include "display/Highlights.h"
 #include "imaging/ImageInfo.h"
 #include "imaging/JpegDecoder.h"
+#include "imaging/TestPictures.h"
 #include "support/TestSupport.h"
 
 #include <gtest/gtest.h>
@@ -303,9 +304,9 @@ TEST(MakeDisplayBitmap, ZeroBoxGivesAnEmptyPictureWithoutFailing)
     const ImageInfo info = WithModel("Canon EOS 10D");
     DisplayResult r = MakeDisplayBitmap(Source(&info), s, 0, 500, h, true, {}, fake.Fn());
     ASSERT_TRUE(r.display);
-    EXPECT_TRUE(r.display->empty());
+    EXPECT_TRUE(r.display->Empty());
     ASSERT_TRUE(r.highlight);
-    EXPECT_TRUE(r.highlight->empty());
+    EXPECT_TRUE(r.highlight->Empty());
 }
 
 // ---------------------------------------------------------------- with the real decoder
@@ -356,4 +357,35 @@ TEST(MakeDisplayBitmapDecoder, CameraPictureIsFittedTurnedAndOverlaid)
     EXPECT_EQ(turned.rotation, 90);
     EXPECT_EQ(turned.display->width, 48);
     EXPECT_EQ(turned.display->height, 80);
+}
+
+TEST(MakeDisplayBitmapDecoder, OnePixelWideTallPictureIsFittedToTheBoxHeight)
+{
+    // A 1 x 600 stripe, white at the top and black below: too tall for a 300 x 200 box.
+    testpictures::Rgb stripe(1, 600);
+    for (int y = 0; y < 600; ++y) {
+        const uint8_t v = y < 300 ? 255 : 0;
+        stripe.Set(0, y, v, v, v);
+    }
+    const auto bytes = testpictures::EncodeJpeg(stripe, testpictures::JpegOptions{95, 1, 1, false});
+    DisplaySource src;
+    src.data = bytes.data();
+    src.length = bytes.size();
+    ImageHistogram h;
+    DisplayResult r = MakeDisplayBitmap(src, DisplaySettings{}, 300, 200, h, false, {});
+    ASSERT_TRUE(r.display);
+    EXPECT_EQ(r.display->width, 1);
+    EXPECT_EQ(r.display->height, 200);
+    EXPECT_EQ(h.SampleCount(), 200u);
+    // Reduced, not cut off: the top half stays white, the bottom half black.
+    EXPECT_GT(r.display->Row(20)[0], 200);
+    EXPECT_LT(r.display->Row(180)[0], 50);
+
+    // Turned a quarter, the stripe lies across the box and is fitted to its width.
+    DisplaySettings turned;
+    turned.orientationSetting = 2;
+    r = MakeDisplayBitmap(src, turned, 300, 200, h, false, {});
+    ASSERT_TRUE(r.display);
+    EXPECT_EQ(r.display->width, 300);
+    EXPECT_EQ(r.display->height, 1);
 }

@@ -102,7 +102,7 @@ TEST(Highlights, ThresholdsOutsideTheDialogRangeAreUsedAsTheyAre)
         EXPECT_EQ(BlackCount(MakeHighlightBitmap(white, method, 2147483647)), 0);
         EXPECT_EQ(BlackCount(MakeHighlightBitmap(white, method, -2147483647 - 1)), 9);
     }
-    EXPECT_TRUE(MakeHighlightBitmap(MakeBitmap(0, 0), 0, 250).empty());
+    EXPECT_TRUE(MakeHighlightBitmap(MakeBitmap(0, 0), 0, 250).Empty());
 }
 
 // The whole-bitmap routine takes an integer shortcut; it must agree with the pixel
@@ -148,15 +148,42 @@ QColor At(const QImage& img, int x, int y) { return QColor(img.pixel(x, y)); }
 
 } // namespace
 
-TEST(HistogramView, ColumnsAndRowsFollowTheScaleRule)
+TEST(HistogramView, BarsSpanTheWidthInsideTheBorderAndScaleToTheFullestBin)
 {
-    EXPECT_EQ(HistogramColumn(200, 0), 1);
-    EXPECT_EQ(HistogramColumn(200, 255), 198);
-    EXPECT_EQ(HistogramColumn(200, 128), 197 * 128 / 255 + 1);
-    EXPECT_EQ(HistogramRow(102, 20, 20), 1);     // full scale reaches y = 1
-    EXPECT_EQ(HistogramRow(102, 0, 20), 101);    // an empty bin stays on the bottom border
-    EXPECT_EQ(HistogramRow(102, 10, 20), 51);
-    // Large counts do not overflow the scale.
+    // 100000 pixels, so every bin is capped at 2000: 96500 mid-grey ones (capped), 2000
+    // black, 1000 white, 500 at 51. In a 200-wide picture the black bar stands on column 1
+    // at full height, white on column 198 at half, 51 on column 40 (an exact fifth: the
+    // first zone line) at a quarter, and the capped grey on column 99 at full height.
+    ImageHistogram h;
+    for (int i = 0; i < 96500; ++i)
+        h.Add(128, 128, 128);
+    for (int i = 0; i < 2000; ++i)
+        h.Add(0, 0, 0);
+    for (int i = 0; i < 1000; ++i)
+        h.Add(255, 255, 255);
+    for (int i = 0; i < 500; ++i)
+        h.Add(51, 51, 51);
+    QImage img = MakeHistogramImage(200);
+    DrawHistogram(img, h, HistogramCurves{});
+    auto barTop = [&](int x) {
+        int y = 1;
+        while (y <= 100 && At(img, x, y) != kBar)
+            ++y;
+        for (int below = y; below <= 100; ++below)
+            EXPECT_EQ(At(img, x, below), kBar) << x << "," << below;
+        return y;
+    };
+    EXPECT_EQ(barTop(1), 1);
+    EXPECT_EQ(barTop(198), 51);
+    EXPECT_EQ(barTop(40), 76);
+    EXPECT_EQ(barTop(99), 1);
+    // Nothing else carries a bar.
+    for (int x = 2; x <= 197; ++x) {
+        if (x != 40 && x != 99) {
+            EXPECT_NE(At(img, x, 100), kBar) << x;
+        }
+    }
+    // Counts near the top of the 32-bit range still scale to full height.
     EXPECT_EQ(HistogramRow(102, 4000000000u, 4000000000u), 1);
 }
 

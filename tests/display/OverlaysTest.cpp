@@ -173,14 +173,28 @@ TEST(Grid, MoreDivisionsThanPixelsStillHitsTheSamePositions)
     EXPECT_EQ(got, expected);
 }
 
-TEST(Grid, EmptyBitmapIsLeftAlone)
+TEST(Grid, EmptyAndTinyBitmapsAreDrawnOnlyWithinTheirPixels)
 {
-    Bitmap b = MakeBitmap(0, 0);
-    QImage img = WrapBitmap(b);
-    EXPECT_TRUE(img.isNull());
+    Bitmap empty = MakeBitmap(0, 0);
+    QImage none = WrapBitmap(empty);
+    EXPECT_TRUE(none.isNull());
+    DrawGrid(none, Qt::green, 9, 9);
+    DrawFocusPoints(none, Model("Canon EOS 10D"), 0);
+    EXPECT_TRUE(empty.pixels.empty());
+
+    // Two pixels in a row padded to 8 bytes: every grid line lands on them, and the
+    // padding is never written.
+    Bitmap tiny = Filled(2, 1);
+    tiny.pixels[6] = tiny.pixels[7] = 0x5A;
+    QImage img = WrapBitmap(tiny);
     DrawGrid(img, Qt::green, 9, 9);
+    EXPECT_EQ(At(img, 0, 0), QColor(Qt::green));
+    EXPECT_EQ(At(img, 1, 0), QColor(Qt::green));
     FocusPointInfo f = Model("Canon EOS 10D");
+    f.sevenPointMask = 0x7F;
     DrawFocusPoints(img, f, 0);
+    EXPECT_EQ(tiny.pixels[6], 0x5A);
+    EXPECT_EQ(tiny.pixels[7], 0x5A);
 }
 
 // ---------------------------------------------------------------- layouts

@@ -177,7 +177,7 @@ TEST(JpegDecode, EmptyBoxGivesAnEmptyBitmap)
     for (auto box : {std::pair{0, 500}, std::pair{700, 0}, std::pair{0, 0}}) {
         const auto bmp = DecodeToBitmap(jpeg.data(), jpeg.size(), h, 0, box.first, box.second, false);
         ASSERT_TRUE(bmp.has_value());
-        EXPECT_TRUE(bmp->empty());
+        EXPECT_TRUE(bmp->Empty());
         EXPECT_TRUE(bmp->pixels.empty());
         EXPECT_EQ(h.SampleCount(), 0u);
     }
@@ -475,7 +475,7 @@ TEST(JpegSharedFiles, RealPicturesDecodeWithPlausibleHistograms)
             ImageHistogram h;
             const auto bmp = DecodeToBitmap(bytes.data(), bytes.size(), h, 0, box.first, box.second, false);
             ASSERT_TRUE(bmp.has_value()) << entry.path();
-            ASSERT_FALSE(bmp->empty());
+            ASSERT_FALSE(bmp->Empty());
             EXPECT_LE(bmp->width, box.first);
             EXPECT_LE(bmp->height, box.second);
             EXPECT_EQ(h.SampleCount(), static_cast<uint32_t>(bmp->width * bmp->height)) << entry.path();
@@ -508,7 +508,7 @@ TEST(JpegSharedFiles, HostileFilesNeverCrash)
                 ImageHistogram h;
                 try {
                     const auto bmp = DecodeToBitmap(bytes.data(), bytes.size(), h, rotation, 320, 200, true);
-                    if (bmp && !bmp->empty()) {
+                    if (bmp && !bmp->Empty()) {
                         EXPECT_EQ(bmp->pixels.size(), static_cast<size_t>(bmp->stride) * bmp->height);
                     }
                 } catch (const JpegError&) {

@@ -2,7 +2,10 @@
 // the file on disk and the picture on screen, the refusals and prompts of the shooting
 // commands, camera events, progress, browsing and deleting, and the remembered placement.
 #include "app/CMainFrame.h"
+#include "app/EditorLaunch.h"
+#include "app/ElidedLabel.h"
 #include "app/MessageBox.h"
+#include "app/QuitSignals.h"
 #include "backends/sim/SimCamera.h"
 #include "mainview/CMyTethrocamView.h"
 #include "mainview/EditorSetupDialog.h"
@@ -21,11 +24,16 @@
 #include <QCheckBox>
 #include <QDialog>
 #include <QDialogButtonBox>
+#include <QMenu>
 #include <QRadioButton>
+#include <QScrollArea>
+#include <QScrollBar>
 #include <QTest>
+#include <QTimer>
 
 #include <gtest/gtest.h>
 
+#include <csignal>
 #include <cstring>
 #include <filesystem>
 
@@ -382,20 +390,240 @@ TEST(MainWindow, OverlaysAndBlackAndWhiteRedraw)
 
 TEST(MainWindow, BlankScreenAndMouseButtons)
 {
+    editor::LaunchRecorder editors;  // nothing is opened for real
     Window w(Window::Small(), [](Settings& s) {
         s.MiddleBtnAction = 1;  // Release
-        s.RightBtnAction = 3;   // Edit image: nothing saved yet, so nothing happens
+        s.RightBtnAction = 3;   // Edit image
     });
+    const QPoint corner(w.view->width() - 5, w.view->height() - 5);
+    // Nothing saved yet: editing has nothing to hand over.
+    QTest::mouseClick(w.view, Qt::RightButton, {}, corner);
+    EXPECT_TRUE(editors.opened.empty());
+
     w.frame->Command(ID_BLANK_SCREEN);
     EXPECT_TRUE(w.frame->Action(ID_BLANK_SCREEN)->isChecked());
-    QTest::mouseClick(w.view, Qt::MiddleButton, {}, QPoint(w.view->width() - 5, w.view->height() - 5));
+    QTest::mouseClick(w.view, Qt::MiddleButton, {}, corner);
     EXPECT_TRUE(w.view->Shooting());
     EXPECT_NE(w.view->BlankWindow(), nullptr);
     ASSERT_TRUE(WaitUntil([&] { return w.view->BlankWindow() == nullptr; }));  // gone with the first progress
     ASSERT_TRUE(WaitUntil([&] { return w.view->History().Count() == 1 && !w.view->Shooting(); }));
-    QTest::mouseClick(w.view, Qt::RightButton, {}, QPoint(w.view->width() - 5, w.view->height() - 5));
+    // Over the picture just saved, the right button hands it to the editor.
+    QTest::mouseClick(w.view, Qt::RightButton, {}, corner);
+    EXPECT_EQ(editors.opened, std::vector<std::string>{(w.pictures / "IMG_0001.JPG").string()});
     EXPECT_TRUE(w.boxes.shown.empty());
     EXPECT_FALSE(w.view->Shooting());
+}
+
+TEST(MainWindow, ASecondReleaseIsRefusedFromEveryEntryWhileShooting)
+{
+    auto config = Window::Small();
+    config.linkBytesPerSecond = 100000;  // a download that takes a while
+    Window w(config, [](Settings& s) {
+        s.MiddleBtnAction = 1;  // Release
+        s.RightBtnAction = 2;   // Preview
+    });
+    w.frame->activateWindow();
+    testsupport::Pump(30);
+    QTest::keyClick(w.frame.get(), Qt::Key_F8);  // the key fires the first shot
+    ASSERT_TRUE(w.view->Shooting());
+
+    QTest::keyClick(w.frame.get(), Qt::Key_F8);
+    QTest::keyClick(w.frame.get(), Qt::Key_F9);
+    w.frame->Command(IDC_RELEASE);
+    w.frame->Command(IDC_PREVIEW);
+    w.view->OnCommand(IDC_RELEASE);
+    const QPoint corner(w.view->width() - 5, w.view->height() - 5);
+    QTest::mouseClick(w.view, Qt::MiddleButton, {}, corner);
+    QTest::mouseClick(w.view, Qt::RightButton, {}, corner);
+    QTest::mouseClick(w.view->HistogramWidget(), Qt::MiddleButton);
+    // The routes of the other windows, time-lapse and the remote channel.
+    EXPECT_FALSE(w.view->TakePicture());
+    EXPECT_FALSE(w.view->TakePreviewPicture());
+    EXPECT_TRUE(w.boxes.shown.empty());
+
+    ASSERT_TRUE(WaitUntil([&] { return !w.view->Shooting(); }, 60000));
+    testsupport::Pump(300);
+    EXPECT_EQ(w.lib.CallCount("CDRelease"), 1);
+    EXPECT_EQ(w.Files(), std::vector<std::string>{"IMG_0001.JPG"});
+    EXPECT_FALSE(w.lib.State().uiLocked);  // one lock taken, one given back
+    uint16_t quality = 0, size = 0;
+    w.lib.CDGetImageFormatAttribute(w.view->Camera()->Source(), &quality, &size);
+    EXPECT_EQ(quality, 3);  // no preview slipped in and left the format small
+    EXPECT_EQ(size, 0);
+
+    // Once the shot has ended the next one starts.
+    EXPECT_TRUE(w.view->TakePicture());
+    ASSERT_TRUE(WaitUntil([&] { return w.Files().size() == 2 && !w.view->Shooting(); }, 60000));
+}
+
+TEST(MainWindow, MiddleButtonOverTheHistogramRunsItsActionRightButtonOpensTheCurveMenu)
+{
+    Window w(Window::Small(), [](Settings& s) {
+        s.MiddleBtnAction = 1;
+        s.RightBtnAction = 1;
+    });
+    QWidget* histogram = w.view->HistogramWidget();
+    bool menuSeen = false;
+    QTimer::singleShot(200, [&] {
+        if (QWidget* popup = QApplication::activePopupWidget()) {
+            menuSeen = qobject_cast<QMenu*>(popup) != nullptr;
+            popup->close();
+        }
+    });
+    QTest::mouseClick(histogram, Qt::RightButton);
+    EXPECT_TRUE(menuSeen);
+    EXPECT_FALSE(w.view->Shooting());
+    QTest::mouseClick(histogram, Qt::MiddleButton);
+    EXPECT_TRUE(w.view->Shooting());
+    ASSERT_TRUE(WaitUntil([&] { return w.view->History().Count() == 1 && !w.view->Shooting(); }));
+}
+
+TEST(MainWindow, PreviewPutsBackTheFormatTheCameraHadNotTheListsChoice)
+{
+    Window w;
+    const cdsdk::cdHSource source = w.view->Camera()->Source();
+    // Medium/fine on the body (set there, e.g. while the LCD was on), nothing chosen in the list.
+    ASSERT_EQ(w.lib.CDSetImageFormatAttribute(source, 3, 1), cdsdk::cdOK);
+    w.view->Form().sizeQuality->setCurrentIndex(-1);
+    ASSERT_TRUE(w.view->TakePreviewPicture());
+    ASSERT_TRUE(WaitUntil([&] { return !w.view->CurrentBytes().empty() && !w.view->Shooting(); }));
+    uint16_t quality = 0, size = 0;
+    w.lib.CDGetImageFormatAttribute(source, &quality, &size);
+    EXPECT_EQ(quality, 3);
+    EXPECT_EQ(size, 1);
+    EXPECT_EQ(w.view->Form().sizeQuality->currentText(), "Medium/fine");
+    EXPECT_FALSE(w.lib.State().uiLocked);
+}
+
+TEST(MainWindow, PreviewFormatRefusedEndsNothingAndLeavesTheBodyUnlocked)
+{
+    Window w;
+    for (const char* call : {"CDSetImageFormatAttribute", "CDGetImageFormatAttribute"}) {
+        w.lib.SetCallFault(call, true);
+        EXPECT_FALSE(w.view->TakePreviewPicture()) << call;
+        w.lib.SetCallFault(call, false);
+        EXPECT_EQ(w.boxes.LastText(), "Error selecting small, normal quality JPEG for preview");
+        EXPECT_FALSE(w.view->Shooting());
+        EXPECT_TRUE(w.view->Form().release->isEnabled());
+        EXPECT_TRUE(w.view->Form().panel->isEnabled());
+        EXPECT_FALSE(w.lib.State().uiLocked) << call;
+    }
+    EXPECT_EQ(w.boxes.shown.size(), 2u);
+    testsupport::Pump(200);
+    EXPECT_EQ(w.lib.CallCount("CDRelease"), 0);
+    // The camera keeps the user's format, and the next release works as ever.
+    uint16_t quality = 0, size = 0;
+    w.lib.CDGetImageFormatAttribute(w.view->Camera()->Source(), &quality, &size);
+    EXPECT_EQ(quality, 3);
+    EXPECT_EQ(size, 0);
+    ASSERT_TRUE(w.Shoot());
+}
+
+TEST(MainWindow, AutomaticEditingHandsEachSavedPictureToTheEditor)
+{
+    editor::LaunchRecorder editors;
+    Window w(Window::Small(), [](Settings& s) {
+        s.AutoEdit = 1;
+        s.ShellExecute = 0;
+        s.LaunchEditorCmd = "tethrocam-test-editor -n";
+    });
+    ASSERT_TRUE(w.Shoot());
+    ASSERT_TRUE(w.Shoot());
+    ASSERT_EQ(editors.started.size(), 2u);
+    EXPECT_EQ(editors.started[1].program, "tethrocam-test-editor");
+    EXPECT_EQ(editors.started[1].arguments,
+              (std::vector<std::string>{"tethrocam-test-editor", "-n", (w.pictures / "IMG_0002.JPG").string()}));
+    // A preview is not saved, so nothing is edited.
+    w.frame->Command(IDC_PREVIEW);
+    ASSERT_TRUE(WaitUntil([&] { return !w.view->Shooting(); }));
+    testsupport::Pump(100);
+    EXPECT_EQ(editors.started.size(), 2u);
+    EXPECT_TRUE(editors.opened.empty());
+    EXPECT_TRUE(w.boxes.shown.empty());
+}
+
+TEST(MainWindow, LongStatusTextIsElidedAndNeverWidensTheWindow)
+{
+    Window w;
+    const int width = w.frame->width();
+    const QString path = "/home/photographer/" + QString("very-long-folder-name/").repeated(60) + "IMG_0001.JPG";
+    const QString text = "Saved: " + path + " (2.6 MB) - 1/125sec, F5.6";
+    w.frame->SetStatusText(0, text);
+    testsupport::Pump(50);
+    EXPECT_EQ(w.frame->width(), width);
+    EXPECT_LT(w.frame->minimumSizeHint().width(), 980);
+    EXPECT_EQ(w.Status(), text);  // the whole text is kept
+    auto* pane = w.frame->findChild<ElidedLabel*>("statusPane0");
+    ASSERT_NE(pane, nullptr);
+    const QString shown = pane->ShownText();
+    EXPECT_TRUE(shown.startsWith("Saved: /home/")) << shown.toStdString();
+    EXPECT_TRUE(shown.endsWith("F5.6")) << shown.toStdString();
+    EXPECT_TRUE(shown.contains(QChar(0x2026)));
+    EXPECT_LE(pane->fontMetrics().horizontalAdvance(shown), pane->width());
+    EXPECT_EQ(pane->toolTip(), text);
+    // A short text is shown whole.
+    w.frame->SetStatusText(0, "Taking picture");
+    EXPECT_EQ(pane->ShownText(), "Taking picture");
+}
+
+TEST(MainWindow, LeftPanelScrollsInAShortWindowAndThePictureKeepsClearOfIt)
+{
+    Window w;
+    w.frame->resize(980, 700);
+    testsupport::Pump(50);
+    QScrollArea* scroller = w.view->PanelScroller();
+    const FormControls& form = w.view->Form();
+    EXPECT_EQ(form.previous->text(), "<- Prev Image");
+    EXPECT_EQ(form.next->text(), "Next Image ->");
+    ASSERT_GT(form.panel->height(), w.view->height()) << "the form fits; the test needs a shorter window";
+    EXPECT_EQ(scroller->height(), w.view->height());
+    EXPECT_GT(scroller->verticalScrollBar()->maximum(), 0);
+    EXPECT_TRUE(scroller->verticalScrollBar()->isVisible());
+    // Scrolled down, the history buttons are within the window.
+    scroller->verticalScrollBar()->setValue(scroller->verticalScrollBar()->maximum());
+    testsupport::Pump(20);
+    for (QWidget* button : {static_cast<QWidget*>(form.previous), static_cast<QWidget*>(form.next)}) {
+        const QRect r(button->mapTo(w.view, QPoint(0, 0)), button->size());
+        EXPECT_TRUE(w.view->rect().contains(r)) << button->objectName().toStdString();
+    }
+    ASSERT_TRUE(w.Shoot());
+    EXPECT_GE(w.view->Picture()->x(), scroller->geometry().right() + 1);
+    EXPECT_EQ(w.view->Picture()->x() + w.view->Picture()->width(), w.view->width());
+
+    // Tall enough for the whole form: no scroll bar.
+    w.frame->resize(980, form.panel->height() + 200);
+    testsupport::Pump(50);
+    EXPECT_EQ(scroller->verticalScrollBar()->maximum(), 0);
+    EXPECT_FALSE(scroller->verticalScrollBar()->isVisible());
+}
+
+TEST(MainWindow, QuitSignalsSaveSettingsAndPlacementAndEndTheEventLoop)
+{
+    for (int signal : {SIGTERM, SIGINT}) {
+        Window w;
+        w.frame->Command(ID_DISPLAY_GRID);
+        w.frame->setGeometry(60, 70, 900, 650);
+        testsupport::Pump(50);
+        QuitSignals quit([&](int) { EndSessionCleanly(*w.frame, *w.view); });
+        ASSERT_TRUE(quit.Installed());
+        QTimer::singleShot(50, [signal] { std::raise(signal); });
+        QTimer guard;
+        guard.setSingleShot(true);
+        QObject::connect(&guard, &QTimer::timeout, [] { QCoreApplication::exit(99); });
+        guard.start(10000);
+        EXPECT_EQ(QCoreApplication::exec(), 0) << signal;
+
+        // Saved before the window has gone: what a killed session leaves on disk.
+        RegistryStore store(w.settingsFile);
+        Settings saved;
+        LoadSettings(saved, store);
+        EXPECT_TRUE(saved.DisplayGrid) << signal;
+        StoredWindowPlacement placement;
+        ASSERT_TRUE(LoadWindowPlacement(placement, store));
+        ASSERT_TRUE(placement.left && placement.right && placement.top && placement.bottom);
+        EXPECT_EQ(*placement.right - *placement.left, 900);
+        EXPECT_EQ(*placement.bottom - *placement.top, 650);
+    }
 }
 
 TEST(MainWindow, EditorSetupDialogEditsTheThreeSettings)
