@@ -363,8 +363,11 @@ void CCamera::ReleaseThread()
         if (!running_)
             break;
         // Give the camera a moment after it announced its items; releases announced
-        // meanwhile are handled in the same wake-up.
-        std::this_thread::sleep_for(std::chrono::milliseconds(settleDelayMs_.load()));
+        // meanwhile are handled in the same wake-up. A disconnect cuts the pause short.
+        {
+            std::unique_lock<std::mutex> lock(eventMutex_);
+            eventCv_.wait_for(lock, std::chrono::milliseconds(settleDelayMs_.load()), [this] { return !running_; });
+        }
         for (;;) {
             ShotKind shot;
             {

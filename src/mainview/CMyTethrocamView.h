@@ -7,7 +7,8 @@
 // Threads: UI thread only, except TakeSaveSnapshot and Post, which the camera's threads
 // call: TakeSaveSnapshot returns a copy made under a lock (kept current by the UI thread
 // whenever a save setting or the Comment box changes); Post only queues an event.
-// Blocking: connecting and disconnecting wait for the camera library; message boxes are
+// Blocking: connecting waits for the camera library, disconnecting at most 15 x 100 ms for
+// the camera's threads (a busy camera finishes in the background); message boxes are
 // modal. Decoding runs on the UI thread, as the picture is shown.
 #pragma once
 

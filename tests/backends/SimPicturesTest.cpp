@@ -392,17 +392,30 @@ TEST(SimJpeg, SizesOutOfRangeAreRefused)
     EXPECT_THROW(sim::MakeSimTiff(SmallParams(), 0, 5), std::invalid_argument);
 }
 
-// Full size once: the picture a 10D hands over at Large/Fine.
-TEST(SimJpeg, FullSizePictureDecodes)
+// Full size once: the picture a 10D hands over at Large/Fine weighs what a real one does
+// (grain and detail everywhere), so downloads and saves take their real time.
+TEST(SimJpeg, FullSizePictureDecodesAndWeighsWhatACameraPictureDoes)
 {
     SimPictureParams p = SmallParams();
     p.width = 3072;
     p.height = 2048;
+    p.jpegQuality = sim::JpegQualityForCode(3);
     const std::vector<uint8_t> jpeg = sim::MakeSimJpeg(p);
+    EXPECT_GE(jpeg.size(), 2500000u);
+    EXPECT_LE(jpeg.size(), 3500000u);
     const Decoded d = DecodeJpeg(jpeg);
     EXPECT_EQ(d.width, 3072);
     EXPECT_EQ(d.height, 2048);
     EXPECT_EQ(Text(ReadExif(jpeg), "Exif.Photo.PixelXDimension"), "3072");
+    // The grain is there in the flat areas, and clipped white stays clipped.
+    int lo = 255, hi = 0;
+    for (int x = 2000; x < 2100; ++x) {
+        const int v = d.At(x, 2048 * 7 / 16)[1];  // a short stretch of the grey ramp
+        lo = std::min(lo, v);
+        hi = std::max(hi, v);
+    }
+    EXPECT_GT(hi - lo, 12);
+    EXPECT_GE(d.At(10, 10)[0], 250);
 }
 
 // ---- Exif read back with Exiv2 ---------------------------------------------------------------
