@@ -597,6 +597,33 @@ TEST(MainWindow, LeftPanelScrollsInAShortWindowAndThePictureKeepsClearOfIt)
     EXPECT_FALSE(scroller->verticalScrollBar()->isVisible());
 }
 
+TEST(MainWindow, MenuEntriesSitInTheirMenusWithTheirKeys)
+{
+    Window w;
+    auto menuOf = [&](int command) {
+        QAction* a = w.frame->Action(command);
+        if (!a)
+            return QString("(none)");
+        for (QObject* o : a->associatedObjects()) {
+            if (auto* menu = qobject_cast<QMenu*>(o))
+                return menu->title();
+        }
+        return QString("(no menu)");
+    };
+    EXPECT_EQ(menuOf(ID_EDIT_IMAGE), "&View");
+    EXPECT_EQ(w.frame->Action(ID_EDIT_IMAGE)->shortcut(), QKeySequence("Ctrl+E"));
+    EXPECT_EQ(menuOf(ID_EDITOR_SETUP), "&File");
+    EXPECT_EQ(menuOf(ID_REGISTER_EVENTS), "&Camera");
+    EXPECT_EQ(menuOf(ID_UNREGISTER_EVENTS), "&Camera");
+    EXPECT_EQ(menuOf(ID_TIME_LAPSE), "&Camera");
+    EXPECT_EQ(menuOf(ID_BLANK_SCREEN), "&Camera");
+    EXPECT_EQ(menuOf(ID_FULL_SCREEN), "&View");
+    EXPECT_EQ(menuOf(ID_VIEW_IMAGE), "&View");
+    EXPECT_EQ(menuOf(ID_HELP_CONTENTS), "&Help");
+    EXPECT_EQ(w.frame->Action(ID_HELP_CONTENTS)->shortcut(), QKeySequence(Qt::Key_F1));
+    EXPECT_EQ(menuOf(ID_APP_ABOUT), "&Help");
+}
+
 TEST(MainWindow, QuitSignalsSaveSettingsAndPlacementAndEndTheEventLoop)
 {
     for (int signal : {SIGTERM, SIGINT}) {
