@@ -152,6 +152,7 @@ int RunApplication(int argc, char** argv)
         frame.setCentralWidget(view);
         if (!options.comment.empty())
             view->SetComment(QString::fromStdString(options.comment));
+        view->StartRemoteControl();
         std::unique_ptr<SimulatorPanel> panel;
         frame.show();
         if (options.simulate) {

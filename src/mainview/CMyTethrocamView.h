@@ -34,6 +34,7 @@ class CMainFrame;
 class CameraSettingsPanel;
 class PictureControl;
 class HistogramControl;
+class RemoteControl;
 
 class CMyTethrocamView : public QWidget, public CameraOwner {
     Q_OBJECT
@@ -47,12 +48,15 @@ public:
     void OnCommand(int id);
 
     void ConnectCamera();
-    void TakePicture();
+    // True when a shot started.
+    bool TakePicture();
     void TakePreviewPicture();
     void ShootingFinished();
     void UpdateControls();
     void ShowBlankScreen(bool on);
     void RefreshDisplay();
+    // Copies the save settings and the Comment box for the release thread.
+    void UpdateSnapshot();
 
     // State, for the windows that act for the view and for tests.
     CCamera* Camera() const { return camera_.get(); }
@@ -78,6 +82,10 @@ public:
     void SetComment(const QString& text);
     // Saves the settings now (also done when the view goes away).
     void SaveSettingsNow();
+    CameraSettingsPanel* Panel() const { return panel_.get(); }
+    // Opens the remote-control channel in `folder` (empty: the user's runtime folder).
+    void StartRemoteControl(const std::string& folder = {});
+    RemoteControl* Remote() const { return remote_.get(); }
 
     // Hooks for the windows that come and go (time-lapse dialog, full-screen window):
     // while set, the camera notifications are handed to them too.
@@ -111,7 +119,6 @@ private:
     void DeleteCamera();
     void SetTitle(const QString& title);
     void SetStatus(const QString& text);
-    void UpdateSnapshot();
     void ShowDisplayBitmap(std::optional<Bitmap> display, std::optional<Bitmap> highlight,
                            const ImageHistogram& histogram);
     void ShowOnPictureControl();
@@ -155,4 +162,6 @@ private:
 
     std::mutex snapshotMutex_;
     SaveSnapshot snapshot_;
+
+    std::unique_ptr<RemoteControl> remote_;
 };
