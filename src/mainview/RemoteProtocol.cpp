@@ -38,7 +38,8 @@ bool WriteText(uint8_t* block, std::string_view text)
     field[0] = 0;
     if (text.size() + 1 > kTextSize)
         return false;
-    std::memcpy(field, text.data(), text.size());
+    if (!text.empty())
+        std::memcpy(field, text.data(), text.size());
     field[text.size()] = 0;
     return true;
 }
