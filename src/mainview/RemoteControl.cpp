@@ -78,11 +78,11 @@ RemoteControl::RemoteControl(CMyTethrocamView& view)
 
 RemoteControl::~RemoteControl() = default;
 
-void RemoteControl::Report(const std::string& message)
+void RemoteControl::Report(const std::string& message, bool off)
 {
     lastError_ = message;
     if (reported_.insert(message).second)
-        std::fprintf(stderr, "tethrocam: remote control is off: %s\n", message.c_str());
+        std::fprintf(stderr, "tethrocam: remote control%s: %s\n", off ? " is off" : "", message.c_str());
 }
 
 bool RemoteControl::Start(const std::string& folder)
@@ -131,7 +131,7 @@ void RemoteControl::HandleWakeUp()
 uint8_t* RemoteControl::Block()
 {
     if (block_.IsOpen() && !block_.Intact()) {
-        Report(folder_ + "/" + remote::kBlockName + " was cut short by another program; it is opened again");
+        Report(folder_ + "/" + remote::kBlockName + " was cut short by another program; it is let go", false);
         block_.Close();
     }
     if (!block_.IsOpen()) {

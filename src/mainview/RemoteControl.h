@@ -52,7 +52,8 @@ private:
     class ViewTarget;
     void OnReadable();
     uint8_t* Block();  // maps the block if needed; null when it cannot be used
-    void Report(const std::string& message);
+    // Says once on standard error what went wrong; `off`: the channel cannot be used.
+    void Report(const std::string& message, bool off = true);
 
     CMyTethrocamView& view_;
     std::unique_ptr<ViewTarget> target_;

@@ -346,4 +346,22 @@ TEST(RemoteChannel, ProgressAndSavedRepliesWaitForTheFirstRequest)
     EXPECT_FALSE(r.view->Remote()->ChannelExists());
 }
 
+TEST(RemoteChannel, ABlockCutShortIsLetGoWithoutAFault)
+{
+    Remote r;
+    ASSERT_EQ(r.Ask(kCmdCamera), kReplyIdle);
+    // A careless client truncates the file: touching the mapping now would fault.
+    const fs::path file = r.runtime / kBlockName;
+    ASSERT_EQ(truncate(file.c_str(), 100), 0);
+    r.Wake();
+    testsupport::Pump(200);
+    r.view->Remote()->DownloadProgress(50);
+    EXPECT_NE(r.view->Remote()->LastError().find("100 bytes, not 1024"), std::string::npos)
+        << r.view->Remote()->LastError();
+    // Once the file has its size again, the channel works again.
+    ASSERT_EQ(truncate(file.c_str(), 1024), 0);
+    EXPECT_EQ(r.Ask(kCmdCamera), kReplyIdle);
+    EXPECT_EQ(ReadText(r.B()), "Canon EOS 10D");
+}
+
 }  // namespace
