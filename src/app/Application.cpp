@@ -160,6 +160,7 @@ int RunApplication(int argc, char** argv)
         QuitSignals quitSignals([&frame, view](int) { EndSessionCleanly(frame, *view); });
         QObject::connect(&app, &QGuiApplication::commitDataRequest, &frame,
                          [&frame, view](QSessionManager&) { SaveSessionState(frame, *view); });
+        view->StartRemoteControl();
         std::unique_ptr<SimulatorPanel> panel;
         frame.show();
         if (options.simulate) {

@@ -12,6 +12,7 @@
 #include "mainview/CameraSettingsPanel.h"
 #include "mainview/ControlIds.h"
 #include "mainview/EditorSetupDialog.h"
+#include "mainview/RemoteControl.h"
 #include "platform/DebugTrace.h"
 
 #include <QCheckBox>
@@ -211,10 +212,17 @@ CMyTethrocamView::CMyTethrocamView(cdsdk::CameraLibrary& library, CMainFrame* fr
 
 CMyTethrocamView::~CMyTethrocamView()
 {
+    remote_.reset();
     SaveSettingsNow();
     blankWindow_.reset();
     DeleteCamera();
     FinishCameraLibrary(library_);
+}
+
+void CMyTethrocamView::StartRemoteControl(const std::string& folder)
+{
+    remote_ = std::make_unique<RemoteControl>(*this);
+    remote_->Start(folder);
 }
 
 void CMyTethrocamView::SaveSettingsNow()
@@ -368,8 +376,11 @@ void CMyTethrocamView::OnDownloadProgress(int64_t progress, int64_t waiting)
         form_.progress->show();
         form_.progress->raise();
     }
-    if (static_cast<uint64_t>(progress) <= 100)
+    if (static_cast<uint64_t>(progress) <= 100) {
         form_.progress->setValue(static_cast<int>(progress));
+        if (remote_)
+            remote_->DownloadProgress(progress);
+    }
     QString text = "Downloading image";
     if (static_cast<int32_t>(waiting) >= 1)
         text = QString::asprintf("Downloading image (%d images remaining)", static_cast<int32_t>(waiting));
@@ -405,16 +416,23 @@ void CMyTethrocamView::OnSavedFile(const std::optional<std::string>& text)
     DebugTrace("CMyTethrocamView::WindowProc() - WM_SAVED_FILE\n");
     ShootingFinished();
     history_.ForgetCurrent();
-    if (!text || text->empty())
+    if (!text || text->empty()) {
+        if (remote_)
+            remote_->PictureSaved({});
         return;
+    }
     struct stat st {};
     if (stat(text->c_str(), &st) == 0 && S_ISREG(st.st_mode)) {
         SetStatus(Q(display::SavedStatusText(*text, static_cast<uint64_t>(st.st_size), currentInfo_.get())));
         history_.AddToHistory(*text);
+        if (remote_)
+            remote_->PictureSaved(history_.Current() ? history_.Current()->Path() : *text);
         if (settings_.AutoEdit)
             EditImage();
     } else {
         SetStatus(Q(*text + display::ExposureSuffix(currentInfo_.get())));
+        if (remote_)
+            remote_->PictureSaved({});
     }
 }
 

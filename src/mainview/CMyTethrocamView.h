@@ -36,6 +36,7 @@ class CameraSettingsPanel;
 class PictureControl;
 class HistogramControl;
 class QScrollArea;
+class RemoteControl;
 
 class CMyTethrocamView : public QWidget, public CameraOwner {
     Q_OBJECT
@@ -90,6 +91,10 @@ public:
     // and the Comment box into the release thread's snapshot. Every change of one of them
     // (dialogs, remote channel) must be followed by this call.
     void UpdateSnapshot();
+    CameraSettingsPanel* Panel() const { return panel_.get(); }
+    // Opens the remote-control channel in `folder` (empty: the user's runtime folder).
+    void StartRemoteControl(const std::string& folder = {});
+    RemoteControl* Remote() const { return remote_.get(); }
 
     // Hooks for the windows that come and go (time-lapse dialog, full-screen window):
     // while set, the camera notifications are handed to them too.
@@ -172,4 +177,6 @@ private:
 
     std::mutex snapshotMutex_;
     SaveSnapshot snapshot_;
+
+    std::unique_ptr<RemoteControl> remote_;
 };

@@ -51,7 +51,8 @@ TEST(EndToEnd, ABodyShutterPressEndsUpOnDiskStamped)
         ASSERT_TRUE(SaveSettings(s, store));
     }
     const std::string configEnv = "XDG_CONFIG_HOME=" + config.string();
-    std::vector<std::string> env = {configEnv, "QT_QPA_PLATFORM=offscreen", "HOME=" + dir.str()};
+    // TMPDIR: the remote channel's folder goes into the scratch folder too.
+    std::vector<std::string> env = {configEnv, "QT_QPA_PLATFORM=offscreen", "HOME=" + dir.str(), "TMPDIR=" + dir.str()};
     if (const char* path = std::getenv("PATH"))
         env.push_back(std::string("PATH=") + path);
     std::vector<char*> envp;

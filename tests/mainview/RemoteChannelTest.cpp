@@ -1,0 +1,367 @@
+// The remote-control channel against the main window on the simulated camera, offscreen:
+// requests are written into the mapped block and announced on the real socket, as a
+// client does, and the replies are read back from the block's bytes.
+#include "app/CMainFrame.h"
+#include "app/MessageBox.h"
+#include "backends/sim/SimCamera.h"
+#include "mainview/CMyTethrocamView.h"
+#include "mainview/RegistryStore.h"
+#include "mainview/RemoteControl.h"
+#include "mainview/RemoteProtocol.h"
+#include "mainview/Settings.h"
+#include "platform/RemoteTransport.h"
+#include "support/QtTestSupport.h"
+#include "support/TestSupport.h"
+
+#include <QComboBox>
+#include <QLineEdit>
+
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <cstring>
+#include <ctime>
+#include <filesystem>
+#include <random>
+#include <sys/stat.h>
+#include <unistd.h>
+
+using testsupport::WaitUntil;
+namespace fs = std::filesystem;
+using namespace remote;
+
+namespace {
+
+struct Remote {
+    explicit Remote(int cameras = 1, double linkSpeed = 0) : lib(Config(cameras, linkSpeed))
+    {
+        testsupport::App();
+        runtime = dir.path() / "runtime";
+        fs::create_directory(runtime);
+        chmod(runtime.c_str(), 0700);
+        settingsFile = (dir.path() / "settings.reg").string();
+        pictures = dir.path() / "pictures";
+        Settings s;
+        s.Directory = pictures.string();
+        s.Year = s.Month = s.Day = false;
+        RegistryStore store(settingsFile);
+        SaveSettings(s, store);
+        frame = std::make_unique<CMainFrame>(settingsFile);
+        view = new CMyTethrocamView(lib, frame.get(), settingsFile);
+        frame->setCentralWidget(view);
+        view->StartRemoteControl(runtime.string());
+        frame->show();
+        WaitUntil([this] { return view->Camera() != nullptr; }, cameras ? 5000 : 300);
+        std::string error;
+        EXPECT_TRUE(block.Open(runtime.string(), error)) << error;
+    }
+    ~Remote()
+    {
+        frame->close();
+        frame.reset();
+    }
+    static sim::SimConfig Config(int cameras, double linkSpeed)
+    {
+        sim::SimConfig c;
+        c.cameraCount = cameras;
+        // Several chunks per picture on a slow link, so that progress can be watched.
+        c.pictureWidth = linkSpeed > 0 ? 2400 : 960;
+        c.pictureHeight = linkSpeed > 0 ? 1600 : 640;
+        c.exposureMs = 5;
+        c.linkBytesPerSecond = linkSpeed;
+        return c;
+    }
+    uint8_t* B() { return block.Data(); }
+    int32_t Status() { return ReadInt(B(), kStatusOffset); }
+    // As a client: request, cleared status, wake-up; then the event loop runs until the
+    // status changes (or, for requests that write nothing, a while).
+    int32_t Ask(int32_t command, int32_t parameter = 0, const std::string& text = {})
+    {
+        EXPECT_TRUE(WriteRequest(B(), command, parameter, text));
+        Wake();
+        WaitUntil([&] { return Status() != kReplyNone; }, 3000);
+        return Status();
+    }
+    void Wake()
+    {
+        std::string error;
+        EXPECT_EQ(platform::SendWakeUp(runtime.string(), error), platform::WakeUpResult::Sent) << error;
+    }
+    std::vector<std::string> Files() const
+    {
+        std::vector<std::string> names;
+        std::error_code ec;
+        for (const auto& e : fs::recursive_directory_iterator(pictures, ec))
+            if (e.is_regular_file())
+                names.push_back(e.path().string());
+        return names;
+    }
+
+    testsupport::TempDir dir;
+    fs::path runtime, pictures;
+    std::string settingsFile;
+    msgbox::Script boxes;
+    sim::SimulatedCamera lib;
+    std::unique_ptr<CMainFrame> frame;
+    CMyTethrocamView* view = nullptr;
+    platform::SharedBlock block;
+};
+
+TEST(RemoteChannel, WhichCameraWithAndWithoutACamera)
+{
+    {
+        Remote r;
+        ASSERT_NE(r.view->Camera(), nullptr);
+        EXPECT_EQ(r.Ask(kCmdCamera), kReplyIdle);
+        EXPECT_EQ(ReadText(r.B()), "Canon EOS 10D");
+        EXPECT_EQ(ReadInt(r.B(), kHandleOffset), getpid());
+        EXPECT_EQ(r.Ask(kCmdNone), kReplyRefused);
+    }
+    Remote none(0);
+    ASSERT_EQ(none.view->Camera(), nullptr);
+    std::memcpy(none.B() + kTextOffset, "stale", 6);
+    EXPECT_EQ(none.Ask(kCmdCamera), kReplyNotConnected);
+    EXPECT_EQ(ReadText(none.B()), "");
+    EXPECT_EQ(none.Ask(kCmdRelease), kReplyNotConnected);
+    EXPECT_EQ(none.Ask(kCmdTv, 0), kReplyNotConnected);
+    EXPECT_EQ(none.Ask(kCmdNone), kReplyNotConnected);
+    EXPECT_TRUE(none.boxes.shown.empty());  // no reconnect prompt for a client
+}
+
+TEST(RemoteChannel, ReleaseRepliesThreeThenFourWithTheSavedPathAndProgress)
+{
+    Remote r(1, 2e6);
+    WriteInt(r.B(), kProgressOffset, 77);
+    ASSERT_EQ(r.Ask(kCmdRelease), kReplyReleased);
+    EXPECT_EQ(ReadInt(r.B(), kProgressOffset), 0);
+    EXPECT_TRUE(r.view->Shooting());
+
+    // A second release while the first picture is on its way is refused as busy, and
+    // so is a folder change; neither touches the camera.
+    const int releases = r.lib.State().releases;
+    EXPECT_EQ(r.Ask(kCmdRelease), kReplyBusy);
+    EXPECT_EQ(r.Ask(kCmdFolder, 0, (r.dir.path() / "elsewhere").string()), kReplyBusy);
+    EXPECT_EQ(r.Ask(kCmdCamera), kReplyBusy);
+    EXPECT_EQ(ReadText(r.B()), "Canon EOS 10D");
+    EXPECT_EQ(r.Ask(kCmdTv, 0), kReplyBusy);
+    EXPECT_FALSE(fs::exists(r.dir.path() / "elsewhere"));
+
+    std::vector<int32_t> seen;
+    WriteInt(r.B(), kStatusOffset, kReplyNone);
+    ASSERT_TRUE(WaitUntil([&] {
+        const int32_t p = ReadInt(r.B(), kProgressOffset);
+        if (seen.empty() || seen.back() != p)
+            seen.push_back(p);
+        return r.Status() == kReplySaved;
+    }, 30000));
+    EXPECT_EQ(r.lib.State().releases, releases);
+    const std::string path = ReadText(r.B());
+    EXPECT_EQ(path, (r.pictures / "IMG_0001.JPG").string());
+    EXPECT_EQ(r.Files(), std::vector<std::string>{path});
+    EXPECT_EQ(ReadInt(r.B(), kHandleOffset), getpid());
+    // Progress went through the download and reached 100.
+    EXPECT_TRUE(std::any_of(seen.begin(), seen.end(), [](int32_t p) { return p > 0 && p < 100; }))
+        << ::testing::PrintToString(seen);
+    EXPECT_NE(std::find(seen.begin(), seen.end(), 100), seen.end()) << ::testing::PrintToString(seen);
+}
+
+TEST(RemoteChannel, ReleaseOnBulbIsRefusedAndNoPictureFollows)
+{
+    Remote r;
+    r.view->Form().tv->addItem("bulb", 4u);
+    r.view->Form().tv->setCurrentIndex(r.view->Form().tv->count() - 1);
+    EXPECT_EQ(r.Ask(kCmdRelease), kReplyRefused);
+    EXPECT_EQ(r.boxes.LastText(), "Bulb mode is only available when using the camera's shutter release");
+    testsupport::Pump(400);
+    EXPECT_EQ(r.Status(), kReplyRefused);  // no reply 4 comes
+    EXPECT_TRUE(r.Files().empty());
+    EXPECT_EQ(r.lib.State().releases, 0);
+}
+
+TEST(RemoteChannel, ListEntriesReachTheCameraAndOutOfRangeIndexesAreRefused)
+{
+    Remote r;
+    const auto src = r.view->Camera()->Source();
+    struct Case {
+        int32_t command;
+        QComboBox* combo;
+        std::function<uint16_t()> cameraValue;
+    };
+    const Case cases[] = {
+        {kCmdTv, r.view->Form().tv, [&] { uint16_t v = 0; r.lib.CDGetTvValue(src, &v); return v; }},
+        {kCmdAv, r.view->Form().av, [&] { uint16_t v = 0; r.lib.CDGetAvValue(src, &v); return v; }},
+        {kCmdExposureComp, r.view->Form().exposureComp, [&] { uint16_t v = 0; r.lib.CDGetExposureComp(src, &v); return v; }},
+        {kCmdIso, r.view->Form().iso, [&] {
+             uint16_t v = 0;
+             uint32_t size = 2;
+             r.lib.CDGetRelCamSettingData(src, 0x0800000C, &size, &v);
+             return v;
+         }},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.command);
+        if (c.command == kCmdExposureComp) {
+            // Manual exposure takes no compensation: the camera keeps its value, reply 7.
+            EXPECT_EQ(r.Ask(kCmdExposureComp, 0), kReplyRefused);
+            r.lib.TurnModeDial(1);  // program AE
+            testsupport::Pump(300);
+        }
+        const int count = c.combo->count();
+        ASSERT_GT(count, 2);
+        const int before = c.combo->currentIndex();
+        const uint16_t cameraBefore = c.cameraValue();
+        EXPECT_EQ(r.Ask(c.command, count), kReplyRefused);
+        EXPECT_EQ(r.Ask(c.command, -1), kReplyRefused);
+        EXPECT_EQ(c.combo->currentIndex(), before);  // the list was not touched
+        EXPECT_EQ(c.cameraValue(), cameraBefore);
+
+        // Reply 6 exactly when the camera took the entry; either way the list shows what
+        // the camera holds.
+        int accepted = 0;
+        for (int target = 0; target < count; ++target) {
+            if (target == c.combo->currentIndex())
+                continue;
+            const int32_t reply = r.Ask(c.command, target);
+            EXPECT_EQ(reply == kReplyDone, c.combo->currentIndex() == target) << target;
+            EXPECT_TRUE(reply == kReplyDone || reply == kReplyRefused);
+            EXPECT_EQ(c.cameraValue(), c.combo->currentData().toUInt() & 0xFFFF);
+            accepted += reply == kReplyDone;
+        }
+        EXPECT_GT(accepted, 0);
+    }
+}
+
+TEST(RemoteChannel, FolderRequests)
+{
+    Remote r;
+    const fs::path shots = r.dir.path() / "srv" / "shots";
+    EXPECT_EQ(r.Ask(kCmdFolder, 0, shots.string() + "//"), kReplyDone);  // a missing tree is created
+    EXPECT_TRUE(fs::is_directory(shots));
+    EXPECT_EQ(r.view->Prefs().Directory, shots.string());
+    EXPECT_EQ(r.view->TakeSaveSnapshot().folders.Directory, shots.string());  // the release thread sees it
+
+    EXPECT_EQ(r.Ask(kCmdFolder, 0, "/"), kReplyDone);
+    EXPECT_EQ(r.view->Prefs().Directory, "/");
+
+    const fs::path file = r.dir.path() / "a-file";
+    testsupport::WriteFileBytes(file, {1, 2, 3});
+    EXPECT_EQ(r.Ask(kCmdFolder, 0, file.string()), kReplyRefused);
+    EXPECT_EQ(r.Ask(kCmdFolder, 0, (file / "below").string()), kReplyRefused);
+    EXPECT_EQ(r.Ask(kCmdFolder, 0, "relative/shots"), kReplyRefused);
+    EXPECT_EQ(r.Ask(kCmdFolder, 0, ""), kReplyRefused);
+    EXPECT_EQ(r.view->Prefs().Directory, "/");
+    EXPECT_FALSE(fs::exists("relative"));
+
+    // The next picture goes to the folder a client chose.
+    EXPECT_EQ(r.Ask(kCmdFolder, 0, shots.string()), kReplyDone);
+    ASSERT_EQ(r.Ask(kCmdRelease), kReplyReleased);
+    ASSERT_TRUE(WaitUntil([&] { return r.Status() == kReplySaved; }));
+    EXPECT_EQ(ReadText(r.B()).rfind(shots.string() + "/IMG_0001.JPG", 0), 0u) << ReadText(r.B());
+    EXPECT_TRUE(fs::exists(ReadText(r.B())));
+}
+
+TEST(RemoteChannel, TodaysFolderFollowsTheDateLevels)
+{
+    Remote r(0);  // works without a camera
+    const std::time_t now = std::time(nullptr);
+    std::tm tm {};
+    localtime_r(&now, &tm);
+    char y[16], m[16], d[16];
+    std::snprintf(y, sizeof y, "%04d", tm.tm_year + 1900);
+    std::snprintf(m, sizeof m, "%02d", tm.tm_mon + 1);
+    std::snprintf(d, sizeof d, "%02d", tm.tm_mday);
+    const std::string base = r.pictures.string();
+    struct Case {
+        bool year, month, day, flatten;
+        std::string expected;
+    } cases[] = {
+        {true, true, true, true, base + "/" + y + "-" + m + "-" + d + "/"},
+        {true, true, true, false, base + "/" + y + "/" + m + "/" + d + "/"},
+        {true, false, true, true, base + "/" + y + "-" + d + "/"},
+        {false, true, false, false, base + "/" + m + "/"},
+        {false, false, false, true, base + "/"},
+    };
+    for (const Case& c : cases) {
+        Settings& s = r.view->Prefs();
+        s.Year = c.year, s.Month = c.month, s.Day = c.day, s.FlattenDate = c.flatten;
+        EXPECT_EQ(r.Ask(kCmdToday), kReplyDone);
+        EXPECT_EQ(ReadText(r.B()), c.expected);
+    }
+}
+
+TEST(RemoteChannel, CommentUpTo255CharactersWithoutACamera)
+{
+    Remote r(0);
+    const std::string ok(255, 'c');
+    EXPECT_EQ(r.Ask(kCmdComment, 0, ok), kReplyDone);
+    EXPECT_EQ(r.view->Form().comment->text().toStdString(), ok);
+    EXPECT_EQ(r.view->TakeSaveSnapshot().comment, ok);
+
+    EXPECT_EQ(r.Ask(kCmdComment, 0, std::string(256, 'x')), kReplyRefused);
+    EXPECT_EQ(r.Ask(kCmdComment, 0, "bad \xC3("), kReplyRefused);  // not UTF-8
+    EXPECT_EQ(r.view->Form().comment->text().toStdString(), ok);
+
+    // Characters, not bytes: 255 two-byte letters fit.
+    std::string umlauts;
+    for (int i = 0; i < 255; ++i)
+        umlauts += "\xC3\xA4";
+    EXPECT_EQ(r.Ask(kCmdComment, 0, umlauts), kReplyDone);
+    EXPECT_EQ(r.view->TakeSaveSnapshot().comment, umlauts);
+
+    // A text filling the whole field without a terminating zero ends at the field's end.
+    std::memset(r.B() + kTextOffset, 'z', kTextSize);
+    WriteInt(r.B(), kCommandOffset, kCmdComment);
+    WriteInt(r.B(), kStatusOffset, 0);
+    r.Wake();
+    ASSERT_TRUE(WaitUntil([&] { return r.Status() != 0; }, 3000));
+    EXPECT_EQ(r.Status(), kReplyRefused);
+    EXPECT_EQ(r.view->TakeSaveSnapshot().comment, umlauts);
+}
+
+TEST(RemoteChannel, UnknownCommandsLeaveTheBlockUnchanged)
+{
+    Remote r;
+    std::mt19937 random(7);
+    for (int32_t command : {0, 11, -1, 1000}) {
+        for (size_t i = 0; i < kBlockSize; ++i)
+            r.B()[i] = static_cast<uint8_t>(random());
+        WriteInt(r.B(), kCommandOffset, command);
+        const std::vector<uint8_t> before(r.B(), r.B() + kBlockSize);
+        r.Wake();
+        testsupport::Pump(150);
+        EXPECT_TRUE(std::equal(before.begin(), before.end(), r.B())) << "command " << command;
+    }
+    EXPECT_TRUE(r.view->Remote()->ChannelExists());
+}
+
+TEST(RemoteChannel, ProgressAndSavedRepliesWaitForTheFirstRequest)
+{
+    Remote r;
+    // No client has spoken yet: a picture taken with F8 writes nothing into the block.
+    const std::vector<uint8_t> before(r.B(), r.B() + kBlockSize);
+    r.view->TakePicture();
+    ASSERT_TRUE(WaitUntil([&] { return !r.Files().empty() && !r.view->Shooting(); }));
+    testsupport::Pump(100);
+    EXPECT_TRUE(std::equal(before.begin(), before.end(), r.B()));
+    EXPECT_FALSE(r.view->Remote()->ChannelExists());
+}
+
+TEST(RemoteChannel, ABlockCutShortIsLetGoWithoutAFault)
+{
+    Remote r;
+    ASSERT_EQ(r.Ask(kCmdCamera), kReplyIdle);
+    // A careless client truncates the file: touching the mapping now would fault.
+    const fs::path file = r.runtime / kBlockName;
+    ASSERT_EQ(truncate(file.c_str(), 100), 0);
+    r.Wake();
+    testsupport::Pump(200);
+    r.view->Remote()->DownloadProgress(50);
+    EXPECT_NE(r.view->Remote()->LastError().find("100 bytes, not 1024"), std::string::npos)
+        << r.view->Remote()->LastError();
+    // Once the file has its size again, the channel works again.
+    ASSERT_EQ(truncate(file.c_str(), 1024), 0);
+    EXPECT_EQ(r.Ask(kCmdCamera), kReplyIdle);
+    EXPECT_EQ(ReadText(r.B()), "Canon EOS 10D");
+}
+
+}  // namespace

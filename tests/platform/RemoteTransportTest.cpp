@@ -1,0 +1,262 @@
+// The remote channel's block file and wake-up socket on a multi-user machine: what is
+// created is private, anything planted in the channel's place (a symbolic link, a file of
+// the wrong size or mode, another user's file) is refused and left as it was, a stale
+// socket is replaced, and a second program cannot take a live one.
+#include "mainview/RemoteProtocol.h"
+#include "platform/RemoteTransport.h"
+#include "support/TestSupport.h"
+
+#include <gtest/gtest.h>
+
+#include <cstdlib>
+#include <cstring>
+#include <filesystem>
+#include <sys/socket.h>
+#include <sys/stat.h>
+#include <sys/un.h>
+#include <unistd.h>
+
+namespace fs = std::filesystem;
+using platform::SharedBlock;
+using platform::WakeUpSocket;
+
+namespace {
+
+struct Folder {
+    Folder()
+    {
+        path = dir.path() / "run";
+        fs::create_directory(path);
+        chmod(path.c_str(), 0700);
+    }
+    std::string Str() const { return path.string(); }
+    fs::path Block() const { return path / "EOSTethrocam"; }
+    fs::path Socket() const { return path / "EOSTethrocam.sock"; }
+    testsupport::TempDir dir;
+    fs::path path;
+};
+
+mode_t ModeOf(const fs::path& p)
+{
+    struct stat st {};
+    lstat(p.c_str(), &st);
+    return st.st_mode;
+}
+
+// Sets an environment variable for the test's lifetime.
+struct Env {
+    Env(const char* name, const char* value) : name_(name)
+    {
+        if (const char* old = std::getenv(name))
+            old_ = old;
+        if (value)
+            setenv(name, value, 1);
+        else
+            unsetenv(name);
+    }
+    ~Env()
+    {
+        if (old_)
+            setenv(name_, old_->c_str(), 1);
+        else
+            unsetenv(name_);
+    }
+    const char* name_;
+    std::optional<std::string> old_;
+};
+
+TEST(RemoteBlock, IsCreatedPrivateAndFullSizedAndSharedBetweenBothSides)
+{
+    Folder f;
+    SharedBlock program, client;
+    std::string error;
+    ASSERT_TRUE(client.Open(f.Str(), error)) << error;
+    EXPECT_EQ(fs::file_size(f.Block()), 1024u);
+    EXPECT_EQ(ModeOf(f.Block()) & 0777, 0600u);
+    ASSERT_TRUE(program.Open(f.Str(), error)) << error;
+    remote::WriteInt(client.Data(), remote::kCommandOffset, 7);
+    EXPECT_EQ(remote::ReadInt(program.Data(), remote::kCommandOffset), 7);
+    remote::WriteReply(program.Data(), remote::kReplyDone, 42, "/srv/shots/");
+    EXPECT_EQ(remote::ReadText(client.Data()), "/srv/shots/");
+    // Nothing else is left in the folder (the block is made under a temporary name).
+    EXPECT_EQ(std::distance(fs::directory_iterator(f.path), fs::directory_iterator()), 1);
+
+    // A block cut short by a careless client is noticed before it is touched.
+    EXPECT_TRUE(program.Intact());
+    ASSERT_EQ(truncate(f.Block().c_str(), 100), 0);
+    EXPECT_FALSE(program.Intact());
+}
+
+TEST(RemoteBlock, AnythingButAPrivateRegularFileOfTheRightSizeIsRefused)
+{
+    Folder f;
+    std::string error;
+    SharedBlock block;
+
+    // A symbolic link, even to a proper-looking file: refused, the file untouched.
+    const fs::path elsewhere = f.dir.path() / "elsewhere";
+    testsupport::WriteFileBytes(elsewhere, std::vector<uint8_t>(1024, 0xAB));
+    chmod(elsewhere.c_str(), 0600);
+    fs::create_symlink(elsewhere, f.Block());
+    EXPECT_FALSE(block.Open(f.Str(), error));
+    EXPECT_NE(error.find("symbolic link"), std::string::npos) << error;
+    EXPECT_EQ(testsupport::ReadFileBytes(elsewhere), std::vector<uint8_t>(1024, 0xAB));
+    fs::remove(f.Block());
+
+    // The wrong size: refused, not resized.
+    testsupport::WriteFileBytes(f.Block(), std::vector<uint8_t>(1000, 1));
+    chmod(f.Block().c_str(), 0600);
+    EXPECT_FALSE(block.Open(f.Str(), error));
+    EXPECT_NE(error.find("1000 bytes"), std::string::npos) << error;
+    EXPECT_EQ(fs::file_size(f.Block()), 1000u);
+    fs::remove(f.Block());
+
+    // Readable by others.
+    testsupport::WriteFileBytes(f.Block(), std::vector<uint8_t>(1024, 1));
+    chmod(f.Block().c_str(), 0644);
+    EXPECT_FALSE(block.Open(f.Str(), error));
+    EXPECT_NE(error.find("other users"), std::string::npos) << error;
+
+    // A second name for it elsewhere.
+    chmod(f.Block().c_str(), 0600);
+    fs::create_hard_link(f.Block(), f.dir.path() / "second-name");
+    EXPECT_FALSE(block.Open(f.Str(), error));
+    fs::remove(f.dir.path() / "second-name");
+    EXPECT_TRUE(block.Open(f.Str(), error)) << error;
+    block.Close();
+    fs::remove(f.Block());
+
+    // Not a file at all.
+    ASSERT_EQ(mkfifo(f.Block().c_str(), 0600), 0);
+    EXPECT_FALSE(block.Open(f.Str(), error));
+    EXPECT_FALSE(block.IsOpen());
+}
+
+TEST(RemoteBlock, AnotherUsersBlockOrFolderIsRefused)
+{
+    if (geteuid() != 0)
+        GTEST_SKIP() << "needs root to give a file to another user";
+    Folder f;
+    std::string error;
+    testsupport::WriteFileBytes(f.Block(), std::vector<uint8_t>(1024, 0));
+    chmod(f.Block().c_str(), 0600);
+    ASSERT_EQ(chown(f.Block().c_str(), 4321, 4321), 0);
+    SharedBlock block;
+    EXPECT_FALSE(block.Open(f.Str(), error));
+    EXPECT_NE(error.find("another user"), std::string::npos) << error;
+
+    // The socket and the runtime folder likewise.
+    fs::remove(f.Block());
+    {
+        WakeUpSocket other;
+        ASSERT_EQ(other.Bind(f.Str(), error), WakeUpSocket::BindResult::Bound) << error;
+        ASSERT_EQ(lchown(f.Socket().c_str(), 4321, 4321), 0);
+        WakeUpSocket mine;
+        EXPECT_EQ(mine.Bind(f.Str(), error), WakeUpSocket::BindResult::Refused);
+        EXPECT_EQ(platform::SendWakeUp(f.Str(), error), platform::WakeUpResult::Refused);
+    }
+    ASSERT_EQ(chown(f.path.c_str(), 4321, 4321), 0);
+    Env runtime("XDG_RUNTIME_DIR", f.Str().c_str());
+    EXPECT_EQ(platform::RemoteRuntimeFolder(error), "");
+    EXPECT_NE(error.find("another user"), std::string::npos) << error;
+}
+
+TEST(RemoteFolder, RuntimeFolderMustBePrivateAndTheFallbackIsMadeSo)
+{
+    testsupport::TempDir dir;
+    std::string error;
+    {
+        const fs::path open = dir.path() / "open";
+        fs::create_directory(open);
+        chmod(open.c_str(), 0755);
+        Env runtime("XDG_RUNTIME_DIR", open.c_str());
+        EXPECT_EQ(platform::RemoteRuntimeFolder(error), "");
+        EXPECT_NE(error.find("other users"), std::string::npos) << error;
+    }
+    Env runtime("XDG_RUNTIME_DIR", nullptr);
+    Env tmp("TMPDIR", dir.str().c_str());
+    const std::string expected = dir.str() + "/tethrocam-" + std::to_string(geteuid());
+    EXPECT_EQ(platform::RemoteRuntimeFolder(error), expected) << error;
+    EXPECT_EQ(ModeOf(expected) & 0777, 0700u);
+    EXPECT_TRUE(S_ISDIR(ModeOf(expected)));
+
+    // Someone planted a link in the fallback's place: refused, not followed.
+    fs::remove(expected);
+    const fs::path planted = dir.path() / "planted";
+    fs::create_directory(planted);
+    chmod(planted.c_str(), 0700);
+    fs::create_directory_symlink(planted, expected);
+    EXPECT_EQ(platform::RemoteRuntimeFolder(error), "");
+    EXPECT_NE(error.find("not a folder"), std::string::npos) << error;
+}
+
+TEST(RemoteSocket, BindsPrivatelyWakesAndCannotBeTakenTwice)
+{
+    Folder f;
+    std::string error;
+    WakeUpSocket program;
+    ASSERT_EQ(program.Bind(f.Str(), error), WakeUpSocket::BindResult::Bound) << error;
+    EXPECT_TRUE(S_ISSOCK(ModeOf(f.Socket())));
+    EXPECT_EQ(ModeOf(f.Socket()) & 0777, 0600u);
+
+    EXPECT_EQ(program.Drain(), 0);
+    EXPECT_EQ(platform::SendWakeUp(f.Str(), error), platform::WakeUpResult::Sent) << error;
+    EXPECT_EQ(platform::SendWakeUp(f.Str(), error), platform::WakeUpResult::Sent) << error;
+    EXPECT_EQ(program.Drain(), 2);
+
+    WakeUpSocket second;
+    EXPECT_EQ(second.Bind(f.Str(), error), WakeUpSocket::BindResult::InUse);
+    EXPECT_NE(error.find("another running Tethrocam"), std::string::npos) << error;
+    // The first keeps its socket.
+    EXPECT_EQ(platform::SendWakeUp(f.Str(), error), platform::WakeUpResult::Sent);
+    EXPECT_EQ(program.Drain(), 1);
+}
+
+TEST(RemoteSocket, AStaleSocketIsReplacedAndTheSocketGoesWithTheProgram)
+{
+    Folder f;
+    std::string error;
+    {
+        // A crashed run: bound, never removed.
+        const int fd = socket(AF_UNIX, SOCK_DGRAM, 0);
+        sockaddr_un addr {};
+        addr.sun_family = AF_UNIX;
+        std::strcpy(addr.sun_path, f.Socket().c_str());
+        ASSERT_EQ(bind(fd, reinterpret_cast<sockaddr*>(&addr), sizeof addr), 0);
+        close(fd);
+    }
+    EXPECT_EQ(platform::SendWakeUp(f.Str(), error), platform::WakeUpResult::NoProgram);
+    {
+        WakeUpSocket program;
+        ASSERT_EQ(program.Bind(f.Str(), error), WakeUpSocket::BindResult::Bound) << error;
+        EXPECT_EQ(platform::SendWakeUp(f.Str(), error), platform::WakeUpResult::Sent) << error;
+        EXPECT_EQ(program.Drain(), 1);
+    }
+    EXPECT_FALSE(fs::exists(fs::symlink_status(f.Socket())));
+    EXPECT_EQ(platform::SendWakeUp(f.Str(), error), platform::WakeUpResult::NoProgram);
+}
+
+TEST(RemoteSocket, PlantedLinksAndFilesAreRefusedAndLeftAlone)
+{
+    Folder f;
+    std::string error;
+    // A link to a live socket elsewhere: neither side follows it.
+    testsupport::TempDir other;
+    chmod(other.path().c_str(), 0700);
+    WakeUpSocket elsewhere;
+    ASSERT_EQ(elsewhere.Bind(other.str(), error), WakeUpSocket::BindResult::Bound) << error;
+    fs::create_symlink(other.path() / "EOSTethrocam.sock", f.Socket());
+    WakeUpSocket program;
+    EXPECT_EQ(program.Bind(f.Str(), error), WakeUpSocket::BindResult::Refused);
+    EXPECT_NE(error.find("symbolic link"), std::string::npos) << error;
+    EXPECT_EQ(platform::SendWakeUp(f.Str(), error), platform::WakeUpResult::Refused);
+    EXPECT_EQ(elsewhere.Drain(), 0);
+    EXPECT_TRUE(fs::is_symlink(f.Socket()));
+    fs::remove(f.Socket());
+
+    testsupport::WriteFileBytes(f.Socket(), {1, 2, 3});
+    EXPECT_EQ(program.Bind(f.Str(), error), WakeUpSocket::BindResult::Refused);
+    EXPECT_EQ(testsupport::ReadFileBytes(f.Socket()), (std::vector<uint8_t>{1, 2, 3}));
+}
+
+}  // namespace
