@@ -21,6 +21,7 @@
 
 #include "imaging/Bitmap.h"
 #include "imaging/ImageHistogram.h"
+#include "imaging/Rotation.h"
 
 class JpegError : public std::runtime_error {
 public:
@@ -29,13 +30,6 @@ public:
 
 // The largest picture, in header pixels, that either entry point agrees to decode.
 inline constexpr uint64_t kMaxJpegPixels = uint64_t{1} << 27;  // 134 million pixels
-
-// The one rule for a rotation in clockwise degrees: 0, 90, 180 and 270 are kept, anything
-// else counts as 0. The decoder, the display and the overlays all go by it.
-inline int NormalizeRotation(int degrees)
-{
-    return degrees == 90 || degrees == 180 || degrees == 270 ? degrees : 0;
-}
 
 // Fitted decode. rotation is clockwise degrees (0, 90, 180, 270; anything else is 0);
 // boxWidth x boxHeight is the area on screen, after rotation (negative counts as 0).
