@@ -1,5 +1,7 @@
 #include "app/CMainFrame.h"
 
+#include "app/DesktopIntegration.h"
+
 #include "mainview/ControlIds.h"
 #include "mainview/RegistryStore.h"
 #include "mainview/Settings.h"
@@ -67,6 +69,11 @@ void CMainFrame::BuildMenus()
     Add(camera, "Save to Camera && PC", ID_SAVE_CAMERA_AND_PC, {}, true);
     camera->addSeparator();
     Add(camera, "&Blank screen when taking photo", ID_BLANK_SCREEN, {}, true);
+    camera->addSeparator();
+    Add(camera, "&Register for camera events", ID_REGISTER_EVENTS)
+        ->setStatusTip("Register for camera events when camera is connected to USB");
+    Add(camera, "&Unregister for camera events", ID_UNREGISTER_EVENTS)
+        ->setStatusTip("Unregister for camera events when camera is connected to USB");
 
     QMenu* view = menuBar()->addMenu("&View");
     Add(view, "Display &Grid", ID_DISPLAY_GRID, QKeySequence("Ctrl+G"), true);
@@ -87,9 +94,7 @@ void CMainFrame::BuildMenus()
     Add(view, "&View Image", ID_VIEW_IMAGE, QKeySequence(Qt::Key_F7));
 
     QMenu* help = menuBar()->addMenu("&Help");
-    Add(help, "Contents...", ID_HELP_CONTENTS);
-    Add(help, "&Register for camera events", ID_REGISTER_EVENTS);
-    Add(help, "&Unregister for camera events", ID_UNREGISTER_EVENTS);
+    Add(help, "Contents...", ID_HELP_CONTENTS, QKeySequence(Qt::Key_F1));
     help->addSeparator();
     Add(help, "&About Tethrocam...", ID_APP_ABOUT);
 }
@@ -218,6 +223,10 @@ void CMainFrame::ShowAbout()
     QDialog dialog(this);
     dialog.setWindowTitle("About Tethrocam");
     auto* layout = new QVBoxLayout(&dialog);
+    auto* icon = new QLabel(&dialog);
+    icon->setObjectName("aboutIcon");
+    icon->setPixmap(desktop::ApplicationIcon().pixmap(48, 48));
+    layout->addWidget(icon);
     auto* version = new QLabel(AboutText(), &dialog);
     version->setObjectName("aboutVersion");
     layout->addWidget(version);

@@ -78,6 +78,8 @@ public:
     void SetComment(const QString& text);
     // Saves the settings now (also done when the view goes away).
     void SaveSettingsNow();
+    // Renews the save snapshot the release thread reads (after a save setting changed).
+    void UpdateSnapshot();
 
     // Hooks for the windows that come and go (time-lapse dialog, full-screen window):
     // while set, the camera notifications are handed to them too.
@@ -111,7 +113,6 @@ private:
     void DeleteCamera();
     void SetTitle(const QString& title);
     void SetStatus(const QString& text);
-    void UpdateSnapshot();
     void ShowDisplayBitmap(std::optional<Bitmap> display, std::optional<Bitmap> highlight,
                            const ImageHistogram& histogram);
     void ShowOnPictureControl();
