@@ -327,12 +327,8 @@ bool MimeAppsList::Remove(const std::string& group, const std::string& key, cons
             continue;
         }
         Erase(at);
-        // A group left with nothing in it goes too, with the blank line above it.
-        bool empty = true;
-        for (int i = header + 1; i < GroupEnd(header); ++i)
-            if (!IsBlank(lines_[static_cast<size_t>(i)].text))
-                empty = false;
-        if (empty && GroupEnd(header) == header + 1) {
+        // A group left with no line at all goes too, with the blank line above it.
+        if (GroupEnd(header) == header + 1) {
             Erase(header);
             if (header > 0 && IsBlank(lines_[static_cast<size_t>(header - 1)].text))
                 Erase(header - 1);
@@ -608,14 +604,20 @@ RegistrationResult RegisterForCameraEvents(const XdgFolders& folders, const std:
     const std::string applications = JoinPath(folders.dataHome, "applications");
     const std::string entryPath = JoinPath(applications, kCameraEventsEntryName);
     int error = 0;
+    struct stat st {};
+    const bool entryExisted = ::stat(entryPath.c_str(), &st) == 0;
     if (!MakeFolders(applications, &error) ||
         !ReplaceFileAtomically(entryPath, CameraEventsDesktopEntry(executablePath), &error))
         return Failed("Cannot write " + entryPath + ": " + ErrorText(error));
 
     list.Prepend(kDefaultGroup, kCameraContentType, kCameraEventsEntryName);
     list.Prepend(kAddedGroup, kCameraContentType, kCameraEventsEntryName);
-    if (!SaveMimeApps(listPath, list, existed, reason))
+    if (!SaveMimeApps(listPath, list, existed, reason)) {
+        // Nothing half done: an entry that no list names is taken back.
+        if (!entryExisted)
+            ::unlink(entryPath.c_str());
         return Failed(reason);
+    }
     return {};
 }
 
@@ -630,8 +632,10 @@ RegistrationResult UnregisterForCameraEvents(const XdgFolders& folders)
     bool existed = false;
     if (!LoadMimeApps(listPath, list, existed, reason))
         return Failed(reason);
-    const bool removedDefault = list.Remove(kDefaultGroup, kCameraContentType, kCameraEventsEntryName);
+    // In the reverse order of registering, so that groups registering appended go again
+    // with the blank lines that were added with them.
     const bool removedAdded = list.Remove(kAddedGroup, kCameraContentType, kCameraEventsEntryName);
+    const bool removedDefault = list.Remove(kDefaultGroup, kCameraContentType, kCameraEventsEntryName);
     if ((removedDefault || removedAdded) && !SaveMimeApps(listPath, list, existed, reason))
         return Failed(reason);
 
