@@ -439,6 +439,43 @@ TEST(SettingsCommands, EveryDialogAndDesktopCommandIsInTheMenus)
               "Register for camera events when camera is connected to USB");
 }
 
+TEST(SettingsCommands, RegisterAndUnregisterFromTheCameraMenuSayHowItWent)
+{
+    testsupport::TempDir xdg;
+    const fs::path data = xdg.path() / "data", config = xdg.path() / "config";
+    fs::create_directories(config);
+    const std::string others = "[Default Applications]\ntext/html=firefox-esr.desktop\n";
+    testsupport::WriteFileBytes(config / "mimeapps.list", std::vector<uint8_t>(others.begin(), others.end()));
+    ::setenv("XDG_DATA_HOME", data.c_str(), 1);
+    ::setenv("XDG_CONFIG_HOME", config.c_str(), 1);
+    {
+        Window w;
+        w.frame->Action(ID_REGISTER_EVENTS)->trigger();
+        ASSERT_EQ(w.boxes.shown.size(), 1u);
+        EXPECT_EQ(w.boxes.shown[0].icon, msgbox::Icon::None);
+        EXPECT_TRUE(w.boxes.shown[0].text.startsWith("Tethrocam registered for camera events\n"));
+        EXPECT_TRUE(fs::exists(data / "applications" / "com.larkspurworks.Tethrocam.CameraEvents.desktop"));
+
+        w.frame->Action(ID_UNREGISTER_EVENTS)->trigger();
+        ASSERT_EQ(w.boxes.shown.size(), 2u);
+        EXPECT_EQ(w.boxes.shown[1].icon, msgbox::Icon::None);
+        EXPECT_TRUE(w.boxes.shown[1].text.startsWith("Unregistered Tethrocam for camera events"));
+        const auto after = testsupport::ReadFileBytes(config / "mimeapps.list");
+        EXPECT_EQ(std::string(after.begin(), after.end()), others);
+
+        // A damaged file: the error icon and the reason.
+        const std::string damaged = "[Default Applications]\nnot a setting\n";
+        testsupport::WriteFileBytes(config / "mimeapps.list", std::vector<uint8_t>(damaged.begin(), damaged.end()));
+        w.frame->Action(ID_REGISTER_EVENTS)->trigger();
+        ASSERT_EQ(w.boxes.shown.size(), 3u);
+        EXPECT_EQ(w.boxes.shown[2].icon, msgbox::Icon::Error);
+        EXPECT_TRUE(w.boxes.shown[2].text.startsWith("Error registering Tethrocam for camera events\n"));
+        EXPECT_TRUE(w.boxes.shown[2].text.contains("is damaged (line 2"));
+    }
+    ::unsetenv("XDG_DATA_HOME");
+    ::unsetenv("XDG_CONFIG_HOME");
+}
+
 TEST(SettingsCommands, HelpOpensThePageOrListsEveryPathTried)
 {
     testsupport::App();
