@@ -4,10 +4,6 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
-#ifndef TETHROCAM_INSTALL_PREFIX
-#define TETHROCAM_INSTALL_PREFIX "/usr/local"
-#endif
-
 namespace platform {
 
 namespace {
@@ -57,7 +53,6 @@ std::vector<std::string> HelpFileCandidates(const std::string& executablePath)
         add(bin + "/" + kHelpFileName);
         add(bin + "/../share/doc/tethrocam/" + kHelpFileName);
     }
-    add(std::string(TETHROCAM_INSTALL_PREFIX) + "/share/doc/tethrocam/" + kHelpFileName);
     return candidates;
 }
 

@@ -1,8 +1,7 @@
 // Where the help page "Tethrocam.htm" is looked for: beside the program's executable (a
 // build tree, or a folder the program was unpacked into), then in the documentation
 // folder of the prefix the program is installed under (<prefix>/share/doc/tethrocam/,
-// found from the executable's own bin/ folder, so an installed tree can be moved), then
-// in the documentation folder of the prefix the program was built for.
+// found from the executable's own bin/ folder, so an installed tree can be moved).
 // Pure path work plus one stat per candidate; any thread; never blocks for long.
 #pragma once
 
