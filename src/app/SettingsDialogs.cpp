@@ -141,7 +141,7 @@ const char* const kMouseActions[] = {"None", "Release", "Preview", "Edit image"}
 CPreferencesDlg::CPreferencesDlg(const PreferencesValues& values, QWidget* parent)
     : QDialog(parent), initial_(values)
 {
-    setObjectName("138");
+    setObjectName("dialog138");
     setWindowTitle("Tethrocam Preferences");
     auto* layout = new QVBoxLayout(this);
 
@@ -275,7 +275,7 @@ void CPreferencesDlg::accept()
 CGridSettingsDlg::CGridSettingsDlg(const GridValues& values, QWidget* parent)
     : QDialog(parent), colour_(values.colour)
 {
-    setObjectName("141");
+    setObjectName("dialog141");
     setWindowTitle("Grid Settings");
     auto* layout = new QVBoxLayout(this);
     auto* form = new QGridLayout;
@@ -284,7 +284,7 @@ CGridSettingsDlg::CGridSettingsDlg(const GridValues& values, QWidget* parent)
     horizontal_->setValue(values.horizontal);
     vertical_->setValue(values.vertical);
     swatch_ = new QLabel(this);
-    swatch_->setObjectName("swatch141");
+    swatch_->setObjectName("141");
     swatch_->setFrameStyle(QFrame::Box | QFrame::Plain);
     swatch_->setFixedSize(48, 22);
     auto* choose = Named(new QPushButton("...", this), 1003);
@@ -347,7 +347,7 @@ void CGridSettingsDlg::accept()
 CHighlightSettings::CHighlightSettings(const HighlightValues& values, QWidget* parent)
     : QDialog(parent), initial_(values)
 {
-    setObjectName("170");
+    setObjectName("dialog170");
     setWindowTitle("Flashing Highlight Settings");
     auto* layout = new QVBoxLayout(this);
     auto* form = new QFormLayout;

@@ -244,7 +244,7 @@ TEST(GridSettings, TheSwatchShowsAPickedColourAndCancelForgetsIt)
     bool sawBlue = false;
     OnNextDialog([&](QDialog* d) {
         Click(d, 1003);
-        const QImage swatch = d->findChild<QLabel*>("swatch141")->pixmap().toImage();
+        const QImage swatch = d->findChild<QLabel*>("141")->pixmap().toImage();
         sawBlue = !swatch.isNull() && swatch.pixelColor(2, 2) == QColor(0, 0, 255);
         Control<QCheckBox>(d, 1046)->click();
         Click(d, 2);
