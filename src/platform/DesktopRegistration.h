@@ -72,8 +72,8 @@ private:
     std::vector<Line> lines_;
 };
 
-// Quotes a path for the Exec key of a desktop entry (quoting and escaping rules of the
-// Desktop Entry Specification, then the string escaping of the key file).
+// Quotes a path for the Exec key of a desktop entry (the freedesktop quoting and escaping
+// rules for Exec arguments, then the string escaping of the key file).
 std::string DesktopExecQuote(const std::string& path);
 // The text of the entry written by registering.
 std::string CameraEventsDesktopEntry(const std::string& executablePath);
