@@ -1,11 +1,14 @@
 #include "app/Application.h"
 
 #include "app/CMainFrame.h"
+#include "app/DesktopIntegration.h"
 #include "app/QuitSignals.h"
 #include "app/SimulatorPanel.h"
 #include "backends/sim/SimCamera.h"
 #include "camera/CameraShutdown.h"
 #include "mainview/CMyTethrocamView.h"
+#include "platform/DesktopRegistration.h"
+#include "platform/HelpFile.h"
 
 #include <QApplication>
 #include <QSessionManager>
@@ -29,6 +32,8 @@ LaunchOptions ParseLaunchOptions(int argc, const char* const* argv)
         };
         if (a == "--help" || a == "-h") {
             o.showHelp = true;
+        } else if (a == "--help-file") {
+            o.showHelpFile = true;
         } else if (a == "--version") {
             o.showVersion = true;
         } else if (a == "--simulate") {
@@ -106,6 +111,7 @@ std::string UsageText()
            "  --sim-press-shutter=N   press the simulated body's shutter button N times, a second apart\n"
            "  --comment=TEXT          start with TEXT in the Comment box (stamped into saved pictures)\n"
            "  --help                  show this help\n"
+           "  --help-file             print where the user guide (Tethrocam.htm) is, as F1 finds it\n"
            "  --version               show the version\n\n"
            "Without --simulate the program looks for a real camera through libgphoto2.\n"
            "Settings: $XDG_CONFIG_HOME/tethrocam/settings.reg; pictures: the folder set in Preferences.\n"
@@ -123,6 +129,12 @@ int RunApplication(int argc, char** argv)
         std::fputs(UsageText().c_str(), stdout);
         return 0;
     }
+    if (options.showHelpFile) {
+        const platform::HelpLookup help = platform::FindHelpFile(platform::ExecutablePath());
+        std::fputs(help.found ? (*help.found + "\n").c_str() : (platform::HelpMissingText(help.tried) + "\n").c_str(),
+                   help.found ? stdout : stderr);
+        return help.found ? 0 : 1;
+    }
     if (options.showVersion) {
         std::printf("Tethrocam Version %s\n", TETHROCAM_VERSION);
         return 0;
@@ -130,6 +142,8 @@ int RunApplication(int argc, char** argv)
 
     QApplication app(argc, argv);
     QApplication::setApplicationName("Tethrocam");
+    QApplication::setDesktopFileName(platform::kApplicationId);
+    QApplication::setWindowIcon(desktop::ApplicationIcon());
 
     std::unique_ptr<sim::SimulatedCamera> library;
     if (options.simulate) {

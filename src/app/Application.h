@@ -16,6 +16,7 @@ struct LaunchOptions {
     std::string comment;              // initial text of the Comment box
     bool showHelp = false;
     bool showVersion = false;
+    bool showHelpFile = false;  // --help-file: print the help page's path and stop
     std::string error;  // not empty: the command line could not be understood
 };
 

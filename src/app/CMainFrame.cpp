@@ -1,5 +1,6 @@
 #include "app/CMainFrame.h"
 
+#include "app/DesktopIntegration.h"
 #include "app/ElidedLabel.h"
 
 #include "mainview/ControlIds.h"
@@ -69,8 +70,10 @@ void CMainFrame::BuildMenus()
     camera->addSeparator();
     Add(camera, "&Blank screen when taking photo", ID_BLANK_SCREEN, {}, true);
     camera->addSeparator();
-    Add(camera, "&Register for camera events", ID_REGISTER_EVENTS);
-    Add(camera, "&Unregister for camera events", ID_UNREGISTER_EVENTS);
+    Add(camera, "&Register for camera events", ID_REGISTER_EVENTS)
+        ->setStatusTip("Register for camera events when camera is connected to USB");
+    Add(camera, "&Unregister for camera events", ID_UNREGISTER_EVENTS)
+        ->setStatusTip("Unregister for camera events when camera is connected to USB");
 
     QMenu* view = menuBar()->addMenu("&View");
     Add(view, "Display &Grid", ID_DISPLAY_GRID, QKeySequence("Ctrl+G"), true);
@@ -218,6 +221,10 @@ void CMainFrame::ShowAbout()
     QDialog dialog(this);
     dialog.setWindowTitle("About Tethrocam");
     auto* layout = new QVBoxLayout(&dialog);
+    auto* icon = new QLabel(&dialog);
+    icon->setObjectName("aboutIcon");
+    icon->setPixmap(desktop::ApplicationIcon().pixmap(48, 48));
+    layout->addWidget(icon);
     auto* version = new QLabel(AboutText(), &dialog);
     version->setObjectName("aboutVersion");
     layout->addWidget(version);

@@ -1,6 +1,8 @@
 #include "mainview/CMyTethrocamView.h"
 
 #include "app/CMainFrame.h"
+#include "app/DesktopIntegration.h"
+#include "app/SettingsDialogs.h"
 #include "app/EditorLaunch.h"
 #include "app/MessageBox.h"
 #include "camera/CameraShutdown.h"
@@ -710,6 +712,20 @@ void CMyTethrocamView::OnCommand(int id)
     case ID_DELETE_IMAGE: history_.DeleteCurrentPicture(HistoryHooks()); break;
     case ID_EDIT_IMAGE: EditImage(); break;
     case ID_EDITOR_SETUP: EditorSetup(); break;
+    case ID_PREFERENCES:
+        if (EditPreferences(this, settings_))
+            UpdateSnapshot();  // the very next picture goes to the new folder
+        break;
+    case ID_GRID_SETTINGS:
+    case ID_HIGHLIGHT_SETTINGS:
+        if (id == ID_GRID_SETTINGS ? EditGridSettings(this, settings_) : EditHighlightSettings(this, settings_)) {
+            UpdateControls();
+            RefreshDisplay();
+        }
+        break;
+    case ID_REGISTER_EVENTS: desktop::RegisterForCameraEvents(this); break;
+    case ID_UNREGISTER_EVENTS: desktop::UnregisterForCameraEvents(this); break;
+    case ID_HELP_CONTENTS: desktop::ShowHelp(this); break;
     case ID_TIME_LAPSE:
         if (!camera_)
             ReconnectPrompt();
