@@ -138,6 +138,8 @@ TEST(RemoteChannel, ReleaseRepliesThreeThenFourWithTheSavedPathAndProgress)
 
     // A second release while the first picture is on its way is refused as busy, and
     // so is a folder change; neither touches the camera.
+    // The release itself runs on the camera's worker thread: wait until it reached the camera.
+    ASSERT_TRUE(WaitUntil([&] { return r.lib.State().releases == 1; }, 10000));
     const int releases = r.lib.State().releases;
     EXPECT_EQ(r.Ask(kCmdRelease), kReplyBusy);
     EXPECT_EQ(r.Ask(kCmdFolder, 0, (r.dir.path() / "elsewhere").string()), kReplyBusy);
