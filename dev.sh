@@ -13,6 +13,7 @@ PACKAGES=(
   googletest libgtest-dev libgmock-dev libbenchmark-dev
   exiv2 libjpeg-turbo-progs
   xvfb xauth clang libclang-rt-14-dev
+  autoconf automake libtool autopoint gettext libltdl-dev
 )
 
 install_missing() {
