@@ -8,11 +8,11 @@
 // test runs with LD_LIBRARY_PATH, CAMLIBS and IOLIBS pointing there (set by CTest). Without
 // the source release every test is skipped with the reason.
 #include "backends/gphoto2/Gphoto2Camera.h"
-#include "backends/sim/SimPictures.h"
 #include "camera/CCamera.h"
 #include "camera/ReceiveBuffer.h"
 #include "camera/RecordingSink.h"
 #include "support/TestSupport.h"
+#include "VirtualCamera.h"
 
 #include <exiv2/exiv2.hpp>
 #include <gtest/gtest.h>
@@ -48,64 +48,28 @@ struct BackendEntry {
     std::function<void()> restore;
 };
 
-// The virtual camera's picture folder: DCIM/100CANON/IMG_0001.JPG made by the simulator's
-// picture code, and an empty folder for captures that must fail.
-struct VirtualCameraFolders {
-    testsupport::TempDir dir;
-    fs::path withPicture = dir.path() / "card";
-    fs::path empty = dir.path() / "empty";
-    std::vector<uint8_t> picture;
-
-    explicit VirtualCameraFolders(int width = 1024, int height = 683)
-    {
-        sim::SimPictureParams p;
-        p.model = "Nikon DSC D750";
-        p.width = width;
-        p.height = height;
-        p.jpegQuality = 90;
-        p.captureTime = 1700000000;
-        picture = sim::MakeSimJpeg(p);
-        fs::create_directories(withPicture / "DCIM" / "100CANON");
-        fs::create_directories(empty / "DCIM" / "100CANON");
-        testsupport::WriteFileBytes(withPicture / "DCIM" / "100CANON" / "IMG_0001.JPG", picture);
-    }
-};
-
-VirtualCameraFolders& Folders()
+vcamera::Folders& Folders()
 {
-    static VirtualCameraFolders folders;
+    static vcamera::Folders folders;
     return folders;
 }
-
-std::string VirtualCameraUnavailable()
-{
-    const char* prefix = std::getenv("TETHROCAM_VCAMERA_PREFIX");
-    if (!prefix || !*prefix)
-        return "TETHROCAM_VCAMERA_PREFIX is not set (run through CTest)";
-    if (!fs::exists(fs::path(prefix) / "lib" / "libgphoto2" / "2.5.34" / "ptp2.so"))
-        return std::string("libgphoto2's virtual camera is not built at ") + prefix +
-               ": the source release ../shared/vendor/libgphoto2-2.5.34.tar.xz is not beside the project";
-    return {};
-}
-
-void UseFolder(const fs::path& folder) { setenv("VCAMERADIR", folder.c_str(), 1); }
 
 std::vector<BackendEntry> Backends()
 {
     BackendEntry g;
     g.name = "Gphoto2VirtualCamera";
     g.expectedModel = "Nikon DSC D750";
-    g.unavailable = VirtualCameraUnavailable;
+    g.unavailable = vcamera::Unavailable;
     g.make = [] {
-        UseFolder(Folders().withPicture);
+        Folders().UsePicture();
         gphoto2::Gphoto2Options o;
         o.report = [](const std::string&) {};  // kept by LastProblem
         return std::make_unique<gphoto2::Gphoto2Camera>(o);
     };
     g.nextPicture = [] { return Folders().picture; };
     // The virtual camera reads its folder when the camera is opened.
-    g.failCaptures = [] { UseFolder(Folders().empty); };
-    g.restore = [] { UseFolder(Folders().withPicture); };
+    g.failCaptures = [] { Folders().UseEmpty(); };
+    g.restore = [] { Folders().UsePicture(); };
     return {g};
 }
 

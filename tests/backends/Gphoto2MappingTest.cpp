@@ -192,6 +192,9 @@ TEST(Gphoto2Mapping, ErrorsSayWhatToDo)
     EXPECT_NE(ProblemMessage(Problem::NoCamera, {}, "usb:002,007", {}).find("No camera found at usb:002,007"),
               std::string::npos);
     EXPECT_EQ(ProblemMessage(Problem::None, "x", "y", "z"), "");
+    EXPECT_EQ(SeveralCamerasMessage({"Canon EOS 10D at usb:001,004", "Nikon DSC D750 at usb:001,007"}),
+              "Several cameras are attached (Canon EOS 10D at usb:001,004, Nikon DSC D750 at usb:001,007). Start "
+              "the program with --camera=PORT to choose one, or unplug the others.");
 
     EXPECT_EQ(HardwareErrorOf(Problem::CardFull, GP_ERROR_NO_SPACE), cdsdk::cdHW_ERROR_NO_CF_CARD);
     EXPECT_EQ(HardwareErrorOf(Problem::CannotCapture, GP_ERROR), 0x8001u);

@@ -957,10 +957,15 @@ cdError Gphoto2Camera::CDEnumDeviceReset(uint32_t, cdHEnum* enumOut)
     std::vector<DetectedCamera> found = DetectCameras(&error);
     if (!error.empty())
         Report(error);
-    if (!options_.port.empty()) {
+    if (!options_.port.empty())
         std::erase_if(found, [this](const DetectedCamera& c) { return c.port != options_.port; });
-        if (found.empty())
-            Report(ProblemMessage(Problem::NoCamera, {}, options_.port, {}));
+    if (found.empty() && error.empty()) {
+        Report(ProblemMessage(Problem::NoCamera, {}, options_.port, {}));
+    } else if (found.size() > 1) {
+        std::vector<std::string> names;
+        for (const DetectedCamera& c : found)
+            names.push_back(c.model + " at " + c.port);
+        Report(SeveralCamerasMessage(names));
     }
     std::lock_guard<std::mutex> lock(mutex_);
     const cdHEnum h = nextHandle_++;

@@ -622,6 +622,14 @@ std::string ProblemMessage(Problem problem, std::string_view model, std::string_
     return text;
 }
 
+std::string SeveralCamerasMessage(const std::vector<std::string>& modelsAtPorts)
+{
+    std::string text = "Several cameras are attached (";
+    for (size_t i = 0; i < modelsAtPorts.size(); ++i)
+        text += (i ? ", " : "") + modelsAtPorts[i];
+    return text + "). Start the program with --camera=PORT to choose one, or unplug the others.";
+}
+
 uint32_t HardwareErrorOf(Problem problem, int gpResult)
 {
     if (problem == Problem::CardFull)

@@ -109,6 +109,9 @@ Problem ProblemOf(int gpResult, bool atOpen, std::string_view driverText = {});
 // do. `model` and `port` name the camera; `detail` is libgphoto2's own text.
 std::string ProblemMessage(Problem problem, std::string_view model, std::string_view port,
                            std::string_view detail);
+// Several cameras attached and none chosen: names them ("MODEL at PORT") and says how to
+// choose one.
+std::string SeveralCamerasMessage(const std::vector<std::string>& modelsAtPorts);
 // The hardware error code reported with release event 10 for a failed capture: 135 (no
 // card) for a full or missing card, otherwise 0x8000 plus libgphoto2's error number.
 uint32_t HardwareErrorOf(Problem problem, int gpResult);
