@@ -3,6 +3,7 @@
 #include "camera/CCamera.h"
 
 #include "camera/CrwPreviews.h"
+#include "camera/RawFiles.h"
 #include "camera/ReceiveBuffer.h"
 #include "imaging/ImageInfo.h"
 #include "imaging/ItemProperties.h"
@@ -61,13 +62,14 @@ namespace {
 // Saves the bytes under the next free name of the kind, never over an existing file: a
 // name taken between the folder scan and the write moves on to the next number.
 // The folder is synced once the item has been announced (see HandleItem).
-std::optional<std::string> SaveNoReplace(int kind, const SaveSnapshot& snapshot, const std::vector<uint8_t>& bytes)
+std::optional<std::string> SaveNoReplace(int kind, const SaveSnapshot& snapshot, const std::vector<uint8_t>& bytes,
+                                         const std::string& rawExtension = {})
 {
     std::string path;
     int error = 0;
     if (!storage::SavePictureNoReplace(kind, snapshot.folders, std::time(nullptr), bytes.data(),
                                        bytes.size(), &path, &error, nullptr, storage::NativeFolderAccess(),
-                                       storage::FolderSync::Deferred))
+                                       storage::FolderSync::Deferred, rawExtension))
         return std::nullopt;
     return path;
 }
@@ -181,6 +183,30 @@ void CCamera::HandleItem()
             postText("Image saved to CF card");
         }
         postDisplay(std::move(bytes));
+    } else if (info.DataType == cdDATA_TYPE_PICTURE && info.Format == cdFORMAT_RAW &&
+               ClassifyRaw(bytes).form == RawForm::Other) {
+        // A newer body's RAW: saved under its own extension, shown and described from the
+        // largest JPEG preview inside it.
+        const RawKind raw = ClassifyRaw(bytes);
+        DebugTrace("CCamera::ReleaseThread() - RAW (" + raw.extension + ")\n");
+        std::vector<uint8_t> preview = LargestJpegPreview(bytes);
+        if (!preview.empty())
+            postInfo(preview);
+        if (!toPc) {
+            postText("Image saved to CF card");
+            return;
+        }
+        const bool ownExtension = storage::IsOtherRawExtension(raw.extension);
+        if (auto path = SaveNoReplace(ownExtension ? storage::kFileKindOtherRaw : storage::kFileKindTif, snapshot,
+                                      bytes, raw.extension)) {
+            folderSync.path = *path;
+            stamp(*path, snapshot.comment, rotation);
+            postText(*path);
+        } else {
+            postText(kErrorSaving);
+        }
+        if (!preview.empty())
+            postDisplay(std::move(preview));
     } else if (info.DataType == cdDATA_TYPE_PICTURE && info.Format == cdFORMAT_RAW) {
         const bool tiff = IsBigEndianTiff(bytes);
         DebugTrace(tiff ? "CCamera::ReleaseThread() - RAW (TIFF)\n" : "CCamera::ReleaseThread() - RAW (CRW)\n");

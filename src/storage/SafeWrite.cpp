@@ -205,14 +205,15 @@ bool WriteFileNoReplace(const std::string& path, const uint8_t* data, size_t siz
 
 bool SavePictureNoReplace(int kind, const FolderSettings& settings, std::time_t now,
                           const uint8_t* data, size_t size, std::string* pathOut, int* errnoOut,
-                          int* numberOut, FolderAccess& fs, FolderSync folderSync)
+                          int* numberOut, FolderAccess& fs, FolderSync folderSync,
+                          const std::string& rawExtension)
 {
     int minimum = 0;
     int error = EEXIST;
     for (int attempt = 0; attempt < kSaveAttempts; ++attempt) {
         int number = 0;
         const std::string path =
-            NextFileName(kind, settings, NativePathStyle(), now, &number, minimum, fs);
+            NextFileName(kind, settings, NativePathStyle(), now, &number, minimum, fs, rawExtension);
         if (pathOut)
             *pathOut = path;
         if (numberOut)

@@ -41,6 +41,6 @@ constexpr int kSaveAttempts = 100;
 bool SavePictureNoReplace(int kind, const FolderSettings& settings, std::time_t now,
                           const uint8_t* data, size_t size, std::string* pathOut, int* errnoOut,
                           int* numberOut = nullptr, FolderAccess& fs = NativeFolderAccess(),
-                          FolderSync folderSync = FolderSync::Now);
+                          FolderSync folderSync = FolderSync::Now, const std::string& rawExtension = {});
 
 } // namespace storage
