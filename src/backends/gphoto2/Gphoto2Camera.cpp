@@ -143,6 +143,9 @@ void CollectWidgets(CameraWidget* w, std::map<std::string, CachedWidget>& out)
 
 // Time without a new file that ends a shot once the camera has reported it complete.
 constexpr long kCompleteQuietMs = 60;
+// How long after announcing items the worker keeps to its queue, expecting the downloads
+// (the release thread pauses 100 ms after it wakes before it asks).
+constexpr long kExpectDownloadsMs = 1000;
 
 // The PTP "store full" event, as libgphoto2 passes unknown events on.
 bool IsStoreFullEvent(const std::string& text)
@@ -205,6 +208,7 @@ struct Gphoto2Camera::Session : std::enable_shared_from_this<Gphoto2Camera::Sess
     std::string model, port;
     Gphoto2Options options;
     std::shared_ptr<ReportSink> report;
+    std::shared_ptr<std::atomic<double>> transferSeconds;
 
     // Worker and its queue.
     std::thread worker;
@@ -221,6 +225,7 @@ struct Gphoto2Camera::Session : std::enable_shared_from_this<Gphoto2Camera::Sess
     cdReleaseEventCallbackFunction releaseFn = nullptr;
     cdContext releaseCtx = nullptr;
     std::shared_ptr<Download> download;  // the download in progress, if any
+    Clock::time_point expectDownloadsUntil;  // announced items are expected to be asked for
 
     std::mutex dispatch;  // held while a callback runs
     std::atomic<bool> cancel{false};
@@ -692,6 +697,7 @@ struct Gphoto2Camera::Session : std::enable_shared_from_this<Gphoto2Camera::Sess
             std::lock_guard<std::mutex> lock(mutex);
             for (auto& item : out)
                 items.push_back(std::move(item));
+            expectDownloadsUntil = Clock::now() + std::chrono::milliseconds(kExpectDownloadsMs);
         }
         DeliverRelease(cdRELEASE_EVENT_RELEASE_COMPLETE, static_cast<uint32_t>(out.size()));
     }
@@ -793,6 +799,15 @@ struct Gphoto2Camera::Session : std::enable_shared_from_this<Gphoto2Camera::Sess
                     job.done->set_value(e);
                 continue;
             }
+            // Items were just announced: their downloads are about to be asked for, so wait
+            // on the queue (a hand-off without delay) rather than in the camera's event poll.
+            {
+                std::unique_lock<std::mutex> lock(mutex);
+                if (!items.empty() && Clock::now() < expectDownloadsUntil) {
+                    cv.wait_for(lock, std::chrono::milliseconds(20), [this] { return closing || !jobs.empty(); });
+                    continue;
+                }
+            }
             // Nothing queued: listen to the camera. While a shot is being gathered the
             // polls are short so that its files are announced promptly.
             const bool happened = PollOnce(shot.open ? std::min(options.pollMs, 10) : options.pollMs);
@@ -818,7 +833,10 @@ struct Gphoto2Camera::Session : std::enable_shared_from_this<Gphoto2Camera::Sess
     {
         CameraFile* file = nullptr;
         gp_file_new(&file);
+        const auto start = Clock::now();
         int r = gp_camera_file_get(cam, item.folder.c_str(), item.name.c_str(), item.fileType, file, ctx);
+        if (transferSeconds)
+            *transferSeconds = std::chrono::duration<double>(Clock::now() - start).count();
         {
             std::lock_guard<std::mutex> lock(mutex);
             download.reset();
@@ -878,7 +896,9 @@ std::vector<DetectedCamera> DetectCameras(std::string* error)
 // ---------------------------------------------------------------- the library
 
 Gphoto2Camera::Gphoto2Camera(Gphoto2Options options)
-    : options_(std::move(options)), itemStore_(std::make_unique<ImageItemStore>())
+    : options_(std::move(options)),
+      lastTransferSeconds_(std::make_shared<std::atomic<double>>(0.0)),
+      itemStore_(std::make_unique<ImageItemStore>())
 {
     auto userReport = options_.report;
     reportFn_ = std::make_shared<ReportSink>();
@@ -908,6 +928,8 @@ Gphoto2Camera::~Gphoto2Camera()
     std::lock_guard<std::mutex> lock(reportFn_->mutex);
     reportFn_->fn = nullptr;
 }
+
+double Gphoto2Camera::LastTransferSeconds() const { return *lastTransferSeconds_; }
 
 std::string Gphoto2Camera::LastProblem() const
 {
@@ -1007,6 +1029,7 @@ cdError Gphoto2Camera::CDOpenSource(const cdSourceInfo* info, cdHSource* sourceO
                    strnlen(reinterpret_cast<const char*>(info->PortData), sizeof info->PortData));
     s->options = options_;
     s->report = reportFn_;
+    s->transferSeconds = lastTransferSeconds_;
     if (s->port.empty())
         return cdDEVICE_NOT_FOUND;
     {

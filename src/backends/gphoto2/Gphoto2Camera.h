@@ -29,6 +29,7 @@
 
 #include "camera/CameraLibrary.h"
 
+#include <atomic>
 #include <cstdint>
 #include <functional>
 #include <map>
@@ -54,7 +55,8 @@ std::vector<DetectedCamera> DetectCameras(std::string* error = nullptr);
 
 struct Gphoto2Options {
     std::string port;               // only the camera at this port; empty: every camera found
-    int pollMs = 20;                // timeout of one event poll while the worker is idle
+    int pollMs = 5;                 // timeout of one event poll while the worker is idle: also the
+                                    // longest a queued call waits for the worker to take it
     int shotQuietMs = 500;          // a shot's files are those reported until this long passes
                                     // without a new one (or the camera reports the capture done)
     int captureTimeoutMs = 40000;   // a capture that produces no file by then has failed
@@ -72,6 +74,9 @@ public:
 
     // The last message reported, empty when none.
     std::string LastProblem() const;
+    // Seconds the last finished download spent inside libgphoto2 (gp_camera_file_get), for
+    // measuring what the backend adds around it.
+    double LastTransferSeconds() const;
 
     cdsdk::cdError CDStartSDK(const cdsdk::cdVersionInfo* version, uint32_t option) override;
     cdsdk::cdError CDFinishSDK() override;
@@ -142,6 +147,7 @@ private:
     bool started_ = false;
     std::string lastProblem_;
     std::shared_ptr<ReportSink> reportFn_;
+    std::shared_ptr<std::atomic<double>> lastTransferSeconds_;
     std::unique_ptr<ImageItemStore> itemStore_;
 };
 
