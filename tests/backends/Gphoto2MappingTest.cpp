@@ -179,8 +179,8 @@ TEST(Gphoto2Mapping, ErrorsSayWhatToDo)
     const std::string busy = ProblemMessage(Problem::CameraBusy, "Canon EOS 10D", "usb:001,005", {});
     EXPECT_EQ(busy,
               "Canon EOS 10D at usb:001,005 is in use by another program. The desktop's photo importer usually "
-              "holds it: eject the camera in the file manager (or run 'gio mount -u gphoto2://*') and stop "
-              "gvfs-gphoto2-volume-monitor, close any other photo program, then connect again.");
+              "holds it: eject the camera in the file manager (or 'gio mount -u' with the gphoto2:// location "
+              "'gio mount -l' shows), close any other photo program, then connect again.");
     const std::string perm = ProblemMessage(Problem::NoPermission, "Canon EOS 10D", "usb:001,005", "Access denied");
     EXPECT_NE(perm.find("plugdev"), std::string::npos);
     EXPECT_NE(perm.find("60-libgphoto2-6.rules"), std::string::npos);

@@ -584,8 +584,8 @@ std::string ProblemMessage(Problem problem, std::string_view model, std::string_
     case Problem::CameraBusy:
         text = camera + at +
                " is in use by another program. The desktop's photo importer usually holds it: eject the camera "
-               "in the file manager (or run 'gio mount -u gphoto2://*') and stop gvfs-gphoto2-volume-monitor, "
-               "close any other photo program, then connect again.";
+               "in the file manager (or 'gio mount -u' with the gphoto2:// location 'gio mount -l' shows), close any "
+               "other photo program, then connect again.";
         break;
     case Problem::NoPermission:
         text = "No permission to use the USB device of " + camera + at +
