@@ -41,6 +41,8 @@ struct BackendEntry {
     // Empty when the backend can run here, else why not (the test is skipped).
     std::function<std::string()> unavailable;
     std::function<std::unique_ptr<CameraLibrary>()> make;
+    // Makes the body take a picture with its own shutter button (empty: it cannot).
+    std::function<cdError(CameraLibrary&, cdHSource)> pressBodyShutter;
     // The picture the next capture delivers (empty: the backend's own).
     std::function<std::vector<uint8_t>()> nextPicture;
     // Makes every following capture fail as a camera error would; undone by Restore.
@@ -67,6 +69,10 @@ std::vector<BackendEntry> Backends()
         return std::make_unique<gphoto2::Gphoto2Camera>(o);
     };
     g.nextPicture = [] { return Folders().picture; };
+    // The virtual body's own "new picture" operation (0x9999, action 0, after 100 ms).
+    g.pressBodyShutter = [](CameraLibrary& lib, cdHSource s) {
+        return static_cast<gphoto2::Gphoto2Camera&>(lib).SetConfigValue(s, "opcode", "0x9999,0x0,0x64");
+    };
     // The virtual camera reads its folder when the camera is opened.
     g.failCaptures = [] { Folders().UseEmpty(); };
     g.restore = [] { Folders().UsePicture(); };
@@ -295,6 +301,26 @@ TEST_P(CameraLibraryConformance, AReleaseIsSavedStampedAndAnnouncedByTheProgram)
     auto it = image->exifData().findKey(Exiv2::ExifKey("Exif.Photo.UserComment"));
     ASSERT_NE(it, image->exifData().end());
     EXPECT_NE(it->toString().find("tethered"), std::string::npos);
+}
+
+TEST_P(CameraLibraryConformance, APictureTakenOnTheBodyGivesTheSameEventsAndDownload)
+{
+    if (!GetParam().pressBodyShutter)
+        GTEST_SKIP() << "this backend has no body shutter to press";
+    Open();
+    EventLog log;
+    ASSERT_EQ(library->CDEnterReleaseControl(source, &EventLog::Callback, &log), cdOK);
+    ASSERT_EQ(GetParam().pressBodyShutter(*library, source), cdOK);
+    ASSERT_TRUE(log.WaitFor(cdRELEASE_EVENT_RELEASE_COMPLETE));
+    EXPECT_EQ(log.Order(), (std::vector<uint32_t>{cdRELEASE_EVENT_RELEASE_START, cdRELEASE_EVENT_RELEASE_COMPLETE}));
+    EXPECT_EQ(log.DataOf(cdRELEASE_EVENT_RELEASE_COMPLETE), 1u);
+    ReceiveBuffer buffer;
+    cdReleaseImageInfo info{};
+    cdStgMedium medium = buffer.Medium();
+    ASSERT_EQ(library->CDGetReleasedData(source, nullptr, nullptr, 3, &info, &medium), cdOK);
+    const std::vector<uint8_t> expected = GetParam().nextPicture();
+    ASSERT_EQ(buffer.Size(), expected.size());
+    EXPECT_TRUE(std::equal(expected.begin(), expected.end(), buffer.Data()));
 }
 
 TEST_P(CameraLibraryConformance, ACaptureTheCameraRefusesIsReportedAsAHardwareError)

@@ -212,6 +212,7 @@ struct Gphoto2Camera::Session : std::enable_shared_from_this<Gphoto2Camera::Sess
 
     // Worker and its queue.
     std::thread worker;
+    std::thread::id workerId;  // set before the session is shared, never changed
     std::mutex mutex;  // guards everything below up to the cache
     std::condition_variable cv;
     std::deque<Job> jobs;
@@ -1042,6 +1043,7 @@ cdError Gphoto2Camera::CDOpenSource(const cdSourceInfo* info, cdHSource* sourceO
     auto opened = std::make_shared<std::promise<cdError>>();
     std::future<cdError> result = opened->get_future();
     s->worker = std::thread([s, opened] { s->Run(opened); });
+    s->workerId = s->worker.get_id();
     const cdError e = result.get();
     if (e != cdOK) {
         s->worker.join();
@@ -1065,7 +1067,7 @@ cdError Gphoto2Camera::CDCloseSource(cdHSource source)
         s = it->second;
         sessions_.erase(it);
     }
-    const bool onWorker = std::this_thread::get_id() == s->worker.get_id();
+    const bool onWorker = std::this_thread::get_id() == s->workerId;
     {
         std::lock_guard<std::mutex> lock(s->mutex);
         s->closing = true;
@@ -1135,7 +1137,7 @@ cdError Gphoto2Camera::CDExitReleaseControl(cdHSource source)
         s->releaseCtx = nullptr;
         s->releaseControl = false;
     }
-    if (std::this_thread::get_id() != s->worker.get_id())
+    if (std::this_thread::get_id() != s->workerId)
         std::lock_guard<std::mutex> wait(s->dispatch);
     return cdOK;
 }
@@ -1276,6 +1278,15 @@ cdError Gphoto2Camera::CDGetReleasedData(cdHSource source, cdProgressCallbackFun
     if (fn && result == cdOK)
         fn(100, 0, ctx);
     return result;
+}
+
+cdError Gphoto2Camera::SetConfigValue(cdHSource source, const std::string& name, const std::string& value)
+{
+    auto s = Find(source);
+    if (!s)
+        return cdINVALID_HANDLE;
+    Session* raw = s.get();
+    return s->Call([raw, name, value] { return raw->WriteSetting(name, value, std::strtof(value.c_str(), nullptr)); });
 }
 
 cdError Gphoto2Camera::CDLockUI(cdHSource source) { return Find(source) ? cdOK : cdINVALID_HANDLE; }

@@ -74,6 +74,10 @@ public:
 
     // The last message reported, empty when none.
     std::string LastProblem() const;
+    // Sets one of libgphoto2's configuration values by its name, as `gphoto2 --set-config`
+    // does (tools and tests: e.g. a PTP opcode through "opcode"). Blocks like a settings write.
+    cdsdk::cdError SetConfigValue(cdsdk::cdHSource source, const std::string& name, const std::string& value);
+
     // Seconds the last finished download spent inside libgphoto2 (gp_camera_file_get), for
     // measuring what the backend adds around it.
     double LastTransferSeconds() const;
