@@ -446,6 +446,12 @@ struct Gphoto2Camera::Session : std::enable_shared_from_this<Gphoto2Camera::Sess
         if (!canTrigger && !canCapture)
             Report(ProblemMessage(Problem::DriverCannotCapture, model, port, {}));
         RefreshAll();
+        uint16_t k;
+        {
+            std::lock_guard<std::mutex> lock(mutex);
+            k = kind;
+        }
+        ApplyCaptureTarget(k);
         return cdOK;
     }
 
@@ -587,23 +593,23 @@ struct Gphoto2Camera::Session : std::enable_shared_from_this<Gphoto2Camera::Sess
 
     cdError Capture()
     {
-        uint16_t k;
-        {
-            std::lock_guard<std::mutex> lock(mutex);
-            k = kind;
-        }
-        (void)k;
         if (!canTrigger && !canCapture) {
             Report(ProblemMessage(Problem::DriverCannotCapture, model, port, {}));
             DeliverRelease(cdRELEASE_EVENT_RESET_HW_ERROR, HardwareErrorOf(Problem::DriverCannotCapture,
                                                                            GP_ERROR_NOT_SUPPORTED));
             return cdNOT_SUPPORTED;
         }
+        // A shot still gathering files is announced first; one still waiting for its first
+        // file takes this capture's files too (the count of items stays right).
+        if (shot.open && !shot.files.empty())
+            FinishShot();
         DeliverRelease(cdRELEASE_EVENT_RELEASE_START, std::nullopt);
-        shot = {};
-        shot.open = true;
+        if (!shot.open) {
+            shot = {};
+            shot.open = true;
+            shot.started = Clock::now();
+        }
         shot.fromRelease = true;
-        shot.started = shot.lastFile = Clock::now();
         int r;
         if (canTrigger) {
             r = gp_camera_trigger_capture(cam, ctx);
@@ -1153,8 +1159,6 @@ cdError Gphoto2Camera::CDSelectReleaseDataKind(cdHSource source, uint16_t kind)
         std::lock_guard<std::mutex> lock(s->mutex);
         if (!s->connected)
             return cdCOMM_ERROR;
-        if (s->kind == kind)
-            return cdOK;
         s->kind = kind;
     }
     // The capture target follows on the worker, before any capture queued after this.
