@@ -54,6 +54,7 @@ TEST(Gphoto2CardFull, AFullCardIsReportedAsNoRoomAndTheCameraStaysUsable)
         std::lock_guard<std::mutex> lock(messagesMutex);
         messages.push_back(m);
     };
+    Events events;  // outlives the library and so every callback
     gphoto2::Gphoto2Camera lib(o);
     cdVersionInfo v{};
     v.Size = sizeof v;
@@ -66,7 +67,6 @@ TEST(Gphoto2CardFull, AFullCardIsReportedAsNoRoomAndTheCameraStaysUsable)
     lib.CDEnumDeviceRelease(e);
     cdHSource s = 0;
     ASSERT_EQ(lib.CDOpenSource(&info, &s), cdOK);
-    Events events;
     ASSERT_EQ(lib.CDEnterReleaseControl(s, &Events::Callback, &events), cdOK);
 
     // Shoot (and download, as the program would) until the card is full.

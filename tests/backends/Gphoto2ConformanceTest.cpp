@@ -171,6 +171,8 @@ protected:
         ASSERT_NE(source, 0u);
     }
 
+    // Outlives the source: TearDown closes it, after which no callback runs.
+    EventLog log;
     std::unique_ptr<CameraLibrary> library;
     cdHSource source = 0;
 };
@@ -240,7 +242,6 @@ TEST_P(CameraLibraryConformance, ApertureAndExposureCompensationAreSetAndReadBac
 TEST_P(CameraLibraryConformance, ReleaseAnnouncesAndDeliversThePicture)
 {
     Open();
-    EventLog log;
     ASSERT_EQ(library->CDEnterReleaseControl(source, &EventLog::Callback, &log), cdOK);
     ASSERT_EQ(library->CDSelectReleaseDataKind(source, cdREL_KIND_PICT_TO_PC), cdOK);
     uint32_t count = 99;
@@ -308,7 +309,6 @@ TEST_P(CameraLibraryConformance, APictureTakenOnTheBodyGivesTheSameEventsAndDown
     if (!GetParam().pressBodyShutter)
         GTEST_SKIP() << "this backend has no body shutter to press";
     Open();
-    EventLog log;
     ASSERT_EQ(library->CDEnterReleaseControl(source, &EventLog::Callback, &log), cdOK);
     ASSERT_EQ(GetParam().pressBodyShutter(*library, source), cdOK);
     ASSERT_TRUE(log.WaitFor(cdRELEASE_EVENT_RELEASE_COMPLETE));
@@ -329,7 +329,6 @@ TEST_P(CameraLibraryConformance, ACaptureTheCameraRefusesIsReportedAsAHardwareEr
         GTEST_SKIP() << "this backend cannot make its camera refuse";
     GetParam().failCaptures();
     Open();
-    EventLog log;
     ASSERT_EQ(library->CDEnterReleaseControl(source, &EventLog::Callback, &log), cdOK);
     uint32_t count = 0;
     ASSERT_EQ(library->CDRelease(source, 0, nullptr, nullptr, 0, &count), cdOK);
@@ -349,7 +348,6 @@ TEST_P(CameraLibraryConformance, ACaptureTheCameraRefusesIsReportedAsAHardwareEr
 TEST_P(CameraLibraryConformance, ClosingTheSourceDuringADownloadReturnsPromptly)
 {
     Open();
-    EventLog log;
     ASSERT_EQ(library->CDEnterReleaseControl(source, &EventLog::Callback, &log), cdOK);
     uint32_t count = 0;
     ASSERT_EQ(library->CDRelease(source, 0, nullptr, nullptr, 0, &count), cdOK);
