@@ -128,3 +128,76 @@ std::vector<uint8_t> LargestJpegPreview(const std::vector<uint8_t>& bytes)
     }
 }
 #pragma GCC diagnostic pop
+
+namespace {
+
+bool HasExifBlock(const std::vector<uint8_t>& jpeg)
+{
+    // APP1 "Exif" directly after SOI, or after one APP0.
+    size_t i = 2;
+    for (int segments = 0; segments < 4 && i + 10 <= jpeg.size() && jpeg[i] == 0xFF; ++segments) {
+        const uint8_t marker = jpeg[i + 1];
+        const size_t length = (size_t{jpeg[i + 2]} << 8) | jpeg[i + 3];
+        if (marker == 0xE1 && std::memcmp(jpeg.data() + i + 4, "Exif", 4) == 0)
+            return true;
+        if (marker < 0xE0 || marker > 0xEF)
+            return false;
+        i += 2 + length;
+    }
+    return false;
+}
+
+// Tags that describe the picture, not where the RAW file keeps its data.
+bool IsDescriptiveTag(const Exiv2::Exifdatum& d)
+{
+    const std::string group = d.groupName();
+    if (group == "Photo")
+        return d.tagName() != "MakerNote";
+    if (group != "Image")
+        return false;
+    static const char* const kKeep[] = {"Make", "Model", "Orientation", "DateTime", "Artist", "Copyright",
+                                        "Software", "ImageDescription"};
+    for (const char* k : kKeep) {
+        if (d.tagName() == k)
+            return true;
+    }
+    return false;
+}
+
+}  // namespace
+
+#pragma GCC diagnostic push
+#pragma GCC diagnostic ignored "-Wdeprecated-declarations"
+std::vector<uint8_t> DescribedJpegPreview(const std::vector<uint8_t>& bytes)
+{
+    std::vector<uint8_t> preview = LargestJpegPreview(bytes);
+    if (preview.empty() || HasExifBlock(preview))
+        return preview;
+    try {
+        auto raw = Exiv2::ImageFactory::open(bytes.data(), bytes.size());
+        if (raw.get() == nullptr)
+            return preview;
+        raw->readMetadata();
+        Exiv2::ExifData description;
+        for (const auto& d : raw->exifData()) {
+            if (IsDescriptiveTag(d))
+                description.add(d);
+        }
+        if (description.empty())
+            return preview;
+        auto jpeg = Exiv2::ImageFactory::open(preview.data(), preview.size());
+        if (jpeg.get() == nullptr)
+            return preview;
+        jpeg->readMetadata();
+        jpeg->setExifData(description);
+        jpeg->writeMetadata();
+        Exiv2::BasicIo& io = jpeg->io();
+        io.seek(0, Exiv2::BasicIo::beg);
+        Exiv2::DataBuf buf = io.read(static_cast<long>(io.size()));
+        std::vector<uint8_t> out(buf.pData_, buf.pData_ + buf.size_);
+        return out.size() > preview.size() ? out : preview;
+    } catch (const std::exception&) {
+        return preview;
+    }
+}
+#pragma GCC diagnostic pop

@@ -30,3 +30,10 @@ RawKind ClassifyRaw(const std::vector<uint8_t>& bytes);
 // The largest JPEG preview embedded in the file (by pixel count); empty when there is none
 // or the file cannot be read.
 std::vector<uint8_t> LargestJpegPreview(const std::vector<uint8_t>& bytes);
+
+// The largest JPEG preview, carrying the RAW file's own description (make, model,
+// orientation, date, exposure: the Exif image and photo tags) when the preview has no Exif
+// block of its own, as the big previews of CR2 and NEF files do not. So the program's
+// reader describes the picture and the display turns it as the camera was held. Empty
+// when there is no preview; the bare preview when the description cannot be added.
+std::vector<uint8_t> DescribedJpegPreview(const std::vector<uint8_t>& bytes);

@@ -189,7 +189,7 @@ void CCamera::HandleItem()
         // largest JPEG preview inside it.
         const RawKind raw = ClassifyRaw(bytes);
         DebugTrace("CCamera::ReleaseThread() - RAW (" + raw.extension + ")\n");
-        std::vector<uint8_t> preview = LargestJpegPreview(bytes);
+        std::vector<uint8_t> preview = DescribedJpegPreview(bytes);
         if (!preview.empty())
             postInfo(preview);
         if (!toPc) {

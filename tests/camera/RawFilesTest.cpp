@@ -5,6 +5,7 @@
 #include "backends/sim/SimPictures.h"
 #include "camera/CCamera.h"
 #include "camera/RawFiles.h"
+#include "imaging/ImageInfo.h"
 #include "support/TestSupport.h"
 
 #include <gtest/gtest.h>
@@ -28,15 +29,18 @@ std::vector<uint8_t> SmallJpeg(int width, int height, uint32_t seed)
     return sim::MakeSimJpeg(p);
 }
 
-// A little-endian TIFF as newer bodies write their RAW files: IFD0 with the make, an
-// optional DNG version, and JPEG previews through JPEGInterchangeFormat in IFD0 and IFD1.
+// A little-endian TIFF as newer bodies write their RAW files: IFD0 with the make and
+// model, an optional DNG version, and JPEG previews (without Exif, like the big previews of
+// real RAW files) through JPEGInterchangeFormat in IFD0 and IFD1.
 std::vector<uint8_t> TiffRaw(const std::string& make, const std::vector<uint8_t>& preview0,
-                             const std::vector<uint8_t>& preview1, bool dng = false, bool cr2 = false)
+                             const std::vector<uint8_t>& preview1, bool dng = false, bool cr2 = false,
+                             const std::string& model = "D750")
 {
     std::vector<uint8_t> b;
     auto u16 = [&](uint16_t v) { b.push_back(uint8_t(v)); b.push_back(uint8_t(v >> 8)); };
     auto u32 = [&](uint32_t v) { for (int i = 0; i < 4; ++i) b.push_back(uint8_t(v >> (8 * i))); };
     auto put32 = [&](size_t at, uint32_t v) { for (int i = 0; i < 4; ++i) b[at + i] = uint8_t(v >> (8 * i)); };
+    auto even = [](size_t n) { return n + (n & 1); };
     b = {'I', 'I', 42, 0};
     u32(16);  // IFD0
     if (cr2) {
@@ -45,16 +49,15 @@ std::vector<uint8_t> TiffRaw(const std::string& make, const std::vector<uint8_t>
         b.insert(b.end(), {0, 0, 0, 0});
     }
     u32(0);
-    // IFD0 at 16: Make, JPEGInterchangeFormat, JPEGInterchangeFormatLength, [DNGVersion]
-    const uint16_t count0 = dng ? 4 : 3;
+    const uint16_t count0 = dng ? 5 : 4;
     u16(count0);
-    const size_t ifd0End = 16 + 2 + count0 * 12 + 4;
-    const size_t ifd1 = ifd0End;
-    const size_t ifd1End = ifd1 + 2 + 2 * 12 + 4;
-    const size_t makeAt = ifd1End;
-    const size_t p0At = makeAt + make.size() + 1 + ((make.size() + 1) & 1);
-    const size_t p1At = p0At + preview0.size() + (preview0.size() & 1);
+    const size_t ifd1 = 16 + 2 + count0 * 12 + 4;
+    const size_t makeAt = ifd1 + 2 + 2 * 12 + 4;
+    const size_t modelAt = makeAt + even(make.size() + 1);
+    const size_t p0At = modelAt + even(model.size() + 1);
+    const size_t p1At = p0At + even(preview0.size());
     u16(0x010F); u16(2); u32(uint32_t(make.size() + 1)); u32(uint32_t(makeAt));
+    u16(0x0110); u16(2); u32(uint32_t(model.size() + 1)); u32(uint32_t(modelAt));
     u16(0x0201); u16(4); u32(1); u32(uint32_t(p0At));
     u16(0x0202); u16(4); u32(1); u32(uint32_t(preview0.size()));
     if (dng) {
@@ -67,15 +70,30 @@ std::vector<uint8_t> TiffRaw(const std::string& make, const std::vector<uint8_t>
     u16(0x0201); u16(4); u32(1); u32(uint32_t(p1At));
     u16(0x0202); u16(4); u32(1); u32(uint32_t(preview1.size()));
     u32(0);
-    b.insert(b.end(), make.begin(), make.end());
-    b.push_back(0);
-    while (b.size() < p0At)
-        b.push_back(0);
+    auto text = [&](const std::string& t, size_t at) {
+        b.insert(b.end(), t.begin(), t.end());
+        while (b.size() < at)
+            b.push_back(0);
+    };
+    text(make, modelAt);
+    text(model, p0At);
     b.insert(b.end(), preview0.begin(), preview0.end());
     while (b.size() < p1At)
         b.push_back(0);
     b.insert(b.end(), preview1.begin(), preview1.end());
     return b;
+}
+
+// A JPEG as the large previews inside RAW files are: no Exif block.
+std::vector<uint8_t> BareJpeg(int width, int height, uint32_t seed)
+{
+    std::vector<uint8_t> j = SmallJpeg(width, height, seed);
+    // Drop the APP1 segment the simulator writes after SOI.
+    if (j.size() > 6 && j[2] == 0xFF && j[3] == 0xE1) {
+        const size_t length = (size_t{j[4]} << 8) | j[5];
+        j.erase(j.begin() + 2, j.begin() + 2 + static_cast<std::ptrdiff_t>(2 + length));
+    }
+    return j;
 }
 
 TEST(RawFiles, FormsAndExtensionsAreToldByTheBytes)
@@ -99,13 +117,19 @@ TEST(RawFiles, FormsAndExtensionsAreToldByTheBytes)
     EXPECT_EQ(ClassifyRaw(unknown).extension, "TIF");
 }
 
-TEST(RawFiles, TheLargestJpegPreviewIsTaken)
+TEST(RawFiles, TheLargestJpegPreviewIsTakenAndGivenTheRawsDescription)
 {
     const auto small = SmallJpeg(64, 48, 1);
     const auto large = SmallJpeg(320, 213, 2);
     EXPECT_EQ(LargestJpegPreview(TiffRaw("NIKON CORPORATION", small, large)), large);
     EXPECT_EQ(LargestJpegPreview(TiffRaw("NIKON CORPORATION", large, small)), large);
     EXPECT_TRUE(LargestJpegPreview(std::vector<uint8_t>(100, 3)).empty());
+    // A preview with its own Exif block is handed over as it is.
+    EXPECT_EQ(DescribedJpegPreview(TiffRaw("NIKON CORPORATION", small, large)), large);
+    const auto bare = BareJpeg(320, 213, 3);
+    const auto described = DescribedJpegPreview(TiffRaw("NIKON CORPORATION", small, bare, false, false, "NIKON D850"));
+    EXPECT_EQ(ImageInfo::ReadImageInfoFromMemory(described.data(), described.size()).Model(), "NIKON D850");
+    EXPECT_TRUE(ImageInfo::ReadImageInfoFromMemory(bare.data(), bare.size()).Model().empty());
 }
 
 // A library that hands over scripted items when the test announces them.
@@ -166,8 +190,8 @@ TEST(RawFiles, ANewerRawAndItsJpegShareANumberAndThePreviewIsShown)
     owner.SetSnapshot(snap);
     CCamera camera(lib, &owner);
 
-    const auto preview = SmallJpeg(320, 213, 5);
-    const auto nef = TiffRaw("NIKON CORPORATION", SmallJpeg(64, 48, 4), preview);
+    const auto preview = BareJpeg(320, 213, 5);
+    const auto nef = TiffRaw("NIKON CORPORATION", BareJpeg(64, 48, 4), preview);
     const auto jpeg = SmallJpeg(300, 200, 6);
     lib.Add(cdDATA_TYPE_PICTURE, cdFORMAT_RAW, nef);
     lib.Add(cdDATA_TYPE_PLUS_JPEG, cdFORMAT_JPEG, jpeg);
@@ -194,7 +218,12 @@ TEST(RawFiles, ANewerRawAndItsJpegShareANumberAndThePreviewIsShown)
             firstPath = n.text.value_or("");
     }
     ASSERT_EQ(shown.size(), 3u);
-    EXPECT_EQ(shown[0], preview);  // the RAW is shown from its largest preview
+    // The RAW is shown from its largest preview (the same compressed picture), which now
+    // carries the RAW's description.
+    ASSERT_GT(shown[0].size(), preview.size());
+    EXPECT_TRUE(std::equal(preview.end() - 2000, preview.end(), shown[0].end() - 2000));
+    const ImageInfo described = ImageInfo::ReadImageInfoFromMemory(shown[0].data(), shown[0].size());
+    EXPECT_EQ(described.Model(), "D750");
     EXPECT_EQ(firstPath, (dir.path() / "IMG_0001.NEF").string());
 }
 
