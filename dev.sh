@@ -14,6 +14,7 @@ PACKAGES=(
   exiv2 libjpeg-turbo-progs
   xvfb xauth clang libclang-rt-14-dev
   qt6-svg-dev desktop-file-utils appstream
+  autoconf automake libtool autopoint gettext libltdl-dev
 )
 
 install_missing() {

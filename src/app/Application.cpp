@@ -5,6 +5,9 @@
 #include "app/QuitSignals.h"
 #include "app/SimulatorPanel.h"
 #include "backends/sim/SimCamera.h"
+#ifdef TETHROCAM_HAVE_GPHOTO2
+#include "backends/gphoto2/Gphoto2Camera.h"
+#endif
 #include "camera/CameraShutdown.h"
 #include "mainview/CMyTethrocamView.h"
 #include "platform/DesktopRegistration.h"
@@ -73,6 +76,14 @@ LaunchOptions ParseLaunchOptions(int argc, const char* const* argv)
                 return o;
             }
             o.simulatedSeed = static_cast<unsigned>(v);
+        } else if (a == "--list-cameras") {
+            o.listCameras = true;
+        } else if (auto port = value("--camera")) {
+            if (port->empty()) {
+                o.error = "--camera= needs a port, as --list-cameras shows it";
+                return o;
+            }
+            o.cameraPort = *port;
         } else if (auto c = value("--comment")) {
             o.comment = *c;
         } else if (auto p = value("--sim-press-shutter")) {
@@ -109,6 +120,8 @@ std::string UsageText()
            "                          default unlimited\n"
            "  --sim-seed=N            seed for the simulated pictures\n"
            "  --sim-press-shutter=N   press the simulated body's shutter button N times, a second apart\n"
+           "  --list-cameras          list the cameras libgphoto2 sees (model and port) and stop\n"
+           "  --camera=PORT           use the camera at PORT (e.g. usb:001,005) when several are attached\n"
            "  --comment=TEXT          start with TEXT in the Comment box (stamped into saved pictures)\n"
            "  --help                  show this help\n"
            "  --help-file             print where the user guide (Tethrocam.htm) is, as F1 finds it\n"
@@ -117,6 +130,58 @@ std::string UsageText()
            "Settings: $XDG_CONFIG_HOME/tethrocam/settings.reg; pictures: the folder set in Preferences.\n"
            "Set TETHROCAM_DEBUG=1 to see diagnostic trace lines on standard error.\n";
 }
+
+namespace {
+
+// The camera library the user chose: the simulated camera with --simulate, else libgphoto2
+// (when this build has it). `simulated` is set when the library is the simulated camera.
+std::unique_ptr<cdsdk::CameraLibrary> MakeCameraLibrary(const LaunchOptions& options, sim::SimulatedCamera** simulated)
+{
+    *simulated = nullptr;
+    if (options.simulate) {
+        sim::SimConfig config;
+        config.model = options.simulatedModel;
+        config.cameraCount = options.simulatedCameras;
+        config.linkBytesPerSecond = options.simulatedLinkSpeed;
+        config.seed = options.simulatedSeed;
+        auto library = std::make_unique<sim::SimulatedCamera>(config);
+        *simulated = library.get();
+        return library;
+    }
+#ifdef TETHROCAM_HAVE_GPHOTO2
+    gphoto2::Gphoto2Options g;
+    g.port = options.cameraPort;
+    return std::make_unique<gphoto2::Gphoto2Camera>(g);
+#else
+    // No real-camera backend in this build: an empty bus, so the window opens "Not connected".
+    std::fprintf(stderr, "tethrocam: this build has no libgphoto2 backend; use --simulate\n");
+    sim::SimConfig config;
+    config.cameraCount = 0;
+    return std::make_unique<sim::SimulatedCamera>(config);
+#endif
+}
+
+int ListCameras()
+{
+#ifdef TETHROCAM_HAVE_GPHOTO2
+    std::string error;
+    const auto cameras = gphoto2::DetectCameras(&error);
+    if (!error.empty()) {
+        std::fprintf(stderr, "tethrocam: %s\n", error.c_str());
+        return 1;
+    }
+    if (cameras.empty())
+        std::printf("No camera found.\n");
+    for (const auto& c : cameras)
+        std::printf("%-40s %s\n", c.model.c_str(), c.port.c_str());
+    return 0;
+#else
+    std::fprintf(stderr, "tethrocam: this build has no libgphoto2 backend\n");
+    return 1;
+#endif
+}
+
+}  // namespace
 
 int RunApplication(int argc, char** argv)
 {
@@ -139,28 +204,16 @@ int RunApplication(int argc, char** argv)
         std::printf("Tethrocam Version %s\n", TETHROCAM_VERSION);
         return 0;
     }
+    if (options.listCameras)
+        return ListCameras();
 
     QApplication app(argc, argv);
     QApplication::setApplicationName("Tethrocam");
     QApplication::setDesktopFileName(platform::kApplicationId);
     QApplication::setWindowIcon(desktop::ApplicationIcon());
 
-    std::unique_ptr<sim::SimulatedCamera> library;
-    if (options.simulate) {
-        sim::SimConfig config;
-        config.model = options.simulatedModel;
-        config.cameraCount = options.simulatedCameras;
-        config.linkBytesPerSecond = options.simulatedLinkSpeed;
-        config.seed = options.simulatedSeed;
-        library = std::make_unique<sim::SimulatedCamera>(config);
-    } else {
-        // No real-camera backend in this build yet: an empty bus, so the window opens
-        // "Not connected".
-        std::fprintf(stderr, "tethrocam: no real-camera backend in this build; use --simulate\n");
-        sim::SimConfig config;
-        config.cameraCount = 0;
-        library = std::make_unique<sim::SimulatedCamera>(config);
-    }
+    sim::SimulatedCamera* simulated = nullptr;
+    std::unique_ptr<cdsdk::CameraLibrary> library = MakeCameraLibrary(options, &simulated);
 
     int result;
     {
@@ -177,12 +230,12 @@ int RunApplication(int argc, char** argv)
         view->StartRemoteControl();
         std::unique_ptr<SimulatorPanel> panel;
         frame.show();
-        if (options.simulate) {
-            panel = std::make_unique<SimulatorPanel>(*library, &frame);
+        if (simulated) {
+            panel = std::make_unique<SimulatorPanel>(*simulated, &frame);
             panel->move(frame.frameGeometry().topRight() + QPoint(8, 0));
             panel->show();
             for (int i = 0; i < options.simulatedShutterPresses; ++i)
-                QTimer::singleShot(1500 + 1000 * i, &frame, [&library] { library->PressShutterButton(); });
+                QTimer::singleShot(1500 + 1000 * i, &frame, [simulated] { simulated->PressShutterButton(); });
         }
         result = app.exec();
         view->SaveSettingsNow();

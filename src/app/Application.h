@@ -14,6 +14,8 @@ struct LaunchOptions {
     unsigned simulatedSeed = 1;
     int simulatedShutterPresses = 0;  // body shutter presses once connected (demos, checks)
     std::string comment;              // initial text of the Comment box
+    bool listCameras = false;         // print what libgphoto2 sees and stop
+    std::string cameraPort;           // the camera to use when several are attached
     bool showHelp = false;
     bool showVersion = false;
     bool showHelpFile = false;  // --help-file: print the help page's path and stop

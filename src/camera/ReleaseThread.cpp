@@ -3,6 +3,7 @@
 #include "camera/CCamera.h"
 
 #include "camera/CrwPreviews.h"
+#include "camera/RawFiles.h"
 #include "camera/ReceiveBuffer.h"
 #include "imaging/ImageInfo.h"
 #include "imaging/ItemProperties.h"
@@ -47,7 +48,8 @@ namespace {
 // stamped, the camera's bytes are saved as they came.
 // The folder is synced once the item has been announced (see HandleItem).
 std::optional<std::string> SaveNoReplace(int kind, const SaveSnapshot& snapshot, const std::vector<uint8_t>& bytes,
-                                         const std::string& comment, std::optional<int> rotation)
+                                         const std::string& comment, std::optional<int> rotation,
+                                         const std::string& rawExtension = {})
 {
     StampedPicture stamped;
     std::vector<storage::ByteRange> parts{{bytes.data(), bytes.size()}};
@@ -60,7 +62,7 @@ std::optional<std::string> SaveNoReplace(int kind, const SaveSnapshot& snapshot,
     std::string path;
     int error = 0;
     if (!storage::SavePictureNoReplace(kind, snapshot.folders, std::time(nullptr), parts, &path, &error, nullptr,
-                                       storage::NativeFolderAccess(), storage::FolderSync::Deferred))
+                                       storage::NativeFolderAccess(), storage::FolderSync::Deferred, rawExtension))
         return std::nullopt;
     return path;
 }
@@ -157,6 +159,25 @@ void CCamera::HandleItem(const ShotKind& shot)
             postText(kErrorSaving);
         }
         postDisplay(std::move(bytes));
+    } else if (info.DataType == cdDATA_TYPE_PICTURE && info.Format == cdFORMAT_RAW &&
+               ClassifyRaw(bytes).form == RawForm::Other) {
+        // A newer body's RAW: saved under its own extension, shown and described from the
+        // largest JPEG preview inside it.
+        const RawKind raw = ClassifyRaw(bytes);
+        DebugTrace("CCamera::ReleaseThread() - RAW (" + raw.extension + ")\n");
+        std::vector<uint8_t> preview = DescribedJpegPreview(bytes);
+        if (!preview.empty())
+            postInfo(preview);
+        const bool ownExtension = storage::IsOtherRawExtension(raw.extension);
+        if (auto path = SaveNoReplace(ownExtension ? storage::kFileKindOtherRaw : storage::kFileKindTif, snapshot,
+                                      bytes, snapshot.comment, rotation, raw.extension)) {
+            folderSync.path = *path;
+            postText(*path);
+        } else {
+            postText(kErrorSaving);
+        }
+        if (!preview.empty())
+            postDisplay(std::move(preview));
     } else if (info.DataType == cdDATA_TYPE_PICTURE && info.Format == cdFORMAT_RAW) {
         const bool tiff = IsBigEndianTiff(bytes);
         DebugTrace(tiff ? "CCamera::ReleaseThread() - RAW (TIFF)\n" : "CCamera::ReleaseThread() - RAW (CRW)\n");

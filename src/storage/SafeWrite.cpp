@@ -290,15 +290,17 @@ bool WriteFileNoReplace(const std::string& path, const uint8_t* data, size_t siz
 
 bool SavePictureNoReplace(int kind, const FolderSettings& settings, std::time_t now,
                           const uint8_t* data, size_t size, std::string* pathOut, int* errnoOut,
-                          int* numberOut, FolderAccess& fs, FolderSync folderSync)
+                          int* numberOut, FolderAccess& fs, FolderSync folderSync,
+                          const std::string& rawExtension)
 {
     return SavePictureNoReplace(kind, settings, now, std::vector<ByteRange> {{data, size}}, pathOut, errnoOut,
-                                numberOut, fs, folderSync);
+                                numberOut, fs, folderSync, rawExtension);
 }
 
 bool SavePictureNoReplace(int kind, const FolderSettings& settings, std::time_t now,
                           const std::vector<ByteRange>& parts, std::string* pathOut, int* errnoOut,
-                          int* numberOut, FolderAccess& fs, FolderSync folderSync)
+                          int* numberOut, FolderAccess& fs, FolderSync folderSync,
+                          const std::string& rawExtension)
 {
     for (const ByteRange& part : parts)
         if (part.data == nullptr && part.size > 0)
@@ -318,7 +320,7 @@ bool SavePictureNoReplace(int kind, const FolderSettings& settings, std::time_t 
     std::string path;
     for (int attempt = 0; attempt < kSaveAttempts && !saved; ++attempt) {
         int number = 0;
-        path = NextFileName(kind, settings, NativePathStyle(), now, &number, minimum, fs);
+        path = NextFileName(kind, settings, NativePathStyle(), now, &number, minimum, fs, rawExtension);
         if (pathOut)
             *pathOut = path;
         if (numberOut)

@@ -44,7 +44,7 @@ constexpr int kSaveAttempts = 100;
 bool SavePictureNoReplace(int kind, const FolderSettings& settings, std::time_t now,
                           const uint8_t* data, size_t size, std::string* pathOut, int* errnoOut,
                           int* numberOut = nullptr, FolderAccess& fs = NativeFolderAccess(),
-                          FolderSync folderSync = FolderSync::Now);
+                          FolderSync folderSync = FolderSync::Now, const std::string& rawExtension = {});
 
 // The same for a picture held in several pieces, written one after the other (a stamped
 // header and the camera's own bytes after it), so it need not be joined in memory first.
@@ -55,7 +55,7 @@ struct ByteRange {
 bool SavePictureNoReplace(int kind, const FolderSettings& settings, std::time_t now,
                           const std::vector<ByteRange>& parts, std::string* pathOut, int* errnoOut,
                           int* numberOut = nullptr, FolderAccess& fs = NativeFolderAccess(),
-                          FolderSync folderSync = FolderSync::Now);
+                          FolderSync folderSync = FolderSync::Now, const std::string& rawExtension = {});
 
 // Removes the temporary files a crashed run of the program left in `folder`: only names
 // of our own pattern (".tethrocam-*.part"), only regular files of this user, only those

@@ -236,10 +236,46 @@ int RunningNumberOf(const std::string& afterPrefix)
     return static_cast<int>(value);
 }
 
-std::string NextFileName(int kind, const FolderSettings& s, PathStyle style, std::time_t now,
-                         int* numberOut, int minimumNumber, FolderAccess& fs)
+namespace {
+
+constexpr const char* kOtherRawExtensions[] = {"CR2", "CR3", "NEF", "NRW", "ARW", "SR2", "DNG",
+                                               "ORF", "RW2", "PEF", "RAF", "SRW", "3FR", "IIQ",
+                                               "RWL", "X3F", "KDC", "DCR", "MRW", "ERF"};
+
+// The extension of a file name when it is one of the newer RAW extensions, any case.
+bool HasOtherRawExtension(const std::string& name)
 {
+    const size_t dot = name.rfind('.');
+    if (dot == std::string::npos)
+        return false;
+    std::string ext = name.substr(dot + 1);
+    for (char& c : ext)
+        c = static_cast<char>(std::toupper(static_cast<unsigned char>(c)));
+    return IsOtherRawExtension(ext);
+}
+
+} // namespace
+
+bool IsOtherRawExtension(const std::string& upperCaseExtension)
+{
+    for (const char* e : kOtherRawExtensions) {
+        if (upperCaseExtension == e)
+            return true;
+    }
+    return false;
+}
+
+std::string NextFileName(int kind, const FolderSettings& s, PathStyle style, std::time_t now,
+                         int* numberOut, int minimumNumber, FolderAccess& fs, const std::string& rawExtension)
+{
+    std::string otherRawTemplate;
     const char* nameTemplate = TemplateOf(kind);
+    if (kind == kFileKindOtherRaw) {
+        if (!IsOtherRawExtension(rawExtension))
+            return {};
+        otherRawTemplate = "%04d." + rawExtension;
+        nameTemplate = otherRawTemplate.c_str();
+    }
     if (nameTemplate == nullptr)
         return {};
 
@@ -272,13 +308,17 @@ std::string NextFileName(int kind, const FolderSettings& s, PathStyle style, std
             maxima[e] = std::max(maxima[e], number);
             break;
         }
+        // Newer RAW files take the place of the TIFF form in the numbering.
+        if (HasOtherRawExtension(name))
+            maxima[3] = std::max(maxima[3], RunningNumberOf(name.substr(0, name.rfind('.'))));
     }
     const int maxThm = maxima[0], maxCrw = maxima[1], maxJpg = maxima[2], maxTif = maxima[3];
 
     int number = 0;
     switch (kind) {
     case kFileKindJpg: number = std::max({maxJpg, maxCrw, maxTif}) + 1; break;
-    case kFileKindTif: number = std::max(maxTif, maxJpg) + 1; break;
+    case kFileKindTif:
+    case kFileKindOtherRaw: number = std::max(maxTif, maxJpg) + 1; break;
     case kFileKindJpegWithTif: number = maxTif; break;
     case kFileKindThm: number = std::max({maxCrw, maxJpg, maxThm}) + 1; break;
     case kFileKindCrw: {
@@ -293,7 +333,7 @@ std::string NextFileName(int kind, const FolderSettings& s, PathStyle style, std
         *numberOut = number;
 
     char name[32];
-    std::snprintf(name, sizeof name, nameTemplate, number);
+    std::snprintf(name, sizeof name, nameTemplate, number);  // the template is one of ours
     return stem + name;
 }
 

@@ -34,7 +34,15 @@ enum FileKind : int {
     kFileKindTif = 2,          // RAW picture in TIFF form, "%04d.TIF"
     kFileKindJpegWithTif = 3,  // JPEG that comes with a TIFF RAW picture, "%04d.JPG"
     kFileKindThm = 4,          // thumbnail of a RAW picture, "%04d.THM"
+    kFileKindOtherRaw = 5,     // RAW picture of a newer body under its own extension ("%04d.CR2",
+                               // "%04d.NEF", ...): numbered like the TIFF form, so that the JPEG of
+                               // the same shot (kind 3) shares its number
 };
+
+// The upper-case extensions kind 5 accepts (CR2, CR3, NEF, NRW, ARW, SR2, DNG, ORF, RW2,
+// PEF, RAF, SRW, 3FR, IIQ, RWL, X3F, KDC, DCR, MRW, ERF). Files with these extensions count
+// with the TIF files when the next number is chosen.
+bool IsOtherRawExtension(const std::string& upperCaseExtension);
 
 // The part of the settings that decides where pictures go and how they are named.
 struct FolderSettings {
@@ -95,9 +103,10 @@ int RunningNumberOf(const std::string& afterPrefix);
 // extensions THM, CRW, JPG and TIF (one listing serves all four; extensions match in any
 // letter case; the prefix matches case-insensitively in Windows style and exactly in
 // POSIX style), raised to `minimumNumber` if it is lower. `numberOut` receives the
-// number used. An unknown kind gives an empty path.
+// number used. An unknown kind gives an empty path, and so does kind 5 without an extension
+// that IsOtherRawExtension accepts (`rawExtension`, ignored for the other kinds).
 std::string NextFileName(int kind, const FolderSettings& s, PathStyle style, std::time_t now,
                          int* numberOut = nullptr, int minimumNumber = 0,
-                         FolderAccess& fs = NativeFolderAccess());
+                         FolderAccess& fs = NativeFolderAccess(), const std::string& rawExtension = {});
 
 } // namespace storage

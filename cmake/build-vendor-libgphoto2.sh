@@ -1,0 +1,36 @@
+#!/usr/bin/env bash
+# Builds libgphoto2's virtual USB camera from the untouched source release, for the tests only.
+#   build-vendor-libgphoto2.sh TARBALL OUTDIR
+# Unpacks into OUTDIR/src, installs into OUTDIR/prefix and writes OUTDIR/stamp when done.
+# Idempotent: a finished OUTDIR is left as it is. Runs niced, the machine is shared.
+set -euo pipefail
+tarball=$1
+out=$2
+if [ -f "$out/stamp" ]; then
+  exit 0
+fi
+if [ ! -f "$tarball" ]; then
+  echo "libgphoto2 source release not found at $tarball: the virtual-camera tests will be skipped" >&2
+  exit 0
+fi
+for tool in autoreconf libtoolize autopoint; do
+  if ! command -v "$tool" >/dev/null; then
+    echo "$tool is missing (Debian packages autoconf automake libtool autopoint gettext libltdl-dev)" >&2
+    exit 1
+  fi
+done
+rm -rf "$out/src" "$out/prefix"
+mkdir -p "$out/src"
+tar -xJf "$tarball" -C "$out/src" --strip-components=1
+cd "$out/src"
+log="$out/build.log"
+echo "Building libgphoto2's virtual camera into $out (log: $log)"
+{
+  nice autoreconf -is
+  nice ./configure --prefix="$out/prefix" --enable-vusb --with-camlibs=ptp2 --disable-nls \
+       --disable-static --without-libexif --without-libcurl --without-libxml-2.0 --without-gdlib \
+       CFLAGS="-O1 -w"
+  nice make -j"$(nproc)"
+  nice make install
+} >"$log" 2>&1 || { tail -40 "$log" >&2; exit 1; }
+touch "$out/stamp"
