@@ -309,8 +309,9 @@ std::string NextFileName(int kind, const FolderSettings& s, PathStyle style, std
             break;
         }
         // Newer RAW files take the place of the TIFF form in the numbering.
-        if (HasOtherRawExtension(name))
-            maxima[3] = std::max(maxima[3], RunningNumberOf(name.substr(0, name.rfind('.'))));
+        const size_t dot = name.rfind('.');
+        if (HasOtherRawExtension(name) && dot >= namePrefix.size())
+            maxima[3] = std::max(maxima[3], RunningNumberOf(name.substr(namePrefix.size(), dot - namePrefix.size())));
     }
     const int maxThm = maxima[0], maxCrw = maxima[1], maxJpg = maxima[2], maxTif = maxima[3];
 
