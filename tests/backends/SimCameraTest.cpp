@@ -88,7 +88,9 @@ struct Body {
             cdReleaseImageInfo info{};
             if (lib.CDGetReleasedData(source, nullptr, nullptr, 3, &info, &m) != cdOK)
                 break;
-            out.emplace_back(info.DataType, info.Format);
+            const uint32_t type = info.DataType;  // packed record: read by value
+            const uint8_t format = info.Format;
+            out.emplace_back(type, format);
         }
         return out;
     }

@@ -188,9 +188,12 @@ TEST_P(CameraLibraryConformance, ReleaseAnnouncesStartThenCompleteAndItsItemsDow
     Sink sink;
     cdReleaseImageInfo info{};
     ASSERT_EQ(Download(sink, info), cdOK);
-    EXPECT_EQ(info.DataType, cdDATA_TYPE_PICTURE);
-    EXPECT_EQ(info.Format, cdFORMAT_JPEG);
-    EXPECT_EQ(info.DataSize, sink.bytes.size());
+    // The record is packed: its fields are read by value.
+    const uint32_t type = info.DataType, size = info.DataSize;
+    const uint8_t format = info.Format;
+    EXPECT_EQ(type, cdDATA_TYPE_PICTURE);
+    EXPECT_EQ(format, cdFORMAT_JPEG);
+    EXPECT_EQ(size, sink.bytes.size());
     ASSERT_GE(sink.bytes.size(), 2u);
     EXPECT_EQ(sink.bytes[0], 0xFF);
     EXPECT_EQ(sink.bytes[1], 0xD8);
@@ -212,7 +215,8 @@ TEST_P(CameraLibraryConformance, TheShotKeepsTheKindSelectedAtRelease)
     Sink sink;
     cdReleaseImageInfo info{};
     ASSERT_EQ(Download(sink, info), cdOK);
-    EXPECT_EQ(info.DataType, cdDATA_TYPE_PICTURE);
+    const uint32_t type = info.DataType;  // packed record: read by value
+    EXPECT_EQ(type, cdDATA_TYPE_PICTURE);
 }
 
 TEST_P(CameraLibraryConformance, ReleaseWithoutReleaseControlFails)
