@@ -351,6 +351,15 @@ size_t StripStride(size_t rowBytes)
     return ((rowBytes + 63) & ~size_t{63}) + 64;
 }
 
+// Copies the pixel at `in` to `out` as one 4-byte move; the fourth byte lands on the next
+// pixel, which the caller writes afterwards (the strip's rows have spare bytes to read).
+inline void CopyPixelOver(uint8_t* out, const uint8_t* in)
+{
+    uint32_t v;
+    std::memcpy(&v, in, 4);
+    std::memcpy(out, &v, 4);
+}
+
 // Copies the n decoded rows y0 .. y0 + n - 1 (width sw, in the strip) into the bitmap,
 // turned clockwise by rotation (90, 180 or 270); sh is the decoded height.
 void TurnStrip(const uint8_t* strip, size_t stripStride, int n, int y0, int sw, int sh, int rotation, Bitmap& bmp)
@@ -359,11 +368,9 @@ void TurnStrip(const uint8_t* strip, size_t stripStride, int n, int y0, int sw, 
         for (int j = 0; j < n; ++j) {
             const uint8_t* in = strip + static_cast<size_t>(j) * stripStride + static_cast<size_t>(sw - 1) * 3;
             uint8_t* out = bmp.Row(sh - 1 - (y0 + j));
-            for (int c = 0; c < sw; ++c, out += 3, in -= 3) {
-                out[0] = in[0];
-                out[1] = in[1];
-                out[2] = in[2];
-            }
+            for (int c = 0; c < sw - 1; ++c, out += 3, in -= 3)
+                CopyPixelOver(out, in);
+            std::memcpy(out, in, 3);
         }
         return;
     }
@@ -379,11 +386,12 @@ void TurnStrip(const uint8_t* strip, size_t stripStride, int n, int y0, int sw, 
         const int x = clockwise ? r : sw - 1 - r;
         const uint8_t* in = firstRow + static_cast<size_t>(x) * 3;
         uint8_t* out = bmp.Row(r) + firstColumn;
-        for (int j = 0; j < n; ++j, out += 3, in += down) {
-            out[0] = in[0];
-            out[1] = in[1];
-            out[2] = in[2];
-        }
+        // Left to right along the row, so each 4-byte move's spare byte is overwritten by
+        // the next pixel; the span's last pixel is moved as 3 bytes, leaving its neighbour
+        // (another strip's, or the padding) alone.
+        for (int j = 0; j < n - 1; ++j, out += 3, in += down)
+            CopyPixelOver(out, in);
+        std::memcpy(out, in, 3);
     }
 }
 
