@@ -10,6 +10,9 @@ CBlankDlg::CBlankDlg(QWidget* mainWindow)
 {
     setObjectName("blankScreen");
     setAttribute(Qt::WA_OpaquePaintEvent);
+    // Above everything, also above an open full-screen window, and the window that gets the
+    // click: a cover over a modal window must not be blocked by it.
+    setWindowModality(Qt::ApplicationModal);
     QScreen* screen = mainWindow ? mainWindow->window()->screen() : QGuiApplication::primaryScreen();
     if (screen)
         setGeometry(screen->geometry());

@@ -261,6 +261,22 @@ TEST(BlankScreen, AClickRemovesItAndThePictureStillArrives)
     EXPECT_FALSE(blank->isVisible());
     ASSERT_TRUE(WaitUntil([&] { return w.view->History().Count() == 1 && !w.view->CurrentBytes().empty(); }));
     EXPECT_EQ(w.view->BlankWindow(), nullptr);
+
+    // Over the full-screen window too: F8 there covers the screen, and a click removes it.
+    CFullscreenDlg* dlg = OpenFullScreen(w);
+    ASSERT_NE(dlg, nullptr);
+    Key(dlg, Qt::Key_F8);
+    blank = w.view->BlankWindow();
+    ASSERT_NE(blank, nullptr);
+    EXPECT_TRUE(blank->isVisible());
+    // Through the window system, where a modal window would block a click meant for another.
+    ASSERT_NE(blank->windowHandle(), nullptr);
+    QTest::mouseClick(blank->windowHandle(), Qt::LeftButton, {}, QPoint(100, 100));
+    Pump(30);
+    EXPECT_FALSE(blank->isVisible());
+    ASSERT_TRUE(WaitUntil([&] { return w.view->History().Count() == 2 && !w.view->Shooting(); }));
+    EXPECT_EQ(dlg->CaptionText(), "[2 of 2]: IMG_0002.JPG");
+    Key(dlg, Qt::Key_F11);
 }
 
 TEST(BlankScreen, OffShowsNothing)
