@@ -307,11 +307,17 @@ void CImagePreviewDlg::SetTopmost(bool on)
 void CImagePreviewDlg::MainWindowActivation(bool active)
 {
     if (active) {
-        if (shown_ && !topmost_)
+        if (shown_ && !topmost_) {
             SetTopmost(true);
+            if (isVisible())
+                raise();  // raising a window does not activate it
+        }
     } else if (QApplication::activeWindow() != this) {
-        // Another program (or another window) took the keyboard: stop floating over it.
+        // Another program (or another of our windows) took the keyboard: stop floating over
+        // it and go behind the main window.
         SetTopmost(false);
+        if (isVisible())
+            lower();
     }
 }
 
