@@ -8,6 +8,7 @@
 
 #include <QApplication>
 #include <QCoreApplication>
+#include <QElapsedTimer>
 #include <QFontMetrics>
 #include <QKeyEvent>
 #include <QPainter>
@@ -187,8 +188,16 @@ void CFullscreenDlg::keyPressEvent(QKeyEvent* e)
         view_->OnCommand(key == Qt::Key_W ? ID_BLACK_AND_WHITE : key == Qt::Key_F ? ID_FOCUS_POINTS : ID_DISPLAY_GRID);
         Render();
     } else if (arrow) {
-        WaitCursor wait;
-        view_->OnCommand(key == Qt::Key_Left ? IDC_PREVIOUS : IDC_NEXT);  // the view hands the picture on
+        // A repeat made while the last step was still showing its picture is stale.
+        if (e->isAutoRepeat() && stepBusyUntil_ && e->timestamp() <= *stepBusyUntil_)
+            return;
+        QElapsedTimer took;
+        took.start();
+        {
+            WaitCursor wait;
+            view_->OnCommand(key == Qt::Key_Left ? IDC_PREVIOUS : IDC_NEXT);  // the view hands the picture on
+        }
+        stepBusyUntil_ = e->timestamp() + static_cast<quint64>(took.elapsed());
     } else if (ctrl && key == Qt::Key_C) {
         WaitCursor wait;
         showCaption_ = !showCaption_;

@@ -7,7 +7,9 @@
 //
 // Keys: F11 and Escape close; F8 Release, F9 Preview; Ctrl+W black-and-white, Ctrl+F
 // focus points, Ctrl+G grid (the main window's own settings, so they stay after leaving);
-// Left and Right step through the pictures of this run (held down, they keep stepping);
+// Left and Right step through the pictures of this run (held down, they keep stepping as
+// fast as pictures can be shown; repeats that piled up while a picture was being shown are
+// dropped, so stepping stops when the key is let go);
 // Ctrl+C the caption; Delete deletes the picture on show. No other key does anything, and
 // only Left and Right repeat while held.
 //
@@ -64,5 +66,6 @@ private:
     std::optional<Bitmap> image_;
     bool showCaption_;
     bool renderRequested_ = false;
+    std::optional<quint64> stepBusyUntil_;  // key time at which the last arrow step ended
     QProgressBar* progress_;
 };

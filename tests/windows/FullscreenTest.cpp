@@ -199,17 +199,21 @@ TEST(FullScreen, BrowsingAndDeletingFromTheKeyboard)
     Key(dlg, Qt::Key_Right);
     EXPECT_EQ(dlg->CaptionText(), "[2 of 2]: IMG_0002.JPG");
     EXPECT_EQ(dlg->Image()->pixels, second);
-    // Held down, an arrow keeps stepping (the repeats count); a held F8 fires only once.
-    auto repeated = [&](Qt::Key key) {
+    // Held down, an arrow keeps stepping (the repeats count), except for a repeat made while
+    // the last step was still running; a held F8 fires only once.
+    auto repeated = [&](Qt::Key key, quint64 keyTime) {
         QKeyEvent e(QEvent::KeyPress, key, Qt::NoModifier, QString(), true);
+        e.setTimestamp(keyTime);
         QCoreApplication::sendEvent(dlg, &e);
         Pump(30);
     };
-    repeated(Qt::Key_Left);
+    repeated(Qt::Key_Left, 1000);
     EXPECT_EQ(dlg->CaptionText(), "[1 of 2]: IMG_0001.JPG");
-    repeated(Qt::Key_Left);
+    repeated(Qt::Key_Left, 1000);  // queued during that step
+    EXPECT_EQ(dlg->CaptionText(), "[1 of 2]: IMG_0001.JPG");
+    repeated(Qt::Key_Left, 60000);
     EXPECT_EQ(dlg->CaptionText(), "[2 of 2]: IMG_0002.JPG");
-    repeated(Qt::Key_F8);
+    repeated(Qt::Key_F8, 61000);
     EXPECT_FALSE(w.view->Shooting());
 
     // Delete asks over the full-screen window, then shows the remaining picture.
