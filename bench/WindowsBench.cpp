@@ -61,12 +61,20 @@ void BM_PreviewNewPicture(benchmark::State& state)
     App();
     const auto& jpeg = CameraJpeg();
     const int rotation = static_cast<int>(state.range(0));
+    // Two pictures with the same pixels but different bytes (one carries a comment), so
+    // that each is a new picture to the window.
+    std::vector<uint8_t> other = {0xFF, 0xD8, 0xFF, 0xFE, 0x00, 0x03, 'x'};
+    other.insert(other.end(), jpeg.begin() + 2, jpeg.end());
+    const std::vector<uint8_t>* pictures[] = {&jpeg, &other};
     CImagePreviewDlg preview(nullptr);
     preview.Show(jpeg.data(), jpeg.size(), rotation);
     QCoreApplication::processEvents();
+    int next = 1;
     for (auto _ : state) {
-        preview.SetPicture(jpeg.data(), jpeg.size(), rotation);
+        const std::vector<uint8_t>& bytes = *pictures[next];
+        preview.SetPicture(bytes.data(), bytes.size(), rotation);
         benchmark::DoNotOptimize(preview.Picture()->pixels.data());
+        next ^= 1;
     }
     state.counters["bytes"] = static_cast<double>(jpeg.size());
 }

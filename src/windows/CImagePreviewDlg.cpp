@@ -15,6 +15,8 @@
 
 #include <algorithm>
 #include <exception>
+#include <functional>
+#include <string_view>
 
 namespace {
 
@@ -78,6 +80,7 @@ void CImagePreviewDlg::Show(const uint8_t* data, size_t size, int rotation)
     }
     shown_ = true;
     show();
+    decoded_.reset();  // F7 always decodes
     SetPicture(data, size, rotation);
     SetTopmost(true);
     raise();
@@ -91,8 +94,18 @@ void CImagePreviewDlg::SetPicture(const uint8_t* data, size_t size, int rotation
     data_ = data;
     size_ = size;
     rotation_ = rotation;
+    std::optional<Source> source;
+    if (data && size > 0) {
+        const std::string_view bytes(reinterpret_cast<const char*>(data), size);
+        source = Source{std::hash<std::string_view>{}(bytes), size, rotation};
+        // The main window renders again after every resize and overlay change; the picture
+        // here stays as it is (hashing the bytes costs a fraction of a millisecond).
+        if (bitmap_ && decoded_ == source)
+            return;
+    }
     bitmap_.reset();
-    if (!data || size == 0) {
+    decoded_.reset();
+    if (!source) {
         viewport()->update();
         return;
     }
@@ -109,6 +122,7 @@ void CImagePreviewDlg::SetPicture(const uint8_t* data, size_t size, int rotation
         viewport()->update();
         return;
     }
+    decoded_ = source;
     setWindowTitle(QString::asprintf("Image Preview (%dx%d)", bitmap_->width, bitmap_->height));
     UpdateScrollBars(true, rangeWidth_, rangeHeight_);
     viewport()->update();

@@ -6,7 +6,9 @@
 //
 // The main view creates it hidden and keeps it for its own lifetime. F7 in the main window
 // calls Show; F7 here (or the close box) closes it; F8 and F9 here shoot through the view.
-// While it is not shown, SetPicture does nothing, so a closed preview costs nothing.
+// While it is not shown, SetPicture does nothing, so a closed preview costs nothing; the
+// same picture handed in again (the main window re-rendered it for a new size or overlay)
+// is not decoded again, F7 always decodes.
 // Scrolling: line 10 pixels, page four fifths of the client extent, wheel 60 pixels per
 // whole notch; a picture smaller than the window is centred. The first picture opens
 // centred; a later picture of another size keeps the point at the window's centre.
@@ -89,4 +91,12 @@ private:
     QCursor savedCursor_;
     QPoint lastPoint_;
     bool topmost_ = false;
+    // What the bitmap was decoded from, to know the same picture when it comes again.
+    struct Source {
+        size_t hash;
+        size_t size;
+        int rotation;
+        bool operator==(const Source&) const = default;
+    };
+    std::optional<Source> decoded_;
 };

@@ -205,6 +205,33 @@ TEST(ImagePreview, DamagedPictureLeavesTheWindowEmptyWithTheErrorInItsCaption)
     EXPECT_EQ(p.dlg.windowTitle(), "Image Preview (400x300)");
 }
 
+TEST(ImagePreview, TheSamePictureAgainIsNotDecodedAgain)
+{
+    Preview p(QSize(600, 400));
+    const auto jpeg = Jpeg(400, 300);
+    p.Set(jpeg);
+    ASSERT_TRUE(p.dlg.Picture().has_value());
+    const uint8_t* pixels = p.dlg.Picture()->pixels.data();
+    const std::vector<uint8_t> copy = jpeg;  // the same bytes elsewhere: the same picture
+    p.Set(copy);
+    EXPECT_EQ(p.dlg.Picture()->pixels.data(), pixels);
+    p.Set(copy, 90);  // turned: decoded again
+    ASSERT_TRUE(p.dlg.Picture().has_value());
+    EXPECT_EQ(p.dlg.Picture()->width, 300);
+    // A different picture is decoded (here: the same scene with a white corner).
+    auto scene = testpictures::PhotoLikeScene(400, 300);
+    for (int y = 0; y < 16; ++y)
+        std::fill_n(scene.pixels.begin() + static_cast<ptrdiff_t>(y) * 400 * 3, 16 * 3, uint8_t{255});
+    const auto other = testpictures::EncodeJpeg(scene, testpictures::JpegOptions{85, 2, 1, false});
+    p.Set(copy);
+    const QRgb before = BitmapPixel(*p.dlg.Picture(), 4, 4);
+    EXPECT_LT(qRed(before) + qGreen(before) + qBlue(before), 3 * 200);
+    p.Set(other);
+    ASSERT_TRUE(p.dlg.Picture().has_value());
+    const QRgb corner = BitmapPixel(*p.dlg.Picture(), 4, 4);
+    EXPECT_GT(qRed(corner) + qGreen(corner) + qBlue(corner), 3 * 240);
+}
+
 TEST(ImagePreview, DecodesNothingWhileNotShown)
 {
     testsupport::App();
