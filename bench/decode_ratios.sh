@@ -4,11 +4,14 @@
 # the ratios:
 #   DecodeToBitmap into 700 x 500 (histogram included)  vs  djpeg -scale 1/4
 #   DecodeFullSize                                       vs  djpeg (full size)
+#   a new picture in the open 1:1 preview window, rotation 0 and 90 (bench_windows,
+#   offscreen: from the bytes to the window's bitmap ready)  vs  djpeg (full size)
 # Both sides use libjpeg's default integer DCT (JDCT_ISLOW) and fancy upsampling.
 # djpeg is timed as a whole process writing to /dev/null, by wall clock (median) and by
 # CPU time; a third ratio subtracts djpeg's CPU time on an 8 x 8 picture (process start
 # and exit), the stricter comparison. CPU figures stay meaningful on a busy machine.
 # Usage: bench/decode_ratios.sh [build-dir]     (needs cmake, ninja, djpeg, cjpeg)
+# BENCH_DECODE and BENCH_WINDOWS name already built programs (then nothing is built).
 set -eu
 SRC=$(cd "$(dirname "$0")/.." && pwd)
 BUILD=${1:-$SRC/../build-bench-decode}
@@ -19,9 +22,10 @@ TINY=$SHM/tethrocam_bench_8x8.jpg
 
 command -v djpeg >/dev/null || { echo "djpeg not found (package libjpeg-turbo-progs)"; exit 1; }
 BENCH=${BENCH_DECODE:-$BUILD/bench/bench_decode}  # BENCH_DECODE: use an already built program
-if [ -z "${BENCH_DECODE:-}" ]; then
+WINDOWS=${BENCH_WINDOWS:-$BUILD/bench/bench_windows}
+if [ -z "${BENCH_DECODE:-}" ] || [ -z "${BENCH_WINDOWS:-}" ]; then
     cmake -S "$SRC" -B "$BUILD" -G Ninja -DCMAKE_BUILD_TYPE=Release >/dev/null
-    cmake --build "$BUILD" -j2 --target bench_decode >/dev/null
+    cmake --build "$BUILD" -j2 --target bench_decode bench_windows >/dev/null
 fi
 
 export TETHROCAM_BENCH_JPEG="$PICTURE"
@@ -34,10 +38,15 @@ cjpeg -outfile "$TINY" "$SHM/tethrocam_bench_8x8.ppm" 2>/dev/null || cp "$PICTUR
 "$BENCH" --benchmark_repetitions=5 --benchmark_min_time=2 \
     --benchmark_report_aggregates_only=true --benchmark_format=csv 2>/dev/null > "$SHM/tethrocam_bench.csv"
 # Columns: name, iterations, real_time, cpu_time, ...
+QT_QPA_PLATFORM=offscreen "$WINDOWS" --benchmark_filter=BM_PreviewNewPicture --benchmark_repetitions=5 \
+    --benchmark_min_time=2 --benchmark_report_aggregates_only=true --benchmark_format=csv 2>/dev/null \
+    | grep '^"' >> "$SHM/tethrocam_bench.csv"
 ours() { grep "^\"$1_median\"" "$SHM/tethrocam_bench.csv" | cut -d, -f"$2"; }
 FITTED=$(ours BM_DecodeToBitmap/0/real_time 3); FITTEDC=$(ours BM_DecodeToBitmap/0/real_time 4)
 FITTED90=$(ours BM_DecodeToBitmap/90/real_time 3)
 FULL=$(ours BM_DecodeFullSize/0/real_time 3); FULLC=$(ours BM_DecodeFullSize/0/real_time 4)
+PRE0=$(ours BM_PreviewNewPicture/0/real_time 3); PRE0C=$(ours BM_PreviewNewPicture/0/real_time 4)
+PRE90=$(ours BM_PreviewNewPicture/90/real_time 3); PRE90C=$(ours BM_PreviewNewPicture/90/real_time 4)
 
 # One djpeg command run N times: "median-wall-ms cpu-ms-per-run" (CPU = user + system
 # of the child processes, which stays honest when other work shares the machine).
@@ -63,13 +72,18 @@ set -- $(djpeg_ms 60 djpeg -outfile /dev/null "$TINY"); DJ0=$1; DJ0C=$2
 
 echo "picture: $PICTURE ($(wc -c < "$PICTURE") bytes)"
 awk -v f="$FITTED" -v fc="$FITTEDC" -v f90="$FITTED90" -v full="$FULL" -v fullc="$FULLC" \
+    -v p0="$PRE0" -v p0c="$PRE0C" -v p90="$PRE90" -v p90c="$PRE90C" \
     -v d4="$DJ4" -v d4c="$DJ4C" -v d1="$DJ1" -v d1c="$DJ1C" -v d0="$DJ0" -v d0c="$DJ0C" 'BEGIN {
     printf "                                   wall ms    cpu ms\n"
     printf "DecodeToBitmap 700x500           %8.2f  %8.2f   (rotation 90: %.2f ms wall)\n", f, fc, f90
     printf "djpeg -scale 1/4                 %8.2f  %8.2f\n", d4, d4c
     printf "DecodeFullSize                   %8.2f  %8.2f\n", full, fullc
+    printf "preview window, rotation 0       %8.2f  %8.2f\n", p0, p0c
+    printf "preview window, rotation 90      %8.2f  %8.2f\n", p90, p90c
     printf "djpeg full size                  %8.2f  %8.2f\n", d1, d1c
     printf "djpeg on 8x8 (process start)     %8.2f  %8.2f\n", d0, d0c
     printf "ratio fitted / djpeg 1/4   wall %6.3f  cpu %6.3f  cpu minus start %6.3f   (target <= 1.20)\n", f / d4, fc / d4c, fc / (d4c - d0c)
     printf "ratio full / djpeg         wall %6.3f  cpu %6.3f  cpu minus start %6.3f   (target <= 1.15)\n", full / d1, fullc / d1c, fullc / (d1c - d0c)
+    printf "ratio preview0 / djpeg     wall %6.3f  cpu %6.3f  cpu minus start %6.3f   (target <= 1.15)\n", p0 / d1, p0c / d1c, p0c / (d1c - d0c)
+    printf "ratio preview90 / djpeg    wall %6.3f  cpu %6.3f  cpu minus start %6.3f   (target <= 1.40)\n", p90 / d1, p90c / d1c, p90c / (d1c - d0c)
 }'

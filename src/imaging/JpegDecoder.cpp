@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <cstring>
+#include <sys/mman.h>
 #include <string>
 #include <utility>
 #include <vector>
@@ -11,6 +12,12 @@
 #include "imaging/TiffReader.h"
 
 namespace {
+
+#ifdef JCS_EXTENSIONS
+constexpr J_COLOR_SPACE kBgrOutput = JCS_EXT_BGR;
+#else
+constexpr J_COLOR_SPACE kBgrOutput = JCS_RGB;
+#endif
 
 // Pixels between the decode and the bitmap: 3 bytes per pixel (blue, green, red once
 // reordered), rows of exactly width * 3 bytes.
@@ -59,16 +66,18 @@ bool GuardedStart(Decompressor& d, unsigned denominator)
         return false;
     d.cinfo.scale_num = 1;
     d.cinfo.scale_denom = denominator;
-    // Colour pictures come out as red, green, blue (libjpeg's own choice for them);
-    // greyscale ones as grey, widened below. Anything else (CMYK) draws libjpeg's
-    // "Unsupported color conversion request".
-    d.cinfo.out_color_space = d.cinfo.jpeg_color_space == JCS_GRAYSCALE ? JCS_GRAYSCALE : JCS_RGB;
+    // Colour pictures come out as blue, green, red straight from libjpeg-turbo's colour
+    // conversion (plain libjpeg gives red, green, blue, reordered below); greyscale ones
+    // as grey, widened below. Anything else (CMYK) draws libjpeg's "Unsupported color
+    // conversion request".
+    d.cinfo.out_color_space = d.cinfo.jpeg_color_space == JCS_GRAYSCALE ? JCS_GRAYSCALE : kBgrOutput;
     jpeg_start_decompress(&d.cinfo);
     return true;
 }
 
-// Reorders one decoded row in place into blue, green, red; a grey row (one byte per
-// pixel at the start of the row) is widened to three equal bytes, from the right.
+// Reorders one decoded row in place into blue, green, red where libjpeg gave red, green,
+// blue; a grey row (one byte per pixel at the start of the row) is widened to three
+// equal bytes, from the right.
 void FinishRow(uint8_t* row, unsigned width, bool grey)
 {
     if (grey) {
@@ -80,8 +89,10 @@ void FinishRow(uint8_t* row, unsigned width, bool grey)
         }
         return;
     }
-    for (unsigned i = 0; i < width; ++i, row += 3)
-        std::swap(row[0], row[2]);
+    if constexpr (kBgrOutput == JCS_RGB) {
+        for (unsigned i = 0; i < width; ++i, row += 3)
+            std::swap(row[0], row[2]);
+    }
 }
 
 bool GuardedReadRows(Decompressor& d, uint8_t* base, size_t rowBytes)
@@ -301,6 +312,123 @@ Bitmap PadInPlace(WorkPicture&& w)
     return bmp;
 }
 
+// ---- full-size decode
+
+// A new bitmap of the given size. A camera picture is tens of megabytes of fresh memory:
+// asking for huge pages first turns thousands of page faults (and TLB misses while a
+// quarter turn writes down its columns) into a handful.
+Bitmap NewBitmap(int width, int height)
+{
+    Bitmap bmp;
+    bmp.width = width;
+    bmp.height = height;
+    bmp.stride = Bitmap::StrideFor(width);
+    const size_t bytes = PaddedBytes(width, height);
+    bmp.pixels.reserve(bytes);
+#ifdef MADV_HUGEPAGE
+    constexpr uintptr_t kHuge = uintptr_t{2} << 20;
+    const auto begin = reinterpret_cast<uintptr_t>(bmp.pixels.data());
+    const uintptr_t first = (begin + kHuge - 1) & ~(kHuge - 1);
+    const uintptr_t last = (begin + bytes) & ~(kHuge - 1);
+    if (last > first)
+        madvise(reinterpret_cast<void*>(first), last - first, MADV_HUGEPAGE);  // a hint; failure costs only speed
+#endif
+    bmp.pixels.resize(bytes);
+    return bmp;
+}
+
+// Rows decoded per strip before they are turned into the bitmap: enough for whole cache
+// lines of output per bitmap row, few enough for the strip to stay in the cache.
+constexpr int kStripRows = 32;
+
+// A strip row's stride: the row rounded up to whole cache lines plus one more, so that the
+// strip's rows, read down a column, fall into different cache sets.
+size_t StripStride(size_t rowBytes)
+{
+    return ((rowBytes + 63) & ~size_t{63}) + 64;
+}
+
+// Copies the pixel at `in` to `out` as one 4-byte move; the fourth byte lands on the next
+// pixel, which the caller writes afterwards (the strip's rows have spare bytes to read).
+inline void CopyPixelOver(uint8_t* out, const uint8_t* in)
+{
+    uint32_t v;
+    std::memcpy(&v, in, 4);
+    std::memcpy(out, &v, 4);
+}
+
+// Copies the n decoded rows y0 .. y0 + n - 1 (width sw, in the strip) into the bitmap,
+// turned clockwise by rotation (90, 180 or 270); sh is the decoded height.
+void TurnStrip(const uint8_t* strip, size_t stripStride, int n, int y0, int sw, int sh, int rotation, Bitmap& bmp)
+{
+    if (rotation == 180) {  // result (c, r) = S(w - 1 - c, h - 1 - r)
+        for (int j = 0; j < n; ++j) {
+            const uint8_t* in = strip + static_cast<size_t>(j) * stripStride + static_cast<size_t>(sw - 1) * 3;
+            uint8_t* out = bmp.Row(sh - 1 - (y0 + j));
+            for (int c = 0; c < sw - 1; ++c, out += 3, in -= 3)
+                CopyPixelOver(out, in);
+            std::memcpy(out, in, 3);
+        }
+        return;
+    }
+    // Quarter turns: bitmap row r takes one source column, n pixels long; the strip's rows
+    // land side by side in it. 90: result (c, r) = S(r, h - 1 - c), so the strip fills
+    // columns h - y0 - n .. h - y0 - 1 from its last row to its first; 270: result
+    // (c, r) = S(w - 1 - r, c), columns y0 .. y0 + n - 1 from its first row on.
+    const bool clockwise = rotation == 90;
+    const size_t firstColumn = static_cast<size_t>(clockwise ? sh - y0 - n : y0) * 3;
+    const ptrdiff_t down = clockwise ? -static_cast<ptrdiff_t>(stripStride) : static_cast<ptrdiff_t>(stripStride);
+    const uint8_t* firstRow = clockwise ? strip + static_cast<size_t>(n - 1) * stripStride : strip;
+    for (int r = 0; r < bmp.height; ++r) {
+        const int x = clockwise ? r : sw - 1 - r;
+        const uint8_t* in = firstRow + static_cast<size_t>(x) * 3;
+        uint8_t* out = bmp.Row(r) + firstColumn;
+        // Left to right along the row, so each 4-byte move's spare byte is overwritten by
+        // the next pixel; the span's last pixel is moved as 3 bytes, leaving its neighbour
+        // (another strip's, or the padding) alone.
+        for (int j = 0; j < n - 1; ++j, out += 3, in += down)
+            CopyPixelOver(out, in);
+        std::memcpy(out, in, 3);
+    }
+}
+
+// Decodes every row of a started decompression into the bitmap, turned by rotation.
+// Unturned rows go straight into their bitmap row; turned ones pass through `strip`
+// (kStripRows rows of stripStride bytes). Holds only trivially destructible locals (see
+// the guarded steps above).
+bool GuardedReadFullSize(Decompressor& d, Bitmap& bmp, int rotation, uint8_t* strip, size_t stripStride)
+{
+    if (setjmp(d.handler.jump))
+        return false;
+    const bool grey = d.cinfo.output_components == 1;
+    const unsigned sw = d.cinfo.output_width;
+    const int sh = static_cast<int>(d.cinfo.output_height);
+    JSAMPROW rows[kStripRows];
+    while (d.cinfo.output_scanline < d.cinfo.output_height) {
+        const int y0 = static_cast<int>(d.cinfo.output_scanline);
+        const int n = std::min(kStripRows, sh - y0);
+        for (int j = 0; j < n; ++j)
+            rows[j] = rotation == 0 ? bmp.Row(y0 + j) : strip + static_cast<size_t>(j) * stripStride;
+        int got = 0;
+        while (got < n) {
+            const JDIMENSION lines = jpeg_read_scanlines(&d.cinfo, rows + got, static_cast<JDIMENSION>(n - got));
+            if (lines == 0) {
+                std::strcpy(d.handler.message, "No rows from the JPEG decoder");
+                return false;
+            }
+            got += static_cast<int>(lines);
+        }
+        if (grey || kBgrOutput == JCS_RGB) {
+            for (int j = 0; j < n; ++j)
+                FinishRow(rows[j], sw, grey);
+        }
+        if (rotation != 0)
+            TurnStrip(strip, stripStride, n, y0, static_cast<int>(sw), sh, rotation, bmp);
+    }
+    jpeg_finish_decompress(&d.cinfo);
+    return true;
+}
+
 WorkPicture FromTiff(TiffImage&& t)
 {
     WorkPicture w;
@@ -386,11 +514,31 @@ std::optional<Bitmap> DecodeToBitmap(const uint8_t* data, size_t length, ImageHi
     return PadInPlace(std::move(w));
 }
 
+// The rows go from libjpeg straight into the bitmap (through a small strip when turned),
+// so there is no picture-sized work buffer to fill, fault in and read back.
 Bitmap DecodeFullSize(const uint8_t* data, size_t length, int rotation)
 {
     rotation = NormalizeRotation(rotation);
-    WorkPicture w = DecodeJpeg(data, length, Fit::Full, 0, 0, rotation);
+    Decompressor d;
+    if (!GuardedReadHeader(d, data, length))
+        d.Raise();
+    const uint64_t pixels = uint64_t{d.cinfo.image_width} * d.cinfo.image_height;
+    if (pixels > kMaxJpegPixels) {
+        throw JpegError("Picture too large to show: " + std::to_string(d.cinfo.image_width) + " x " +
+                        std::to_string(d.cinfo.image_height) + " pixels");
+    }
+    if (!GuardedStart(d, 1))
+        d.Raise();
+    if (d.cinfo.output_components != 1 && d.cinfo.output_components != 3)
+        throw JpegError("Unsupported color conversion request");
+    const int sw = static_cast<int>(d.cinfo.output_width), sh = static_cast<int>(d.cinfo.output_height);
+    const bool quarter = rotation == 90 || rotation == 270;
+    Bitmap bmp = NewBitmap(quarter ? sh : sw, quarter ? sw : sh);
+    std::vector<uint8_t> strip;
+    const size_t stripStride = StripStride(static_cast<size_t>(sw) * 3);
     if (rotation != 0)
-        return CopyTurned(w, rotation);
-    return PadInPlace(std::move(w));
+        strip.resize(stripStride * kStripRows);
+    if (!GuardedReadFullSize(d, bmp, rotation, strip.data(), stripStride))
+        d.Raise();
+    return bmp;
 }

@@ -16,6 +16,9 @@
 #include "mainview/EditorSetupDialog.h"
 #include "mainview/RemoteControl.h"
 #include "platform/DebugTrace.h"
+#include "windows/CBlankDlg.h"
+#include "windows/CFullscreenDlg.h"
+#include "windows/CImagePreviewDlg.h"
 
 #include <QCheckBox>
 #include <QComboBox>
@@ -201,8 +204,11 @@ CMyTethrocamView::CMyTethrocamView(cdsdk::CameraLibrary& library, CMainFrame* fr
     auto* right = new QShortcut(QKeySequence(Qt::Key_Right), this, nullptr, nullptr, Qt::WidgetWithChildrenShortcut);
     connect(right, &QShortcut::activated, this, [this] { OnCommand(IDC_NEXT); });
 
-    if (frame_)
+    preview_ = new CImagePreviewDlg(this);
+    if (frame_) {
         frame_->SetCommandHandler([this](int id) { OnCommand(id); });
+        frame_->SetMinimiseHooks([this] { preview_->FrameMinimised(); }, [this] { preview_->FrameRestored(); });
+    }
 
     {
         RegistryStore store(settingsFile_);
@@ -366,6 +372,12 @@ void CMyTethrocamView::WindowProc(Notification& n)
 void CMyTethrocamView::OnDownloadProgress(int64_t progress, int64_t waiting)
 {
     ShowBlankScreen(false);
+    if (fullScreenForward_) {
+        Notification bar;
+        bar.message = WM_DOWNLOAD_PROGRESS;
+        bar.wParam = progress;
+        fullScreenForward_(bar);
+    }
     if (progress == 0) {
         form_.lensLine->show();
         form_.parameterSetLine->show();
@@ -628,10 +640,9 @@ void CMyTethrocamView::ShootingFinished()
 void CMyTethrocamView::ShowBlankScreen(bool on)
 {
     if (on && !blankWindow_) {
-        blankWindow_ = std::make_unique<QWidget>(nullptr, Qt::Window | Qt::FramelessWindowHint | Qt::WindowStaysOnTopHint);
-        blankWindow_->setObjectName("blankScreen");
-        blankWindow_->setStyleSheet("background: black");
-        blankWindow_->showFullScreen();
+        auto blank = std::make_unique<CBlankDlg>(this);
+        blank->ShowCover();
+        blankWindow_ = std::move(blank);
     } else if (!on && blankWindow_) {
         blankWindow_.reset();
     }
@@ -726,6 +737,8 @@ void CMyTethrocamView::OnCommand(int id)
     case ID_REGISTER_EVENTS: desktop::RegisterForCameraEvents(this); break;
     case ID_UNREGISTER_EVENTS: desktop::UnregisterForCameraEvents(this); break;
     case ID_HELP_CONTENTS: desktop::ShowHelp(this); break;
+    case ID_FULL_SCREEN: OpenFullScreen(); break;
+    case ID_VIEW_IMAGE: ViewImage(); break;
     case ID_TIME_LAPSE:
         if (!camera_)
             ReconnectPrompt();
@@ -752,6 +765,39 @@ void CMyTethrocamView::MouseAction(int action)
         TakePreviewPicture();
     else if (action == 3)
         EditImage();
+}
+
+// ---------------------------------------------------------------- auxiliary windows
+
+// Full screen (F11): the window renders every picture while it is open, owns the message
+// boxes and takes the caption setting back when it closes.
+void CMyTethrocamView::OpenFullScreen()
+{
+    if (fullScreen_)
+        return;
+    fullScreenOpen_ = true;
+    auto* dlg = new CFullscreenDlg(this, settings_.FullscreenCaption);
+    fullScreen_ = dlg;
+    currentDisplayWindow_ = dlg;
+    fullScreenForward_ = [dlg](const Notification& n) { dlg->Notify(n); };
+    connect(dlg, &QDialog::finished, this, [this, dlg] {
+        settings_.FullscreenCaption = dlg->ShowCaption();
+        fullScreenForward_ = {};
+        fullScreen_ = nullptr;
+        fullScreenOpen_ = false;
+        currentDisplayWindow_ = this;
+        dlg->deleteLater();
+        RefreshDisplay();
+    });
+    dlg->Start();
+}
+
+// View Image (F7): only a JPEG picture can be shown at full size.
+void CMyTethrocamView::ViewImage()
+{
+    if (currentBytes_.size() < 2 || currentBytes_[0] != 0xFF || currentBytes_[1] != 0xD8)
+        return;
+    preview_->Show(currentBytes_.data(), currentBytes_.size(), currentRotation_);
 }
 
 // ---------------------------------------------------------------- history and editor
@@ -812,6 +858,13 @@ void CMyTethrocamView::RefreshDisplay()
         panelRight = std::max(panelRight, panelScroller_->geometry().right() + 1);
     const display::FreeBox box = display::FreeDisplayBox(width(), height(), panelRight);
     ImageHistogram fresh;
+    display::DisplayResult result = MakeDisplayBitmap(this, box.width, box.height, fresh, settings_.HighlightBlink);
+    ShowDisplayBitmap(std::move(result.display), std::move(result.highlight), fresh);
+}
+
+display::DisplayResult CMyTethrocamView::MakeDisplayBitmap(QWidget* owner, int boxWidth, int boxHeight,
+                                                           ImageHistogram& histogram, bool wantHighlight)
+{
     display::DisplaySource source;
     source.data = currentBytes_.data();
     source.length = currentBytes_.size();
@@ -828,11 +881,11 @@ void CMyTethrocamView::RefreshDisplay()
     ds.highlightMethod = settings_.HighlightBlinkMethod;
     ds.highlightThreshold = settings_.HighlightBlinkThreshold;
     display::DisplayResult result = display::MakeDisplayBitmap(
-        source, ds, box.width, box.height, fresh, settings_.HighlightBlink,
-        [this](const std::string& message) { msgbox::Show(this, Q(message), msgbox::Icon::Error); });
+        source, ds, boxWidth, boxHeight, histogram, wantHighlight,
+        [owner](const std::string& message) { msgbox::Show(owner, Q(message), msgbox::Icon::Error); });
     if (result.rotation)
         currentRotation_ = *result.rotation;
-    ShowDisplayBitmap(std::move(result.display), std::move(result.highlight), fresh);
+    return result;
 }
 
 void CMyTethrocamView::ShowDisplayBitmap(std::optional<Bitmap> display, std::optional<Bitmap> highlight,
@@ -853,6 +906,7 @@ void CMyTethrocamView::ShowDisplayBitmap(std::optional<Bitmap> display, std::opt
     ShowOnPictureControl();
     histogram_ = histogram;
     DrawHistogram();
+    preview_->SetPicture(currentBytes_.data(), currentBytes_.size(), currentRotation_);
 }
 
 void CMyTethrocamView::ClearDisplay()
@@ -861,6 +915,7 @@ void CMyTethrocamView::ClearDisplay()
     displayBitmap_.reset();
     highlightBitmap_.reset();
     currentBytes_.clear();
+    preview_->SetPicture(nullptr, 0, 0);
     histogram_.Clear();
     DrawHistogram();
 }

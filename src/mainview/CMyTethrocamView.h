@@ -14,6 +14,7 @@
 
 #include "app/QtNotificationSink.h"
 #include "camera/CCamera.h"
+#include "display/DisplayPipeline.h"
 #include "display/PictureHistory.h"
 #include "imaging/Bitmap.h"
 #include "imaging/ImageHistogram.h"
@@ -37,6 +38,8 @@ class PictureControl;
 class HistogramControl;
 class QScrollArea;
 class RemoteControl;
+class CFullscreenDlg;
+class CImagePreviewDlg;
 
 class CMyTethrocamView : public QWidget, public CameraOwner {
     Q_OBJECT
@@ -60,6 +63,11 @@ public:
     void UpdateControls();
     void ShowBlankScreen(bool on);
     void RefreshDisplay();
+    // The picture on show rendered for a box of boxWidth x boxHeight with the overlays and
+    // modes now on (the main window's picture and the full-screen window's); decode errors
+    // are shown over `owner`. Sets the current rotation.
+    display::DisplayResult MakeDisplayBitmap(QWidget* owner, int boxWidth, int boxHeight,
+                                             ImageHistogram& histogram, bool wantHighlight);
 
     // State, for the windows that act for the view and for tests.
     CCamera* Camera() const { return camera_.get(); }
@@ -80,6 +88,8 @@ public:
     QScrollArea* PanelScroller() const { return panelScroller_; }
     QWidget* BlankWindow() const { return blankWindow_.get(); }
     QWidget* CurrentDisplayWindow() const { return currentDisplayWindow_; }
+    CFullscreenDlg* FullScreen() const { return fullScreen_; }
+    CImagePreviewDlg* Preview() const { return preview_; }
     // The picture control shows the highlight companion in this phase of the blink.
     bool ShowingHighlight() const { return showingHighlight_; }
     void BlinkTick();
@@ -122,6 +132,8 @@ private:
     void OnCameraShutdown(int64_t cause);
     void OnReleaseError(int64_t code);
     void ToggleConnection();
+    void OpenFullScreen();
+    void ViewImage();
     bool ReconnectPrompt();
     // The checks and state shared by both shooting commands; false when refused.
     bool PrepareShot(bool preview);
@@ -162,6 +174,8 @@ private:
     bool fullScreenOpen_ = false;
     QWidget* currentDisplayWindow_ = nullptr;
     std::unique_ptr<QWidget> blankWindow_;
+    CFullscreenDlg* fullScreen_ = nullptr;   // while full screen is on
+    CImagePreviewDlg* preview_ = nullptr;    // a child window, created hidden, lives with the view
     std::function<void(const Notification&)> timeLapseForward_;
     std::function<void(const Notification&)> fullScreenForward_;
 

@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <cstdlib>
+#include <cstring>
 #include <filesystem>
 #include <string>
 #include <vector>
@@ -374,6 +375,40 @@ TEST(JpegDecode, GreyscaleJpegIsShownGrey)
     const Bitmap full = DecodeFullSize(jpeg.data(), jpeg.size(), 180);
     EXPECT_EQ(full.width, 64);
     EXPECT_TRUE(Near(PixelAt(full, 59, 27), 255, 255, 255, 4));
+}
+
+// Turned full-size pictures are built strip by strip: every pixel, across the strip
+// boundaries and the last short strip, must be the unturned picture's pixel at the
+// turned place, and the row padding must stay zero.
+TEST(JpegDecode, FullSizeTurnsMatchTheUnturnedPicturePixelForPixel)
+{
+    for (const auto& size : {std::pair{203, 101}, std::pair{70, 333}}) {
+        const int w = size.first, h = size.second;
+        const auto jpeg = EncodeJpeg(testpictures::PhotoLikeScene(w, h), JpegOptions{90, 2, 1, false});
+        const Bitmap straight = DecodeFullSize(jpeg.data(), jpeg.size(), 0);
+        ASSERT_EQ(straight.width, w);
+        for (int rotation : {90, 180, 270}) {
+            const Bitmap t = DecodeFullSize(jpeg.data(), jpeg.size(), rotation);
+            const bool quarter = rotation != 180;
+            ASSERT_EQ(t.width, quarter ? h : w);
+            ASSERT_EQ(t.height, quarter ? w : h);
+            ASSERT_EQ(t.stride, Bitmap::StrideFor(t.width));
+            int wrong = 0;
+            for (int r = 0; r < t.height; ++r) {
+                for (int c = 0; c < t.width; ++c) {
+                    int x = w - 1 - c, y = h - 1 - r;           // 180
+                    if (rotation == 90)
+                        x = r, y = h - 1 - c;
+                    else if (rotation == 270)
+                        x = w - 1 - r, y = c;
+                    wrong += std::memcmp(t.Row(r) + 3 * c, straight.Row(y) + 3 * x, 3) != 0;
+                }
+                for (int pad = t.width * 3; pad < t.stride; ++pad)
+                    wrong += t.Row(r)[pad] != 0;
+            }
+            EXPECT_EQ(wrong, 0) << w << "x" << h << " turned " << rotation;
+        }
+    }
 }
 
 TEST(JpegDecode, FullSizeKeepsEveryPixel)

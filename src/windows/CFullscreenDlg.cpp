@@ -1,0 +1,210 @@
+#include "windows/CFullscreenDlg.h"
+
+#include "camera/Notifications.h"
+#include "display/BitmapImage.h"
+#include "imaging/ImageHistogram.h"
+#include "mainview/CMyTethrocamView.h"
+#include "mainview/ControlIds.h"
+
+#include <QApplication>
+#include <QCoreApplication>
+#include <QElapsedTimer>
+#include <QFontMetrics>
+#include <QKeyEvent>
+#include <QPainter>
+#include <QProgressBar>
+#include <QScreen>
+
+using namespace ids;
+
+namespace {
+
+// The window's own request to render its first picture once it has its full size.
+const QEvent::Type kRenderRequest = static_cast<QEvent::Type>(QEvent::User + 1005);
+
+// The wait cursor for as long as a command runs.
+struct WaitCursor {
+    WaitCursor() { QApplication::setOverrideCursor(Qt::WaitCursor); }
+    ~WaitCursor() { QApplication::restoreOverrideCursor(); }
+    WaitCursor(const WaitCursor&) = delete;
+    WaitCursor& operator=(const WaitCursor&) = delete;
+};
+
+} // namespace
+
+CFullscreenDlg::CFullscreenDlg(CMyTethrocamView* view, bool showCaption)
+    : QDialog(view, Qt::Dialog | Qt::FramelessWindowHint), view_(view), showCaption_(showCaption)
+{
+    setObjectName("fullScreen");
+    setAttribute(Qt::WA_OpaquePaintEvent);
+    setAttribute(Qt::WA_NoSystemBackground);
+    progress_ = new QProgressBar(this);
+    progress_->setObjectName(QString::number(1072));
+    progress_->setRange(0, 100);
+    progress_->setTextVisible(false);
+    progress_->setFocusPolicy(Qt::NoFocus);
+    progress_->setGeometry(8, QFontMetrics(font()).height() + 8, 200, 12);
+    progress_->hide();
+    setFocusPolicy(Qt::StrongFocus);
+}
+
+void CFullscreenDlg::Start()
+{
+    QWidget* main = view_ ? view_->window() : nullptr;
+    if (QScreen* screen = main ? main->screen() : QGuiApplication::primaryScreen())
+        setGeometry(screen->geometry());
+    setWindowModality(Qt::ApplicationModal);
+    showFullScreen();
+    raise();
+    activateWindow();
+    setFocus();
+}
+
+QPoint CFullscreenDlg::PicturePosition(int clientWidth, int clientHeight, int w, int h)
+{
+    return {w < clientWidth ? (clientWidth - w) / 2 : 0, h < clientHeight ? (clientHeight - h) / 2 : 0};
+}
+
+QString CFullscreenDlg::CaptionText() const
+{
+    return QString::fromStdString(view_->History().HistoryCaption(!view_->CurrentBytes().empty()));
+}
+
+void CFullscreenDlg::Render()
+{
+    image_.reset();
+    ImageHistogram histogram;  // filled by the render, then discarded
+    display::DisplayResult result = view_->MakeDisplayBitmap(this, width(), height(), histogram, false);
+    if (result.display && !result.display->empty())
+        image_ = std::move(result.display);
+    update();
+}
+
+void CFullscreenDlg::Notify(const Notification& n)
+{
+    if (n.message == WM_DISPLAY_JPEG) {
+        Render();
+    } else if (n.message == WM_DOWNLOAD_PROGRESS) {
+        progress_->setVisible(n.wParam != 0);
+        if (static_cast<uint64_t>(n.wParam) <= 100)
+            progress_->setValue(static_cast<int>(n.wParam));
+    }
+}
+
+bool CFullscreenDlg::event(QEvent* e)
+{
+    if (e->type() == kRenderRequest) {
+        renderRequested_ = false;
+        if (!image_) {
+            ImageHistogram histogram;
+            display::DisplayResult result = view_->MakeDisplayBitmap(this, width(), height(), histogram, false);
+            if (result.display && !result.display->empty()) {
+                image_ = std::move(result.display);
+                update();
+            }
+        }
+        return true;
+    }
+    if (e->type() == QEvent::ShortcutOverride) {
+        // The keys of this window are its own: no menu shortcut of the main window acts
+        // while it has the keyboard.
+        e->accept();
+        return true;
+    }
+    return QDialog::event(e);
+}
+
+void CFullscreenDlg::paintEvent(QPaintEvent*)
+{
+    QPainter p(this);
+    const int W = width(), H = height();
+    if (image_) {
+        const int w = image_->width, h = image_->height;
+        const QPoint at = PicturePosition(W, H, w, h);
+        const int x = at.x(), y = at.y();
+        p.drawImage(at, display::ViewBitmap(*image_));
+        // Black around the picture, each part painted once.
+        if (y > 0)
+            p.fillRect(x, 0, w, y, Qt::black);
+        if (H - y - h > 0)
+            p.fillRect(x, y + h, w, H - y - h, Qt::black);
+        if (x > 0)
+            p.fillRect(0, 0, x, H, Qt::black);
+        if (W - x - w > 0)
+            p.fillRect(x + w, 0, W - x - w, H, Qt::black);
+    } else {
+        p.fillRect(rect(), Qt::black);
+        if (!renderRequested_) {
+            renderRequested_ = true;
+            QCoreApplication::postEvent(this, new QEvent(kRenderRequest));
+        }
+    }
+    if (showCaption_) {
+        // The window's own font, unsmoothed, on an opaque white background.
+        QFont f = font();
+        f.setStyleStrategy(QFont::NoAntialias);
+        p.setFont(f);
+        p.setPen(QColor(160, 160, 0));
+        p.setBackgroundMode(Qt::OpaqueMode);
+        p.setBackground(Qt::white);
+        p.drawText(QPoint(0, QFontMetrics(f).ascent()), CaptionText());
+    }
+}
+
+void CFullscreenDlg::resizeEvent(QResizeEvent* e)
+{
+    QDialog::resizeEvent(e);
+    // A picture rendered before the window reached its full size is rendered again.
+    if (image_)
+        Render();
+}
+
+void CFullscreenDlg::keyPressEvent(QKeyEvent* e)
+{
+    const Qt::KeyboardModifiers mods = e->modifiers() & ~Qt::KeypadModifier;
+    const bool plain = mods == Qt::NoModifier;
+    const bool ctrl = mods == Qt::ControlModifier;
+    const int key = e->key();
+    // Stepping through pictures while an arrow is held is what a photographer expects;
+    // every other command acts once per press (a held F8 must not fire a burst).
+    const bool arrow = plain && (key == Qt::Key_Left || key == Qt::Key_Right);
+    if (e->isAutoRepeat() && !arrow) {
+        e->accept();
+        return;
+    }
+    if (plain && key == Qt::Key_Escape) {
+        QDialog::keyPressEvent(e);  // the dialog's ordinary cancel
+        return;
+    }
+    e->accept();
+    if (plain && key == Qt::Key_F11) {
+        reject();
+    } else if (plain && key == Qt::Key_F8) {
+        view_->TakePicture();
+    } else if (plain && key == Qt::Key_F9) {
+        view_->TakePreviewPicture();
+    } else if (ctrl && (key == Qt::Key_W || key == Qt::Key_F || key == Qt::Key_G)) {
+        WaitCursor wait;
+        view_->OnCommand(key == Qt::Key_W ? ID_BLACK_AND_WHITE : key == Qt::Key_F ? ID_FOCUS_POINTS : ID_DISPLAY_GRID);
+        Render();
+    } else if (arrow) {
+        // A repeat made while the last step was still showing its picture is stale.
+        if (e->isAutoRepeat() && stepBusyUntil_ && e->timestamp() <= *stepBusyUntil_)
+            return;
+        QElapsedTimer took;
+        took.start();
+        {
+            WaitCursor wait;
+            view_->OnCommand(key == Qt::Key_Left ? IDC_PREVIOUS : IDC_NEXT);  // the view hands the picture on
+        }
+        stepBusyUntil_ = e->timestamp() + static_cast<quint64>(took.elapsed());
+    } else if (ctrl && key == Qt::Key_C) {
+        WaitCursor wait;
+        showCaption_ = !showCaption_;
+        Render();
+    } else if (plain && key == Qt::Key_Delete) {
+        WaitCursor wait;
+        view_->OnCommand(ID_DELETE_IMAGE);
+        Render();
+    }
+}
