@@ -155,7 +155,7 @@ void BM_MainWindowRender(benchmark::State& state)
         ImageHistogram histogram;
         display::DisplayResult r = v.view->MakeDisplayBitmap(v.view.get(), 1920, 1080, histogram, false);
         QPainter p(&screen);
-        p.drawImage(0, 0, display::ViewBitmap(*r.display));
+        p.drawImage(0, 0, display::WrapBitmap(*r.display));
     }
 }
 BENCHMARK(BM_MainWindowRender)->Unit(benchmark::kMillisecond)->UseRealTime();

@@ -75,7 +75,7 @@ void CFullscreenDlg::Render()
     image_.reset();
     ImageHistogram histogram;  // filled by the render, then discarded
     display::DisplayResult result = view_->MakeDisplayBitmap(this, width(), height(), histogram, false);
-    if (result.display && !result.display->empty())
+    if (result.display && !result.display->Empty())
         image_ = std::move(result.display);
     update();
 }
@@ -98,7 +98,7 @@ bool CFullscreenDlg::event(QEvent* e)
         if (!image_) {
             ImageHistogram histogram;
             display::DisplayResult result = view_->MakeDisplayBitmap(this, width(), height(), histogram, false);
-            if (result.display && !result.display->empty()) {
+            if (result.display && !result.display->Empty()) {
                 image_ = std::move(result.display);
                 update();
             }
@@ -122,7 +122,7 @@ void CFullscreenDlg::paintEvent(QPaintEvent*)
         const int w = image_->width, h = image_->height;
         const QPoint at = PicturePosition(W, H, w, h);
         const int x = at.x(), y = at.y();
-        p.drawImage(at, display::ViewBitmap(*image_));
+        p.drawImage(at, display::WrapBitmap(*image_));
         // Black around the picture, each part painted once.
         if (y > 0)
             p.fillRect(x, 0, w, y, Qt::black);

@@ -117,7 +117,7 @@ void CImagePreviewDlg::SetPicture(const uint8_t* data, size_t size, int rotation
     } catch (const std::exception&) {
         setWindowTitle("Image Preview - Error reading JPEG");
     }
-    if (!bitmap_ || bitmap_->empty()) {
+    if (!bitmap_ || bitmap_->Empty()) {
         bitmap_.reset();
         viewport()->update();
         return;
@@ -202,7 +202,7 @@ void CImagePreviewDlg::paintEvent(QPaintEvent* e)
     const QRect picture(x, y, bw, bh);
     const QRect target = picture.intersected(e->rect());
     if (!target.isEmpty())
-        p.drawImage(target, display::ViewBitmap(*bitmap_), target.translated(-x, -y));
+        p.drawImage(target, display::WrapBitmap(*bitmap_), target.translated(-x, -y));
     for (const QRect& r : QRegion(e->rect()).subtracted(QRegion(picture)))
         p.fillRect(r, background);
 }
