@@ -15,6 +15,7 @@ PACKAGES=(
   xvfb xauth clang libclang-rt-14-dev
   qt6-svg-dev desktop-file-utils appstream
   autoconf automake libtool autopoint gettext libltdl-dev
+  python3
 )
 
 install_missing() {
