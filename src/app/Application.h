@@ -3,6 +3,7 @@
 // UI thread only; RunApplication blocks until the program ends.
 #pragma once
 
+#include <cstdint>
 #include <optional>
 #include <string>
 
@@ -14,6 +15,9 @@ struct LaunchOptions {
     unsigned simulatedSeed = 1;
     int simulatedShutterPresses = 0;  // body shutter presses once connected (demos, checks)
     std::string comment;              // initial text of the Comment box
+    int timeLapseFrames = 0;          // > 0: start a time-lapse of this many frames once connected
+    uint32_t timeLapseInterval = 30;  // seconds between its frames
+    bool quitWhenDone = false;        // exit when that sequence ends (0 completed, 1 otherwise)
     bool showHelp = false;
     bool showVersion = false;
     std::string error;  // not empty: the command line could not be understood

@@ -12,6 +12,7 @@
 #include "mainview/ControlIds.h"
 #include "mainview/EditorSetupDialog.h"
 #include "platform/DebugTrace.h"
+#include "windows/CTimeLapseDlg.h"
 
 #include <QCheckBox>
 #include <QComboBox>
@@ -287,8 +288,16 @@ void CMyTethrocamView::WindowProc(Notification& n)
 {
     const bool forwarded = n.message >= WM_DOWNLOAD_PROGRESS && n.message <= WM_SAVED_FILE &&
                            n.message != WM_FULLSCREEN_DISPLAY;
-    if (forwarded && timeLapseForward_ && n.message != WM_RELEASE_ERROR)
-        timeLapseForward_(n);
+    std::shared_ptr<Notification> copy;
+    if (forwarded && timeLapseForward_) {
+        // The time-lapse dialog gets the numbers and the saved file's text, after the view.
+        copy = std::make_shared<Notification>();
+        copy->message = n.message;
+        copy->wParam = n.wParam;
+        copy->lParam = n.lParam;
+        if (n.message == WM_SAVED_FILE)
+            copy->text = n.text;
+    }
     switch (n.message) {
     case WM_DOWNLOAD_PROGRESS:
         OnDownloadProgress(n.wParam, n.lParam);
@@ -318,6 +327,9 @@ void CMyTethrocamView::WindowProc(Notification& n)
     default:
         break;
     }
+    if (copy)
+        QMetaObject::invokeMethod(this, [this, copy] { if (timeLapseForward_) timeLapseForward_(*copy); },
+                                  Qt::QueuedConnection);
 }
 
 void CMyTethrocamView::OnDownloadProgress(int64_t progress, int64_t waiting)
@@ -398,12 +410,7 @@ void CMyTethrocamView::OnCameraShutdown(int64_t cause)
 
 void CMyTethrocamView::OnReleaseError(int64_t code)
 {
-    if (timeLapseForward_) {
-        Notification n;
-        n.message = WM_RELEASE_ERROR;
-        n.wParam = code;
-        timeLapseForward_(n);
-    } else {
+    if (!timeLapseForward_) {  // an open time-lapse dialog reports it
         QString text;
         if (code == 1)
             text = "Unable to release shutter.\nThis may be because the AF was unable to lock";
@@ -489,39 +496,44 @@ bool CMyTethrocamView::ReconnectPrompt()
     return camera_ != nullptr;
 }
 
-void CMyTethrocamView::TakePicture()
+bool CMyTethrocamView::TakePicture()
 {
+    refusal_ = "Camera is not connected";
     if (!camera_ || !camera_->Source()) {
         ReconnectPrompt();
-        return;
+        return false;
     }
     if (!PrepareShot(false))
-        return;
+        return false;
+    refusal_.clear();
     SetStatus("Taking picture");
     camera_->StartRelease();
+    return true;
 }
 
-void CMyTethrocamView::TakePreviewPicture()
+bool CMyTethrocamView::TakePreviewPicture()
 {
     if (!camera_) {
         ReconnectPrompt();
-        return;
+        return false;
     }
     if (!PrepareShot(true))
-        return;
+        return false;
     SetStatus("Taking preview picture");
     camera_->StartPreviewRelease();
+    return true;
 }
 
 bool CMyTethrocamView::PrepareShot(bool preview)
 {
     if (form_.tv->currentIndex() >= 0 && (form_.tv->currentData().toUInt() & 0xFFFF) == 4) {
-        msgbox::Show(currentDisplayWindow_, "Bulb mode is only available when using the camera's shutter release");
+        refusal_ = "Bulb mode is only available when using the camera's shutter release";
+        msgbox::Show(currentDisplayWindow_, refusal_);
         return false;
     }
     if (!camera_->LockUI()) {
-        msgbox::Show(currentDisplayWindow_,
-                     "Unable to release the shutter.\nPlease check that the camera's LCD display is off and try again");
+        refusal_ = "Unable to release the shutter.\nPlease check that the camera's LCD display is off and try again";
+        msgbox::Show(currentDisplayWindow_, refusal_);
         return false;
     }
     if (preview && library_.CDSetImageFormatAttribute(camera_->Source(), 2, 2) != cdsdk::cdOK) {
@@ -646,6 +658,8 @@ void CMyTethrocamView::OnCommand(int id)
     case ID_TIME_LAPSE:
         if (!camera_)
             ReconnectPrompt();
+        else
+            RunTimeLapseDialog(*this);
         break;
     default:
         break;

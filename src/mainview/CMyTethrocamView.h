@@ -47,8 +47,11 @@ public:
     void OnCommand(int id);
 
     void ConnectCamera();
-    void TakePicture();
-    void TakePreviewPicture();
+    // Both return whether a shot started; a refusal has shown its message box.
+    bool TakePicture();
+    bool TakePreviewPicture();
+    // The message of the last refusal of TakePicture (empty when none).
+    const QString& LastRefusal() const { return refusal_; }
     void ShootingFinished();
     void UpdateControls();
     void ShowBlankScreen(bool on);
@@ -71,6 +74,7 @@ public:
     QWidget* HistogramWidget() const;
     QWidget* BlankWindow() const { return blankWindow_.get(); }
     QWidget* CurrentDisplayWindow() const { return currentDisplayWindow_; }
+    void SetCurrentDisplayWindow(QWidget* w) { currentDisplayWindow_ = w; }
     // The picture control shows the highlight companion in this phase of the blink.
     bool ShowingHighlight() const { return showingHighlight_; }
     void BlinkTick();
@@ -80,7 +84,8 @@ public:
     void SaveSettingsNow();
 
     // Hooks for the windows that come and go (time-lapse dialog, full-screen window):
-    // while set, the camera notifications are handed to them too.
+    // while set, the camera notifications are handed to them too. The time-lapse dialog's
+    // copy is posted once the view has handled the notification.
     void SetTimeLapseForward(std::function<void(const Notification&)> forward) { timeLapseForward_ = std::move(forward); }
     void SetFullScreenForward(std::function<void(const Notification&)> forward) { fullScreenForward_ = std::move(forward); }
 
@@ -139,6 +144,7 @@ private:
     bool fullScreenOpen_ = false;
     QWidget* currentDisplayWindow_ = nullptr;
     std::unique_ptr<QWidget> blankWindow_;
+    QString refusal_;
     std::function<void(const Notification&)> timeLapseForward_;
     std::function<void(const Notification&)> fullScreenForward_;
 
