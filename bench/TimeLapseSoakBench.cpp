@@ -32,6 +32,7 @@
 #include <cstdlib>
 #include <cstring>
 #include <filesystem>
+#include <malloc.h>
 #include <string>
 #include <thread>
 #include <unistd.h>
@@ -51,8 +52,11 @@ QApplication& App()
     return *app;
 }
 
+// Resident memory once the heap has given its free pages back, so that what is counted
+// is memory in use rather than the allocator's free lists.
 double RssMb()
 {
+    malloc_trim(0);
     long pages = 0, resident = 0;
     if (FILE* f = std::fopen("/proc/self/statm", "r")) {
         if (std::fscanf(f, "%ld %ld", &pages, &resident) != 2)
