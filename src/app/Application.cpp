@@ -12,6 +12,7 @@
 #include "mainview/CMyTethrocamView.h"
 #include "platform/DesktopRegistration.h"
 #include "platform/HelpFile.h"
+#include "windows/CTimeLapseDlg.h"
 
 #include <QApplication>
 #include <QSessionManager>
@@ -21,6 +22,32 @@
 #include <cstdlib>
 #include <cstring>
 #include <memory>
+
+namespace {
+
+// A whole decimal number with nothing around it, at most `max`.
+bool ParseCount(const std::string& text, uint64_t max, uint64_t& out)
+{
+    if (text.empty() || text.size() > 10 || text.find_first_not_of("0123456789") != std::string::npos)
+        return false;
+    out = std::stoull(text);
+    return out <= max;
+}
+
+bool ParseTimeLapse(const std::string& text, LaunchOptions& o)
+{
+    const size_t comma = text.find(',');
+    uint64_t frames = 0, interval = o.timeLapseInterval;
+    if (!ParseCount(text.substr(0, comma), 25000, frames) || frames < 1)
+        return false;
+    if (comma != std::string::npos && !ParseCount(text.substr(comma + 1), UINT32_MAX, interval))
+        return false;
+    o.timeLapseFrames = static_cast<int>(frames);
+    o.timeLapseInterval = static_cast<uint32_t>(interval);
+    return true;
+}
+
+}  // namespace
 
 LaunchOptions ParseLaunchOptions(int argc, const char* const* argv)
 {
@@ -94,6 +121,13 @@ LaunchOptions ParseLaunchOptions(int argc, const char* const* argv)
                 return o;
             }
             o.simulatedShutterPresses = static_cast<int>(v);
+        } else if (auto t = value("--time-lapse")) {
+            if (!ParseTimeLapse(*t, o)) {
+                o.error = "--time-lapse takes FRAMES[,INTERVAL]: FRAMES from 1 to 25000, INTERVAL in whole seconds";
+                return o;
+            }
+        } else if (a == "--quit-when-done") {
+            o.quitWhenDone = true;
         } else if (a.rfind("-platform", 0) == 0 || a.rfind("-style", 0) == 0 || a.rfind("-qwindow", 0) == 0) {
             // Qt's own options: left to Qt.
             if (a.find('=') == std::string::npos)
@@ -103,6 +137,8 @@ LaunchOptions ParseLaunchOptions(int argc, const char* const* argv)
             return o;
         }
     }
+    if (o.quitWhenDone && o.timeLapseFrames == 0)
+        o.error = "--quit-when-done needs --time-lapse";
     return o;
 }
 
@@ -123,6 +159,11 @@ std::string UsageText()
            "  --list-cameras          list the cameras libgphoto2 sees (model and port) and stop\n"
            "  --camera=PORT           use the camera at PORT (e.g. usb:001,005) when several are attached\n"
            "  --comment=TEXT          start with TEXT in the Comment box (stamped into saved pictures)\n"
+           "  --time-lapse=FRAMES[,INTERVAL]\n"
+           "                          once connected, start a time-lapse of FRAMES pictures (1 to 25000),\n"
+           "                          INTERVAL seconds apart (default 30)\n"
+           "  --quit-when-done        with --time-lapse: exit when the sequence ends; status 0 when it\n"
+           "                          completed, 1 when it was stopped or the camera went away\n"
            "  --help                  show this help\n"
            "  --help-file             print where the user guide (Tethrocam.htm) is, as F1 finds it\n"
            "  --version               show the version\n\n"
@@ -237,6 +278,13 @@ int RunApplication(int argc, char** argv)
             for (int i = 0; i < options.simulatedShutterPresses; ++i)
                 QTimer::singleShot(1500 + 1000 * i, &frame, [simulated] { simulated->PressShutterButton(); });
         }
+        if (options.timeLapseFrames > 0)
+            QTimer::singleShot(0, &frame, [view, &options] {
+                const int status = RunUnattendedTimeLapse(*view, options.timeLapseFrames, options.timeLapseInterval,
+                                                          options.quitWhenDone);
+                if (options.quitWhenDone)
+                    QCoreApplication::exit(status);
+            });
         result = app.exec();
         view->SaveSettingsNow();
     }

@@ -3,6 +3,7 @@
 // UI thread only; RunApplication blocks until the program ends.
 #pragma once
 
+#include <cstdint>
 #include <optional>
 #include <string>
 
@@ -16,6 +17,9 @@ struct LaunchOptions {
     std::string comment;              // initial text of the Comment box
     bool listCameras = false;         // print what libgphoto2 sees and stop
     std::string cameraPort;           // the camera to use when several are attached
+    int timeLapseFrames = 0;          // > 0: start a time-lapse of this many frames once connected
+    uint32_t timeLapseInterval = 30;  // seconds between its frames
+    bool quitWhenDone = false;        // exit when that sequence ends (0 completed, 1 otherwise)
     bool showHelp = false;
     bool showVersion = false;
     bool showHelpFile = false;  // --help-file: print the help page's path and stop

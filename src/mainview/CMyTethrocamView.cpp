@@ -19,6 +19,7 @@
 #include "windows/CBlankDlg.h"
 #include "windows/CFullscreenDlg.h"
 #include "windows/CImagePreviewDlg.h"
+#include "windows/CTimeLapseDlg.h"
 
 #include <QCheckBox>
 #include <QComboBox>
@@ -336,8 +337,16 @@ void CMyTethrocamView::WindowProc(Notification& n)
 {
     const bool forwarded = n.message >= WM_DOWNLOAD_PROGRESS && n.message <= WM_SAVED_FILE &&
                            n.message != WM_FULLSCREEN_DISPLAY;
-    if (forwarded && timeLapseForward_ && n.message != WM_RELEASE_ERROR)
-        timeLapseForward_(n);
+    std::shared_ptr<Notification> copy;
+    if (forwarded && timeLapseForward_) {
+        // The time-lapse dialog gets the numbers and the saved file's text, after the view.
+        copy = std::make_shared<Notification>();
+        copy->message = n.message;
+        copy->wParam = n.wParam;
+        copy->lParam = n.lParam;
+        if (n.message == WM_SAVED_FILE)
+            copy->text = n.text;
+    }
     switch (n.message) {
     case WM_DOWNLOAD_PROGRESS:
         OnDownloadProgress(n.wParam, n.lParam);
@@ -367,6 +376,9 @@ void CMyTethrocamView::WindowProc(Notification& n)
     default:
         break;
     }
+    if (copy)
+        QMetaObject::invokeMethod(this, [this, copy] { if (timeLapseForward_) timeLapseForward_(*copy); },
+                                  Qt::QueuedConnection);
 }
 
 void CMyTethrocamView::OnDownloadProgress(int64_t progress, int64_t waiting)
@@ -463,12 +475,7 @@ void CMyTethrocamView::OnCameraShutdown(int64_t cause)
 
 void CMyTethrocamView::OnReleaseError(int64_t code)
 {
-    if (timeLapseForward_) {
-        Notification n;
-        n.message = WM_RELEASE_ERROR;
-        n.wParam = code;
-        timeLapseForward_(n);
-    } else {
+    if (!timeLapseForward_) {  // an open time-lapse dialog reports it
         QString text;
         if (code == 1)
             text = "Unable to release shutter.\nThis may be because the AF was unable to lock";
@@ -558,14 +565,18 @@ bool CMyTethrocamView::ReconnectPrompt()
 
 bool CMyTethrocamView::TakePicture()
 {
-    if (shooting_)
+    if (shooting_) {
+        refusal_ = "A picture is still being taken";
         return false;
+    }
+    refusal_ = "Camera is not connected";
     if (!camera_ || !camera_->Source()) {
         ReconnectPrompt();
         return false;
     }
     if (!PrepareShot(false))
         return false;
+    refusal_.clear();
     SetStatus("Taking picture");
     camera_->StartRelease();
     return true;
@@ -589,12 +600,13 @@ bool CMyTethrocamView::TakePreviewPicture()
 bool CMyTethrocamView::PrepareShot(bool preview)
 {
     if (form_.tv->currentIndex() >= 0 && (form_.tv->currentData().toUInt() & 0xFFFF) == 4) {
-        msgbox::Show(currentDisplayWindow_, "Bulb mode is only available when using the camera's shutter release");
+        refusal_ = "Bulb mode is only available when using the camera's shutter release";
+        msgbox::Show(currentDisplayWindow_, refusal_);
         return false;
     }
     if (!camera_->LockUI()) {
-        msgbox::Show(currentDisplayWindow_,
-                     "Unable to release the shutter.\nPlease check that the camera's LCD display is off and try again");
+        refusal_ = "Unable to release the shutter.\nPlease check that the camera's LCD display is off and try again";
+        msgbox::Show(currentDisplayWindow_, refusal_);
         return false;
     }
     if (preview) {
@@ -742,6 +754,8 @@ void CMyTethrocamView::OnCommand(int id)
     case ID_TIME_LAPSE:
         if (!camera_)
             ReconnectPrompt();
+        else
+            RunTimeLapseDialog(*this);
         break;
     default:
         break;

@@ -59,6 +59,8 @@ public:
     // is refused without a word: one release at a time, one lock of the camera's controls.
     bool TakePicture();
     bool TakePreviewPicture();
+    // The message of the last refusal of TakePicture (empty when none).
+    const QString& LastRefusal() const { return refusal_; }
     void ShootingFinished();
     void UpdateControls();
     void ShowBlankScreen(bool on);
@@ -90,6 +92,7 @@ public:
     QWidget* CurrentDisplayWindow() const { return currentDisplayWindow_; }
     CFullscreenDlg* FullScreen() const { return fullScreen_; }
     CImagePreviewDlg* Preview() const { return preview_; }
+    void SetCurrentDisplayWindow(QWidget* w) { currentDisplayWindow_ = w; }
     // The picture control shows the highlight companion in this phase of the blink.
     bool ShowingHighlight() const { return showingHighlight_; }
     void BlinkTick();
@@ -107,7 +110,8 @@ public:
     RemoteControl* Remote() const { return remote_.get(); }
 
     // Hooks for the windows that come and go (time-lapse dialog, full-screen window):
-    // while set, the camera notifications are handed to them too.
+    // while set, the camera notifications are handed to them too. The time-lapse dialog's
+    // copy is posted once the view has handled the notification.
     void SetTimeLapseForward(std::function<void(const Notification&)> forward) { timeLapseForward_ = std::move(forward); }
     void SetFullScreenForward(std::function<void(const Notification&)> forward) { fullScreenForward_ = std::move(forward); }
 
@@ -176,6 +180,7 @@ private:
     std::unique_ptr<QWidget> blankWindow_;
     CFullscreenDlg* fullScreen_ = nullptr;   // while full screen is on
     CImagePreviewDlg* preview_ = nullptr;    // a child window, created hidden, lives with the view
+    QString refusal_;
     std::function<void(const Notification&)> timeLapseForward_;
     std::function<void(const Notification&)> fullScreenForward_;
 

@@ -99,4 +99,72 @@ TEST(EndToEnd, ABodyShutterPressEndsUpOnDiskStamped)
     EXPECT_EQ(names, std::vector<std::string>{"IMG_0001.JPG"});  // no temporary file left behind
 }
 
+// Runs the program to its end (at most a minute) in a fresh home with pictures saved under
+// `pictures`; returns its exit status, -1 when it had to be killed.
+int RunToExit(const testsupport::TempDir& dir, const fs::path& pictures, std::vector<std::string> args)
+{
+    const fs::path config = dir.path() / "config";
+    fs::create_directories(config / "tethrocam");
+    {
+        Settings s;
+        s.Directory = pictures.string();
+        s.Year = s.Month = s.Day = false;
+        RegistryStore store((config / "tethrocam" / "settings.reg").string());
+        SaveSettings(s, store);
+    }
+    std::vector<std::string> env = {"XDG_CONFIG_HOME=" + config.string(), "QT_QPA_PLATFORM=offscreen",
+                                    "HOME=" + dir.str()};
+    std::vector<char*> envp;
+    for (auto& e : env)
+        envp.push_back(e.data());
+    envp.push_back(nullptr);
+    args.insert(args.begin(), TETHROCAM_EXE);
+    std::vector<char*> argv;
+    for (auto& a : args)
+        argv.push_back(a.data());
+    argv.push_back(nullptr);
+    pid_t pid = 0;
+    if (posix_spawn(&pid, argv[0], nullptr, nullptr, argv.data(), envp.data()) != 0)
+        return -1;
+    const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(60);
+    int status = 0;
+    while (waitpid(pid, &status, WNOHANG) != pid) {
+        if (std::chrono::steady_clock::now() > deadline) {
+            kill(pid, SIGKILL);
+            waitpid(pid, &status, 0);
+            return -1;
+        }
+        std::this_thread::sleep_for(std::chrono::milliseconds(50));
+    }
+    return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+}
+
+size_t JpegCount(const fs::path& folder)
+{
+    size_t n = 0;
+    std::error_code ec;
+    for (const auto& e : fs::directory_iterator(folder, ec))
+        n += e.path().extension() == ".JPG";
+    return n;
+}
+
+TEST(EndToEnd, UnattendedTimeLapseSavesEveryFrameAndExitsZero)
+{
+    testsupport::TempDir dir;
+    const fs::path pictures = dir.path() / "pictures";
+    EXPECT_EQ(RunToExit(dir, pictures, {"--simulate", "--time-lapse=5,0", "--quit-when-done"}), 0);
+    EXPECT_EQ(JpegCount(pictures), 5u);
+}
+
+TEST(EndToEnd, UnattendedTimeLapseWithoutACameraOrWithBadValuesFails)
+{
+    testsupport::TempDir dir;
+    const fs::path pictures = dir.path() / "pictures";
+    EXPECT_EQ(RunToExit(dir, pictures, {"--simulate", "--sim-cameras=0", "--time-lapse=2,0", "--quit-when-done"}), 1);
+    for (const char* bad : {"--time-lapse=0", "--time-lapse=25001", "--time-lapse=3,-1", "--time-lapse=3,", "--time-lapse=x"})
+        EXPECT_EQ(RunToExit(dir, pictures, {"--simulate", bad}), 2) << bad;
+    EXPECT_EQ(RunToExit(dir, pictures, {"--simulate", "--quit-when-done"}), 2);
+    EXPECT_EQ(JpegCount(pictures), 0u);
+}
+
 }  // namespace

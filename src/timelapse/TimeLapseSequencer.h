@@ -1,0 +1,125 @@
+// TimeLapseSequencer: the schedule and state machine of a time-lapse sequence, without any
+// window. It is driven from outside: a tick (once a second in the program), the Start and
+// Stop buttons, and the camera notifications the main window forwards (saved file, release
+// error, camera shutdown). It fires each shot through an injected "take picture" call, reads
+// the time through an injected clock, and reports through injected calls: the status line,
+// the clock line, the enabling of the controls, the autofocus retry question and error boxes.
+//
+// Times are whole seconds since 1 January 1970 in 64 bits; picker values are local calendar
+// times, converted with the C library (which decides daylight saving).
+//
+// Threads: one thread only (the UI thread in the program); no locking. Blocking: only as
+// long as the injected calls block (the retry question is modal in the program; ticks that
+// arrive meanwhile only refresh the status line).
+#pragma once
+
+#include <cstdint>
+#include <functional>
+#include <optional>
+#include <string>
+
+namespace timelapse {
+
+using Seconds = int64_t;
+
+struct LocalDateTime {
+    int year = 1970, month = 1, day = 1;  // month 1..12
+    int hour = 0, minute = 0, second = 0;
+};
+
+// The local calendar time as seconds since 1970; daylight saving is chosen by the C
+// library. Nothing when the time cannot be represented.
+std::optional<Seconds> LocalToSeconds(const LocalDateTime& t);
+// "%H:%M:%S" of the local time.
+std::string ClockText(Seconds t);
+
+struct Schedule {
+    bool startImmediately = true;
+    LocalDateTime startAt;   // used when not starting immediately
+    bool endAtTime = false;
+    LocalDateTime endAt;     // used in end-at-time mode
+    int frames = 0;          // number-of-frames mode
+    uint32_t interval = 0;   // seconds between slots
+};
+
+// What a forwarded saved-file notification says about the picture.
+enum class SaveOutcome {
+    Saved,           // on the PC (or on the card when the card is the only target)
+    NotSavedOnPc,    // the PC copy failed, the card keeps one
+    Lost,            // the PC copy failed and the card keeps none
+};
+
+// The answer of the "take picture" call.
+struct ShotStart {
+    bool started = true;
+    std::string refusal;  // why not, when refused (may be empty)
+};
+
+struct SequencerHooks {
+    std::function<Seconds()> now;
+    std::function<ShotStart()> takePicture;               // starts one shot, returns at once
+    std::function<void(const std::string&)> setStatus;    // the status line
+    std::function<void(const std::string&)> setClock;     // the clock line
+    std::function<void()> updateControls;                 // running state changed
+    std::function<bool()> askAutofocusRetry;              // Yes/No; true on Yes
+    std::function<void(const std::string&)> showError;    // error box
+};
+
+enum class StartOutcome { Started, EndTimePassed, Failed };
+enum class State { Idle, Running, Stopped, Completed };
+
+class TimeLapseSequencer {
+public:
+    explicit TimeLapseSequencer(SequencerHooks hooks);
+
+    // The Start button with valid input. Reports failures itself (error box).
+    StartOutcome Start(const Schedule& schedule);
+    // The Stop button: nothing is sent to the camera; a shot in progress completes.
+    void Stop();
+    // Once a second: ends the sequence, fires a due shot, rewrites the status and clock lines.
+    void Tick();
+
+    // Forwarded notifications.
+    void SavedFile(SaveOutcome outcome);
+    void ReleaseError(int64_t code);
+    void CameraShutdown();
+
+    State GetState() const;
+    bool Running() const { return running_; }
+    bool TakingPhoto() const { return takingPhoto_; }
+    int ShotsTaken() const { return shotsTaken_; }
+    int FramesRemaining() const { return framesRemaining_; }
+    Seconds NextShotTime() const { return nextShot_; }
+    int NotSavedOnPc() const { return notSavedOnPc_; }
+    // The largest lateness of a shot (seconds after its slot) since the schedule first had
+    // to wait for a slot; nothing while it has never caught up.
+    std::optional<Seconds> MaxLatenessOnceCaughtUp() const;
+
+private:
+    void Fire(Seconds now, std::string& lead);
+    void Complete();
+    void StopNow();
+    void RetrySoon(std::string note);
+    void GiveBackShot();
+    std::string Totals() const;
+
+    SequencerHooks hooks_;
+    bool running_ = false;
+    bool stopped_ = false;
+    bool completed_ = false;
+    bool stoppedBySaveError_ = false;
+    bool takingPhoto_ = false;
+    bool shotOfThisRun_ = false;  // the shot in progress was fired by the current sequence
+    bool endAtTime_ = false;
+    uint32_t interval_ = 0;
+    Seconds endTime_ = 0;
+    Seconds nextShot_ = 0;
+    int framesRemaining_ = 0;
+    int shotsTaken_ = 0;
+    int notSavedOnPc_ = 0;
+    std::string note_;  // what went wrong with the last shot, until one is saved
+    bool caughtUp_ = false;
+    Seconds maxLate_ = 0;
+};
+
+}  // namespace timelapse

@@ -1,0 +1,307 @@
+#include "windows/CTimeLapseDlg.h"
+
+#include "app/MessageBox.h"
+#include "mainview/CMyTethrocamView.h"
+
+#include <QDateEdit>
+#include <QGridLayout>
+#include <QGroupBox>
+#include <QHBoxLayout>
+#include <QLabel>
+#include <QLineEdit>
+#include <QLocale>
+#include <QPushButton>
+#include <QRadioButton>
+#include <QTimeEdit>
+#include <QTimer>
+#include <QTimerEvent>
+#include <QVBoxLayout>
+
+#include <cstdio>
+#include <ctime>
+
+namespace {
+
+// The release thread's text for a picture that could not be kept on the PC.
+const char* const kErrorSaving = "Error saving image";
+
+template <typename W>
+W* Named(W* w, int id)
+{
+    w->setObjectName(QString::number(id));
+    return w;
+}
+
+// The locale's short date format, with the year written in full so that no picker
+// ever guesses the century.
+QString ShortDateFormat()
+{
+    QString f = QLocale().dateFormat(QLocale::ShortFormat);
+    if (!f.contains("yyyy"))
+        f.replace("yy", "yyyy");
+    return f;
+}
+
+timelapse::LocalDateTime FromPickers(const QDateEdit* date, const QTimeEdit* time)
+{
+    timelapse::LocalDateTime t;
+    t.year = date->date().year();
+    t.month = date->date().month();
+    t.day = date->date().day();
+    t.hour = time->time().hour();
+    t.minute = time->time().minute();
+    t.second = time->time().second();
+    return t;
+}
+
+}  // namespace
+
+CTimeLapseDlg::CTimeLapseDlg(CMyTethrocamView& view, TimeLapseOptions options, QWidget* parent)
+    : QDialog(parent ? parent : &view),
+      view_(view),
+      options_(std::move(options)),
+      sequencer_(timelapse::SequencerHooks{
+          [this] { return options_.clock ? options_.clock() : static_cast<timelapse::Seconds>(std::time(nullptr)); },
+          [this] {
+              timelapse::ShotStart shot;
+              shot.started = view_.TakePicture();
+              if (!shot.started)
+                  shot.refusal = view_.LastRefusal().toStdString();
+              return shot;
+          },
+          [this](const std::string& text) { status_->setText(QString::fromStdString(text)); },
+          [this](const std::string& text) { clock_->setText(QString::fromStdString(text)); },
+          [this] { UpdateControls(); },
+          [this] {
+              return msgbox::Show(this,
+                                  "Unable to release shutter.\nThis may be because the AF was unable to lock.\n"
+                                  "Do you wish to try again?",
+                                  msgbox::Icon::Question, msgbox::Buttons::YesNo) == msgbox::Answer::Yes;
+          },
+          [this](const std::string& text) { msgbox::Show(this, QString::fromStdString(text), msgbox::Icon::Error); },
+      })
+{
+    setObjectName("155");
+    setWindowTitle("Time Lapse");
+
+    auto* startBox = new QGroupBox("Start", this);
+    startNow_ = Named(new QRadioButton("Start immediately", startBox), 1054);
+    startAt_ = Named(new QRadioButton("Set start date and time", startBox), 1055);
+    startDate_ = Named(new QDateEdit(QDate::currentDate(), startBox), 1058);
+    startTime_ = Named(new QTimeEdit(QTime::currentTime(), startBox), 1061);
+    auto* startLayout = new QGridLayout(startBox);
+    startLayout->addWidget(startNow_, 0, 0, 1, 2);
+    startLayout->addWidget(startAt_, 1, 0, 1, 2);
+    startLayout->addWidget(startDate_, 2, 0);
+    startLayout->addWidget(startTime_, 2, 1);
+
+    auto* endBox = new QGroupBox("End", this);
+    byFrames_ = Named(new QRadioButton("Number of frames:", endBox), 1056);
+    frames_ = Named(new QLineEdit("10", endBox), 1059);
+    byEndTime_ = Named(new QRadioButton("Set end date and time", endBox), 1057);
+    endDate_ = Named(new QDateEdit(QDate::currentDate(), endBox), 1060);
+    endTime_ = Named(new QTimeEdit(QTime::currentTime(), endBox), 1062);
+    auto* endLayout = new QGridLayout(endBox);
+    endLayout->addWidget(byFrames_, 0, 0);
+    endLayout->addWidget(frames_, 0, 1);
+    endLayout->addWidget(byEndTime_, 1, 0, 1, 2);
+    endLayout->addWidget(endDate_, 2, 0);
+    endLayout->addWidget(endTime_, 2, 1);
+
+    for (QRadioButton* r : {startNow_, startAt_, byFrames_, byEndTime_})
+        r->setAutoExclusive(false);  // the dialog sets their states
+    for (QDateEdit* d : {startDate_, endDate_}) {
+        d->setDisplayFormat(ShortDateFormat());
+        d->setCalendarPopup(true);
+    }
+    for (QTimeEdit* t : {startTime_, endTime_})
+        t->setDisplayFormat("HH:mm:ss");
+
+    interval_ = Named(new QLineEdit("30", this), 1063);
+    status_ = Named(new QLineEdit(this), 1064);
+    status_->setReadOnly(true);
+    status_->setMinimumWidth(420);
+    clock_ = Named(new QLabel(this), 1065);
+    startStop_ = Named(new QPushButton("Start", this), 1003);
+    cancel_ = Named(new QPushButton("Cancel", this), 2);
+    startStop_->setDefault(true);
+
+    auto* form = new QGridLayout;
+    form->addWidget(new QLabel("Interval between frames (secs):", this), 0, 0);
+    form->addWidget(interval_, 0, 1);
+    form->addWidget(new QLabel("Status:", this), 1, 0);
+    form->addWidget(status_, 1, 1);
+    auto* buttons = new QHBoxLayout;
+    buttons->addWidget(clock_);
+    buttons->addStretch();
+    buttons->addWidget(startStop_);
+    buttons->addWidget(cancel_);
+    auto* layout = new QVBoxLayout(this);
+    auto* boxes = new QHBoxLayout;
+    boxes->addWidget(startBox);
+    boxes->addWidget(endBox);
+    layout->addLayout(boxes);
+    layout->addLayout(form);
+    layout->addLayout(buttons);
+
+    connect(startNow_, &QRadioButton::clicked, this, [this] { startImmediately_ = true; UpdateControls(); });
+    connect(startAt_, &QRadioButton::clicked, this, [this] { startImmediately_ = false; UpdateControls(); });
+    connect(byFrames_, &QRadioButton::clicked, this, [this] { endAtTime_ = false; UpdateControls(); });
+    connect(byEndTime_, &QRadioButton::clicked, this, [this] { endAtTime_ = true; UpdateControls(); });
+    connect(startStop_, &QPushButton::clicked, this, [this] { OnStartStop(); });
+    connect(cancel_, &QPushButton::clicked, this, [this] { reject(); });
+
+    if (options_.autoFrames) {
+        frames_->setText(QString::number(*options_.autoFrames));
+        interval_->setText(QString::number(options_.autoInterval));
+    }
+    UpdateControls();
+    timer_.start(options_.tickMs, options_.tickMs < 1000 ? Qt::PreciseTimer : Qt::CoarseTimer, this);
+}
+
+CTimeLapseDlg::~CTimeLapseDlg()
+{
+    timer_.stop();
+}
+
+void CTimeLapseDlg::UpdateControls()
+{
+    startNow_->setChecked(startImmediately_);
+    startAt_->setChecked(!startImmediately_);
+    byEndTime_->setChecked(endAtTime_);
+    byFrames_->setChecked(!endAtTime_);
+    const bool running = sequencer_.Running();
+    startDate_->setEnabled(!running && !startImmediately_);
+    startTime_->setEnabled(!running && !startImmediately_);
+    endDate_->setEnabled(!running && endAtTime_);
+    endTime_->setEnabled(!running && endAtTime_);
+    frames_->setEnabled(!running && !endAtTime_);
+    for (QWidget* w : std::initializer_list<QWidget*>{startNow_, startAt_, byFrames_, byEndTime_, interval_})
+        w->setEnabled(!running);
+    startStop_->setText(running ? "Stop" : "Start");
+}
+
+bool CTimeLapseDlg::ReadInput(timelapse::Schedule& s)
+{
+    auto refuse = [this](QLineEdit* edit, const QString& text) {
+        msgbox::Show(this, text, msgbox::Icon::Exclamation);
+        edit->setFocus();
+        edit->selectAll();
+        return false;
+    };
+    bool ok = false;
+    const int frames = frames_->text().trimmed().toInt(&ok);
+    if (!ok || frames < 1 || frames > 25000)
+        return refuse(frames_, QString("Please enter an integer between %1 and %2.").arg(1).arg(25000));
+    const QString intervalText = interval_->text().trimmed();
+    const uint interval = intervalText.toUInt(&ok);
+    if (!ok || intervalText.startsWith('+'))
+        return refuse(interval_, "Please enter a positive integer.");
+    s.frames = frames;
+    s.interval = interval;
+    s.startImmediately = startImmediately_;
+    s.endAtTime = endAtTime_;
+    s.startAt = FromPickers(startDate_, startTime_);
+    s.endAt = FromPickers(endDate_, endTime_);
+    return true;
+}
+
+void CTimeLapseDlg::OnStartStop()
+{
+    if (sequencer_.Running()) {
+        sequencer_.Stop();
+    } else {
+        timelapse::Schedule schedule;
+        if (ReadInput(schedule))
+            sequencer_.Start(schedule);
+    }
+    UpdateControls();
+    CloseWhenDone();
+}
+
+void CTimeLapseDlg::OnTick()
+{
+    sequencer_.Tick();
+    CloseWhenDone();
+}
+
+void CTimeLapseDlg::timerEvent(QTimerEvent* e)
+{
+    if (e->timerId() == timer_.timerId())
+        OnTick();
+    else
+        QDialog::timerEvent(e);
+}
+
+void CTimeLapseDlg::WindowProc(const Notification& n)
+{
+    switch (n.message) {
+    case WM_SAVED_FILE: {
+        timelapse::SaveOutcome outcome = timelapse::SaveOutcome::Saved;
+        if (n.text && *n.text == kErrorSaving)
+            outcome = view_.Prefs().StoreImage == 1 ? timelapse::SaveOutcome::Lost : timelapse::SaveOutcome::NotSavedOnPc;
+        sequencer_.SavedFile(outcome);
+        break;
+    }
+    case WM_CAMERA_SHUTDOWN:
+        // The main window has reported the shutdown; the sequence ends with the dialog.
+        sequencer_.CameraShutdown();
+        UpdateControls();
+        QDialog::reject();
+        return;
+    case WM_RELEASE_ERROR:
+        sequencer_.ReleaseError(n.wParam);
+        break;
+    default:
+        break;
+    }
+    CloseWhenDone();
+}
+
+void CTimeLapseDlg::reject()
+{
+    if (sequencer_.Running() &&
+        msgbox::Show(this, "Do you wish to cancel the current time lapse sequence?", msgbox::Icon::Question,
+                     msgbox::Buttons::YesNo) != msgbox::Answer::Yes)
+        return;
+    QDialog::reject();
+}
+
+void CTimeLapseDlg::CloseWhenDone()
+{
+    if (!options_.closeWhenDone || !isVisible())
+        return;
+    const timelapse::State state = sequencer_.GetState();
+    if (state == timelapse::State::Completed)
+        accept();
+    else if (state != timelapse::State::Running)
+        QDialog::reject();
+}
+
+timelapse::State RunTimeLapseDialog(CMyTethrocamView& view, TimeLapseOptions options)
+{
+    const bool autoStart = options.autoFrames.has_value();
+    CTimeLapseDlg dlg(view, std::move(options));
+    view.SetCurrentDisplayWindow(&dlg);
+    view.SetTimeLapseForward([&dlg](const Notification& n) { dlg.WindowProc(n); });
+    if (autoStart)
+        QTimer::singleShot(0, &dlg, [&dlg] { dlg.OnStartStop(); });
+    dlg.exec();
+    view.SetCurrentDisplayWindow(&view);
+    view.SetTimeLapseForward({});
+    return dlg.Sequence().GetState();
+}
+
+int RunUnattendedTimeLapse(CMyTethrocamView& view, int frames, uint32_t interval, bool closeWhenDone)
+{
+    if (!view.Camera()) {
+        std::fprintf(stderr, "tethrocam: time lapse not started: the camera is not connected\n");
+        return 1;
+    }
+    TimeLapseOptions options;
+    options.autoFrames = frames;
+    options.autoInterval = interval;
+    options.closeWhenDone = closeWhenDone;
+    const timelapse::State state = RunTimeLapseDialog(view, std::move(options));
+    return state == timelapse::State::Completed ? 0 : 1;
+}

@@ -1,0 +1,95 @@
+// CTimeLapseDlg: the time-lapse dialog (template 155, "Time Lapse"). It holds the controls
+// (each named by its id) and hands the schedule to timelapse::TimeLapseSequencer: a Qt timer
+// drives its tick, the Start/Stop and Cancel buttons its commands, and the camera
+// notifications that the main window forwards (posted, so each arrives after the main
+// window has handled it) its state. Shots are fired through the view's TakePicture.
+//
+// RunTimeLapseDialog is the main window's "Time Lapse..." command (156) once connected:
+// while the dialog runs modally it is the forwarding target and the owner of every message
+// box that shooting raises; the main window keeps downloading and showing pictures behind it.
+//
+// UI thread only. RunTimeLapseDialog blocks in the modal dialog until it closes.
+#pragma once
+
+#include "camera/Notifications.h"
+#include "timelapse/TimeLapseSequencer.h"
+
+#include <QBasicTimer>
+#include <QDialog>
+
+#include <functional>
+#include <optional>
+
+class CMyTethrocamView;
+class QDateEdit;
+class QLabel;
+class QLineEdit;
+class QPushButton;
+class QRadioButton;
+class QTimeEdit;
+
+struct TimeLapseOptions {
+    int tickMs = 1000;                              // timer 1's period
+    std::function<timelapse::Seconds()> clock;      // empty: the system's time
+    // Unattended start: a number-of-frames sequence started as soon as the dialog runs.
+    std::optional<int> autoFrames;
+    uint32_t autoInterval = 30;
+    // Close the dialog when the sequence completes or stops (unattended runs).
+    bool closeWhenDone = false;
+};
+
+class CTimeLapseDlg : public QDialog {
+    Q_OBJECT
+public:
+    CTimeLapseDlg(CMyTethrocamView& view, TimeLapseOptions options = {}, QWidget* parent = nullptr);
+    ~CTimeLapseDlg() override;
+
+    // A camera notification forwarded by the main window.
+    void WindowProc(const Notification& n);
+    // The commands and the tick, as the buttons and the timer call them.
+    void OnStartStop();
+    void OnTick();
+    void reject() override;  // Cancel, Escape, close box
+
+    const timelapse::TimeLapseSequencer& Sequence() const { return sequencer_; }
+
+protected:
+    void timerEvent(QTimerEvent* e) override;
+
+private:
+    void UpdateControls();
+    // Reads and checks the edits as the Start button does; false after the message.
+    bool ReadInput(timelapse::Schedule& schedule);
+    void CloseWhenDone();
+
+    CMyTethrocamView& view_;
+    TimeLapseOptions options_;
+    timelapse::TimeLapseSequencer sequencer_;
+    QBasicTimer timer_;
+    bool startImmediately_ = true;
+    bool endAtTime_ = false;
+
+    QRadioButton* startNow_ = nullptr;     // 1054
+    QRadioButton* startAt_ = nullptr;      // 1055
+    QDateEdit* startDate_ = nullptr;       // 1058
+    QTimeEdit* startTime_ = nullptr;       // 1061
+    QRadioButton* byFrames_ = nullptr;     // 1056
+    QRadioButton* byEndTime_ = nullptr;    // 1057
+    QLineEdit* frames_ = nullptr;          // 1059
+    QDateEdit* endDate_ = nullptr;         // 1060
+    QTimeEdit* endTime_ = nullptr;         // 1062
+    QLineEdit* interval_ = nullptr;        // 1063
+    QLineEdit* status_ = nullptr;          // 1064
+    QLabel* clock_ = nullptr;              // 1065
+    QPushButton* startStop_ = nullptr;     // 1003
+    QPushButton* cancel_ = nullptr;        // 2
+};
+
+// Runs the dialog for the view (command 156 once connected) and returns the state the
+// sequence was in when the dialog closed.
+timelapse::State RunTimeLapseDialog(CMyTethrocamView& view, TimeLapseOptions options = {});
+
+// The unattended start of the command line: opens the dialog and starts a number-of-frames
+// sequence at once; with `closeWhenDone` the dialog closes when the sequence ends. Returns
+// 0 when the sequence completed, 1 otherwise (also when no camera is connected).
+int RunUnattendedTimeLapse(CMyTethrocamView& view, int frames, uint32_t interval, bool closeWhenDone);

@@ -1,0 +1,431 @@
+// The time-lapse schedule on a fake clock and a fake camera: shots back to back, start and
+// end times, slow shots that never drop a slot, Stop, autofocus retries, refusals and
+// release errors that must not stall the night, full disks, daylight saving, and the status
+// lines word for word.
+#include "timelapse/TimeLapseSequencer.h"
+
+#include <gtest/gtest.h>
+
+#include <cstdlib>
+#include <ctime>
+#include <deque>
+#include <string>
+#include <vector>
+
+using namespace timelapse;
+
+namespace {
+
+// Every test runs in a fixed time zone; the daylight-saving test picks its own.
+void UseTimeZone(const char* tz)
+{
+    setenv("TZ", tz, 1);
+    tzset();
+}
+
+LocalDateTime Local(Seconds t)
+{
+    const std::time_t tt = static_cast<std::time_t>(t);
+    std::tm tm{};
+    localtime_r(&tt, &tm);
+    return {tm.tm_year + 1900, tm.tm_mon + 1, tm.tm_mday, tm.tm_hour, tm.tm_min, tm.tm_sec};
+}
+
+// A fake clock and camera around one sequencer. Times start in 2040, past the end of
+// 32-bit seconds.
+struct Rig {
+    Rig()
+        : seq(SequencerHooks{
+              [this] { return now; },
+              [this] {
+                  ++fired;
+                  slots.push_back(now);
+                  if (!refusals.empty()) {
+                      ShotStart s = refusals.front();
+                      refusals.pop_front();
+                      return s;
+                  }
+                  return ShotStart{};
+              },
+              [this](const std::string& s) { status = s; },
+              [this](const std::string& s) { clock = s; },
+              [this] { ++controlUpdates; },
+              [this] {
+                  ++questions;
+                  const bool yes = afAnswers.empty() ? true : afAnswers.front();
+                  if (!afAnswers.empty())
+                      afAnswers.pop_front();
+                  return yes;
+              },
+              [this](const std::string& s) { errors.push_back(s); },
+          })
+    {
+        UseTimeZone("UTC");
+    }
+    void Tick(int seconds = 1)
+    {
+        now += seconds;
+        seq.Tick();
+    }
+    static Schedule Frames(int frames, uint32_t interval)
+    {
+        Schedule s;
+        s.frames = frames;
+        s.interval = interval;
+        return s;
+    }
+    // Shoots until the sequence ends, each shot saved `shotSeconds` after it fired; ticks
+    // every second. Returns the statuses seen.
+    std::vector<std::string> RunToEnd(int shotSeconds, int maxSeconds = 100000)
+    {
+        std::vector<std::string> seen;
+        int busy = 0;
+        for (int i = 0; i < maxSeconds && seq.Running(); ++i) {
+            if (seq.TakingPhoto() && ++busy >= shotSeconds) {
+                busy = 0;
+                seq.SavedFile(SaveOutcome::Saved);
+            }
+            Tick();
+            seen.push_back(status);
+        }
+        return seen;
+    }
+
+    Seconds now = 2'216'000'000;  // March 2040
+    int fired = 0;
+    std::vector<Seconds> slots;   // when each shot fired
+    std::deque<ShotStart> refusals;
+    std::deque<bool> afAnswers;
+    int questions = 0;
+    int controlUpdates = 0;
+    std::string status, clock;
+    std::vector<std::string> errors;
+    TimeLapseSequencer seq;
+};
+
+TEST(TimeLapse, ThreeFramesAtIntervalZeroFireBackToBackThenComplete)
+{
+    Rig r;
+    ASSERT_EQ(r.seq.Start(Rig::Frames(3, 0)), StartOutcome::Started);
+    // The first shot fires as Start is pressed.
+    EXPECT_EQ(r.fired, 1);
+    EXPECT_EQ(r.status, "Taking photo 1, 2 shots remaining");
+    EXPECT_EQ(r.clock, ClockText(r.now) + " - running");
+    // No second shot while the first is on its way.
+    r.Tick();
+    r.Tick();
+    EXPECT_EQ(r.fired, 1);
+    EXPECT_EQ(r.status, "Taking photo 1, 2 shots remaining, running 2 secs late");
+    r.seq.SavedFile(SaveOutcome::Saved);
+    r.Tick();
+    EXPECT_EQ(r.fired, 2);
+    EXPECT_EQ(r.status, "Taking photo 2, 1 shots remaining, running 3 secs late");
+    r.seq.SavedFile(SaveOutcome::Saved);
+    r.Tick();
+    EXPECT_EQ(r.status, "Taking photo 3, 0 shots remaining, running 4 secs late");
+    // The last shot is in flight: 0 remaining, but not completed before it is saved.
+    r.Tick();
+    EXPECT_TRUE(r.seq.Running());
+    r.seq.SavedFile(SaveOutcome::Saved);
+    r.Tick();
+    EXPECT_EQ(r.status, "Sequence completed, 3 shots taken");
+    EXPECT_EQ(r.seq.GetState(), State::Completed);
+    EXPECT_EQ(r.clock, ClockText(r.now));
+    EXPECT_EQ(r.fired, 3);
+    // The completed text is kept.
+    r.Tick();
+    EXPECT_EQ(r.status, "Sequence completed, 3 shots taken");
+    EXPECT_TRUE(r.errors.empty());
+}
+
+TEST(TimeLapse, StartTimeInThePastFiresAtOnce)
+{
+    Rig r;
+    Schedule s = Rig::Frames(5, 60);
+    s.startImmediately = false;
+    s.startAt = Local(r.now - 3600);
+    r.seq.Start(s);
+    EXPECT_EQ(r.fired, 1);
+    EXPECT_EQ(r.status, "Taking photo 1, 4 shots remaining");
+    EXPECT_EQ(r.seq.NextShotTime(), r.now + 60);  // anchored at now, not at the past time
+}
+
+TEST(TimeLapse, StartTenMinutesAheadCountsDownPastThe32BitEnd)
+{
+    Rig r;
+    EXPECT_GT(r.now, int64_t{INT32_MAX});
+    ASSERT_EQ(LocalToSeconds(Local(r.now)), r.now);
+    Schedule s = Rig::Frames(2, 10);
+    s.startImmediately = false;
+    s.startAt = Local(r.now + 600);
+    r.seq.Start(s);
+    EXPECT_EQ(r.fired, 0);
+    r.Tick();
+    EXPECT_EQ(r.status, "599 secs until next shot, 2 shots remaining");
+    for (int i = 0; i < 598; ++i)
+        r.Tick();
+    EXPECT_EQ(r.status, "1 secs until next shot, 2 shots remaining");
+    EXPECT_EQ(r.fired, 0);
+    r.Tick();
+    EXPECT_EQ(r.fired, 1);
+    EXPECT_EQ(r.status, "Taking photo 1, 1 shots remaining");
+}
+
+TEST(TimeLapse, EndTimeAlreadyPassedStartsNothing)
+{
+    Rig r;
+    Schedule s = Rig::Frames(5, 10);
+    s.endAtTime = true;
+    s.endAt = Local(r.now - 60);
+    EXPECT_EQ(r.seq.Start(s), StartOutcome::EndTimePassed);
+    EXPECT_EQ(r.errors, std::vector<std::string>{"ERROR: end time has already passed"});
+    EXPECT_FALSE(r.seq.Running());
+    EXPECT_EQ(r.fired, 0);
+    // An end later than now but before the start completes with no shot at the end time.
+    s.endAt = Local(r.now + 30);
+    s.startImmediately = false;
+    s.startAt = Local(r.now + 120);
+    EXPECT_EQ(r.seq.Start(s), StartOutcome::Started);
+    r.RunToEnd(1);
+    EXPECT_EQ(r.status, "Sequence completed, 0 shots taken");
+    EXPECT_EQ(r.fired, 0);
+}
+
+TEST(TimeLapse, EndAtTimeShootsEverySlotBeforeTheEndAndLetsTheLastShotFinish)
+{
+    Rig r;
+    const Seconds t0 = r.now;
+    Schedule s = Rig::Frames(1, 25);
+    s.endAtTime = true;
+    s.endAt = Local(t0 + 100);
+    r.seq.Start(s);
+    r.seq.SavedFile(SaveOutcome::Saved);
+    r.Tick();
+    EXPECT_EQ(r.status, "24 secs until next shot, 99 secs to end of sequence");
+    // Slots at 0, 25, 50, 75; the shot at 75 takes 30 s and ends after the end time.
+    int busy = 0;
+    while (r.seq.Running() && r.now < t0 + 200) {
+        if (r.seq.TakingPhoto() && ++busy >= (r.fired == 4 ? 30 : 2)) {
+            busy = 0;
+            r.seq.SavedFile(SaveOutcome::Saved);
+        }
+        r.Tick();
+        if (r.now == t0 + 101) {
+            EXPECT_EQ(r.status, "Taking photo 4, -1 secs to end of sequence, running 1 secs late");
+        }
+    }
+    EXPECT_EQ(r.slots, (std::vector<Seconds>{t0, t0 + 25, t0 + 50, t0 + 75}));
+    EXPECT_EQ(r.status, "Sequence completed, 4 shots taken");
+    EXPECT_EQ(r.now, t0 + 105);  // on the tick after the last shot was saved (at 104)
+}
+
+TEST(TimeLapse, SlowShotsNeverDropASlotAndCarryTheLatePiece)
+{
+    Rig r;
+    const Seconds t0 = r.now;
+    r.seq.Start(Rig::Frames(6, 5));
+    const auto seen = r.RunToEnd(12);
+    EXPECT_EQ(r.fired, 6);
+    EXPECT_EQ(r.status, "Sequence completed, 6 shots taken");
+    // Each shot fires on the first tick after the one before was saved, 12 s later.
+    ASSERT_EQ(r.slots.size(), 6u);
+    for (size_t i = 1; i < r.slots.size(); ++i)
+        EXPECT_EQ(r.slots[i] - r.slots[i - 1], 12) << i;
+    // The schedule advanced exactly one interval per shot.
+    EXPECT_EQ(r.seq.NextShotTime(), t0 + 30);
+    // Every status while catching up carries the late piece.
+    EXPECT_EQ(seen[12], "Taking photo 2, 4 shots remaining, running 3 secs late");
+    for (size_t i = 13; i + 1 < seen.size(); ++i)
+        EXPECT_NE(seen[i].find("secs late"), std::string::npos) << seen[i];
+    EXPECT_FALSE(r.seq.MaxLatenessOnceCaughtUp());  // it never caught up
+}
+
+TEST(TimeLapse, StopWhileTakingPhotoFourAndStartAgainWaitsForThatShot)
+{
+    Rig r;
+    r.seq.Start(Rig::Frames(10, 0));
+    for (int i = 0; i < 3; ++i) {
+        r.seq.SavedFile(SaveOutcome::Saved);
+        r.Tick();
+    }
+    ASSERT_EQ(r.status.rfind("Taking photo 4, 6 shots remaining", 0), 0u) << r.status;
+    r.seq.Stop();
+    EXPECT_EQ(r.status, "Sequence stopped, 4 shots taken");
+    EXPECT_EQ(r.seq.GetState(), State::Stopped);
+    EXPECT_EQ(r.clock, ClockText(r.now));
+    r.Tick();
+    EXPECT_EQ(r.fired, 4);
+    EXPECT_TRUE(r.seq.TakingPhoto());  // the shot in flight still completes
+    // A new sequence does not fire while that shot is on its way, nor count it.
+    r.seq.Start(Rig::Frames(2, 0));
+    EXPECT_EQ(r.fired, 4);
+    EXPECT_EQ(r.status, "Taking photo 0, 2 shots remaining");
+    r.seq.SavedFile(SaveOutcome::Saved);
+    r.Tick();
+    EXPECT_EQ(r.fired, 5);
+    EXPECT_EQ(r.status, "Taking photo 1, 1 shots remaining, running 1 secs late");
+}
+
+TEST(TimeLapse, AutofocusFailureAnsweredYesRetriesAndStillTakesEveryFrame)
+{
+    Rig r;
+    r.seq.Start(Rig::Frames(6, 10));
+    int failures = 0;
+    const Seconds limit = r.now + 1000;
+    while (r.seq.Running() && r.now < limit) {
+        if (r.seq.TakingPhoto()) {
+            if (r.seq.ShotsTaken() == 5 && failures++ == 0) {
+                r.seq.ReleaseError(1);
+                EXPECT_EQ(r.seq.ShotsTaken(), 4);
+                EXPECT_EQ(r.seq.NextShotTime(), r.now + 1);
+                EXPECT_FALSE(r.seq.TakingPhoto());
+                const Seconds failedAt = r.now;
+                r.Tick();
+                EXPECT_EQ(r.status, "Taking photo 5, 1 shots remaining");
+                EXPECT_EQ(r.now - failedAt, 1);
+                continue;
+            }
+            r.seq.SavedFile(SaveOutcome::Saved);
+        }
+        r.Tick();
+    }
+    EXPECT_EQ(r.questions, 1);
+    EXPECT_EQ(r.fired, 7);
+    EXPECT_EQ(r.status, "Sequence completed, 6 shots taken");
+}
+
+TEST(TimeLapse, AutofocusFailureAnsweredNoStopsAndUncountsTheShot)
+{
+    Rig r;
+    r.afAnswers = {false};
+    r.seq.Start(Rig::Frames(6, 0));
+    r.seq.SavedFile(SaveOutcome::Saved);
+    r.Tick();
+    r.seq.ReleaseError(1);
+    EXPECT_EQ(r.status, "Sequence stopped, 1 shots taken");
+    EXPECT_FALSE(r.seq.TakingPhoto());
+    r.Tick();
+    EXPECT_EQ(r.fired, 2);
+    // A failure of a shot that outlived its stopped sequence: the plain error box.
+    r.seq.Start(Rig::Frames(6, 0));
+    r.seq.Stop();
+    r.seq.ReleaseError(1);
+    EXPECT_EQ(r.questions, 1);
+    EXPECT_EQ(r.errors, std::vector<std::string>{"Unable to release shutter.\nThis may be because the AF was unable to lock"});
+    EXPECT_FALSE(r.seq.TakingPhoto());
+}
+
+TEST(TimeLapse, RefusedShotIsNotCountedAndIsRetried)
+{
+    Rig r;
+    r.refusals = {ShotStart{false, "Bulb mode is only available when using the camera's shutter release"},
+                  ShotStart{false, "Unable to release the shutter.\nPlease check that the camera's LCD display is off and try again"}};
+    r.seq.Start(Rig::Frames(3, 60));
+    EXPECT_FALSE(r.seq.TakingPhoto());  // no notification will come: not left taking photo
+    EXPECT_EQ(r.seq.ShotsTaken(), 0);
+    EXPECT_EQ(r.status,
+              "1 secs until next shot, 3 shots remaining - Shot not started: Bulb mode is only available when using "
+              "the camera's shutter release, retrying");
+    r.Tick();
+    EXPECT_EQ(r.fired, 2);
+    EXPECT_EQ(r.status,
+              "1 secs until next shot, 3 shots remaining - Shot not started: Unable to release the shutter. Please "
+              "check that the camera's LCD display is off and try again, retrying");
+    r.Tick();
+    EXPECT_EQ(r.status, "Taking photo 1, 2 shots remaining - Shot not started: Unable to release the shutter. Please "
+                        "check that the camera's LCD display is off and try again, retrying");
+    r.seq.SavedFile(SaveOutcome::Saved);
+    r.Tick();
+    EXPECT_EQ(r.status, "59 secs until next shot, 2 shots remaining");
+    r.RunToEnd(2);
+    EXPECT_EQ(r.status, "Sequence completed, 3 shots taken");
+    EXPECT_EQ(r.fired, 5);
+}
+
+TEST(TimeLapse, ReleaseErrorOtherThanAutofocusIsRetriedWithoutAQuestion)
+{
+    Rig r;
+    r.seq.Start(Rig::Frames(3, 0));
+    r.seq.ReleaseError(0x8D);
+    EXPECT_EQ(r.questions, 0);
+    EXPECT_FALSE(r.seq.TakingPhoto());
+    EXPECT_EQ(r.seq.ShotsTaken(), 0);
+    r.now += 1;
+    r.seq.Tick();
+    EXPECT_EQ(r.status, "Taking photo 1, 2 shots remaining - Release error 141, retrying");
+    r.RunToEnd(1);
+    EXPECT_EQ(r.status, "Sequence completed, 3 shots taken");
+    EXPECT_EQ(r.fired, 4);
+}
+
+TEST(TimeLapse, FullDiskStopsWhenTheCardKeepsNoCopy)
+{
+    Rig r;
+    r.seq.Start(Rig::Frames(5, 0));
+    r.seq.SavedFile(SaveOutcome::Saved);
+    r.Tick();
+    r.seq.SavedFile(SaveOutcome::Saved);
+    r.Tick();
+    r.seq.SavedFile(SaveOutcome::Lost);
+    EXPECT_EQ(r.status, "Sequence stopped: Error saving image, 2 shots taken");
+    EXPECT_EQ(r.seq.GetState(), State::Stopped);
+    r.Tick();
+    r.Tick();
+    EXPECT_EQ(r.fired, 3);
+    EXPECT_EQ(r.status, "Sequence stopped: Error saving image, 2 shots taken");
+}
+
+TEST(TimeLapse, FullDiskGoesOnWhenTheCardKeepsACopyAndCountsTheMisses)
+{
+    Rig r;
+    r.seq.Start(Rig::Frames(5, 0));
+    const SaveOutcome outcomes[] = {SaveOutcome::Saved, SaveOutcome::NotSavedOnPc, SaveOutcome::NotSavedOnPc,
+                                    SaveOutcome::Saved, SaveOutcome::Saved};
+    for (SaveOutcome o : outcomes) {
+        r.seq.SavedFile(o);
+        r.Tick();
+        if (r.seq.ShotsTaken() == 4) {
+            EXPECT_EQ(r.status, "Taking photo 4, 1 shots remaining, running 3 secs late, 2 not saved on the PC");
+        }
+    }
+    EXPECT_EQ(r.status, "Sequence completed, 5 shots taken, 2 not saved on the PC");
+}
+
+TEST(TimeLapse, CameraShutdownEndsTheSequenceWithoutAText)
+{
+    Rig r;
+    r.seq.Start(Rig::Frames(5, 0));
+    const std::string before = r.status;
+    r.seq.CameraShutdown();
+    r.Tick();
+    EXPECT_FALSE(r.seq.Running());
+    EXPECT_EQ(r.status, before);
+    EXPECT_EQ(r.fired, 1);
+}
+
+TEST(TimeLapse, DaylightSavingChangeKeepsTheIntervalInRealSeconds)
+{
+    Rig r;
+    UseTimeZone("Europe/London");
+    // Clocks go from 01:00 to 02:00 on 29 March 2026: 00:59 to 02:01 is two minutes.
+    const auto start = LocalToSeconds({2026, 3, 29, 0, 59, 0});
+    const auto end = LocalToSeconds({2026, 3, 29, 2, 1, 0});
+    ASSERT_TRUE(start && end);
+    EXPECT_EQ(*end - *start, 120);
+    r.now = *start - 5;
+    Schedule s = Rig::Frames(1, 30);
+    s.startImmediately = false;
+    s.startAt = {2026, 3, 29, 0, 59, 0};
+    s.endAtTime = true;
+    s.endAt = {2026, 3, 29, 2, 1, 0};
+    r.seq.Start(s);
+    r.RunToEnd(1);
+    EXPECT_EQ(r.status, "Sequence completed, 4 shots taken");
+    std::vector<std::string> clocks;
+    for (Seconds t : r.slots)
+        clocks.push_back(ClockText(t));
+    EXPECT_EQ(clocks, (std::vector<std::string>{"00:59:00", "00:59:30", "02:00:00", "02:00:30"}));
+    UseTimeZone("UTC");
+}
+
+}  // namespace
