@@ -244,7 +244,7 @@ TEST_P(Gphoto2Conformance, AReleaseIsSavedStampedAndAnnouncedByTheProgram)
     testsupport::TempDir dir;
     RecordingOwner owner;
     SaveSnapshot snap;
-    snap.folders.Directory = dir.str();
+    snap.folders.Directory = dir.Str();
     snap.folders.Year = snap.folders.Month = snap.folders.Day = false;
     snap.comment = "tethered";
     snap.orientationSetting = 4;
@@ -260,7 +260,7 @@ TEST_P(Gphoto2Conformance, AReleaseIsSavedStampedAndAnnouncedByTheProgram)
         if (n.message == WM_DISPLAY_JPEG)
             shown = n.bytes;
     }
-    ASSERT_EQ(path, (dir.path() / "IMG_0001.JPG").string());
+    ASSERT_EQ(path, (dir.Path() / "IMG_0001.JPG").string());
     EXPECT_EQ(shown, GetParam().nextPicture());  // displayed as it came from the camera
     auto image = Exiv2::ImageFactory::open(path);
     image->readMetadata();

@@ -31,8 +31,8 @@ inline std::string Unavailable()
 // empty card (captures then fail).
 struct Folders {
     testsupport::TempDir dir;
-    std::filesystem::path withPicture = dir.path() / "card";
-    std::filesystem::path empty = dir.path() / "empty";
+    std::filesystem::path withPicture = dir.Path() / "card";
+    std::filesystem::path empty = dir.Path() / "empty";
     std::vector<uint8_t> picture;
 
     explicit Folders(int width = 1024, int height = 683, int quality = 90)
