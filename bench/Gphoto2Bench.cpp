@@ -74,9 +74,9 @@ struct Card {
     std::vector<uint8_t> picture = SixMegabyteJpeg();
     Card()
     {
-        fs::create_directories(dir.path() / "DCIM" / "100CANON");
-        testsupport::WriteFileBytes(dir.path() / "DCIM" / "100CANON" / "IMG_0001.JPG", picture);
-        setenv("VCAMERADIR", dir.str().c_str(), 1);
+        fs::create_directories(dir.Path() / "DCIM" / "100CANON");
+        testsupport::WriteFileBytes(dir.Path() / "DCIM" / "100CANON" / "IMG_0001.JPG", picture);
+        setenv("VCAMERADIR", dir.Str().c_str(), 1);
     }
 };
 

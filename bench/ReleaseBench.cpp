@@ -157,7 +157,7 @@ void RunRelease(benchmark::State& state, int settleMs, int orientationSetting = 
     OnePictureLibrary lib;
     RecordingOwner owner;
     SaveSnapshot snapshot;
-    snapshot.folders.Directory = dir.str();
+    snapshot.folders.Directory = dir.Str();
     snapshot.folders.Year = snapshot.folders.Month = snapshot.folders.Day = false;
     snapshot.orientationSetting = orientationSetting;  // 4: nothing stamped
     snapshot.comment = comment;
@@ -183,8 +183,8 @@ void RunRelease(benchmark::State& state, int settleMs, int orientationSetting = 
         // Let the release thread finish the item (it syncs the folder after announcing)
         // before the floor is measured on the same disk.
         std::this_thread::sleep_for(std::chrono::milliseconds(30));
-        floor += WriteOnceAndCopy(dir.path() / "floor.jpg");
-        for (const auto& e : std::filesystem::directory_iterator(dir.path()))
+        floor += WriteOnceAndCopy(dir.Path() / "floor.jpg");
+        for (const auto& e : std::filesystem::directory_iterator(dir.Path()))
             std::filesystem::remove(e.path());
         state.ResumeTiming();
     }

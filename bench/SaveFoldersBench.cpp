@@ -38,7 +38,7 @@ public:
         std::error_code ec;
         fs::remove_all(path_, ec);
     }
-    std::string str() const { return path_.string(); }
+    std::string Str() const { return path_.string(); }
 
 private:
     fs::path path_;
@@ -48,7 +48,7 @@ void BM_NextFileName(benchmark::State& state)
 {
     PictureFolder folder(static_cast<int>(state.range(0)));
     storage::FolderSettings s;
-    s.Directory = folder.str();
+    s.Directory = folder.Str();
     s.Year = s.Month = s.Day = false;
     for (auto _ : state) {
         benchmark::DoNotOptimize(storage::NextFileName(storage::kFileKindJpg, s, storage::PathStyle::Posix, 0));
@@ -63,7 +63,7 @@ void BM_WriteFileNoReplace(benchmark::State& state)
     const std::vector<uint8_t> bytes(static_cast<size_t>(state.range(0)), 0x5A);
     int n = 0;
     for (auto _ : state) {
-        const std::string path = folder.str() + "/IMG_" + std::to_string(++n) + ".JPG";
+        const std::string path = folder.Str() + "/IMG_" + std::to_string(++n) + ".JPG";
         int error = 0;
         if (!storage::WriteFileNoReplace(path, bytes.data(), bytes.size(), &error))
             state.SkipWithError("write failed");

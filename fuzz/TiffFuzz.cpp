@@ -9,7 +9,7 @@
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
 {
     const TiffImage image = ReadTiffImage(data, size);
-    if (image.ok()) {
+    if (image.Ok()) {
         if (image.width <= 0 || image.height <= 0 ||
             image.pixels.size() != static_cast<size_t>(image.width) * static_cast<size_t>(image.height) * 3)
             std::abort();

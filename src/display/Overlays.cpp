@@ -39,8 +39,6 @@ bool Contains(const std::string& text, const char* word)
     return text.find(word) != std::string::npos;
 }
 
-} // namespace
-
 // Solid 1-pixel lines into an image. Every line of the overlays is horizontal or
 // vertical; on the display bitmap's own 24-bit format they are written straight into the
 // rows (a QPainter pen on that format costs a millisecond per grid, more than the rest
@@ -134,6 +132,8 @@ private:
     uint8_t bgr_[3] = {0, 0, 0};
 };
 
+} // namespace
+
 const QColor kActiveOuter(180, 0, 0);
 const QColor kActiveInner(255, 0, 0);
 const QColor kInactiveOuter(0, 0, 0);
@@ -174,6 +174,12 @@ FocusLayout FocusLayoutForModel(const std::string& model)
     return FocusLayout::None;
 }
 
+namespace {
+
+// Draws one AF frame. (x, y) is the frame's centre and (frameWidth, frameHeight) its size
+// in the picture as the camera took it (W x H, before rotation); the frame is turned
+// onto the bitmap by `rotation` (clockwise 0, 90, 180, 270; any other value draws
+// nothing). The outer colour draws the frame, the inner colour a frame 1 pixel inside.
 void DrawFocusBox(OverlayCanvas& canvas, int W, int H, int rotation, int x, int y,
                   int frameWidth, int frameHeight, QColor outer, QColor inner)
 {
@@ -201,6 +207,8 @@ void DrawFocusBox(OverlayCanvas& canvas, int W, int H, int rotation, int x, int 
     canvas.SetColour(inner);
     canvas.Outline(X + 1, Y + 1, w - 2, h - 2);
 }
+
+} // namespace
 
 FocusPointInfo FocusPointInfoFrom(const ImageInfo& info)
 {

@@ -33,16 +33,6 @@ enum class FocusLayout {
 };
 FocusLayout FocusLayoutForModel(const std::string& model);
 
-// Solid 1-pixel drawing into one image (defined with the overlays).
-class OverlayCanvas;
-
-// Draws one AF frame. (x, y) is the frame's centre and (frameWidth, frameHeight) its size
-// in the picture as the camera took it (W x H, before rotation); the frame is turned
-// onto the bitmap by `rotation` (clockwise 0, 90, 180, 270; any other value draws
-// nothing). The outer colour draws the frame, the inner colour a frame 1 pixel inside.
-void DrawFocusBox(OverlayCanvas& canvas, int W, int H, int rotation, int x, int y,
-                  int frameWidth, int frameHeight, QColor outer, QColor inner);
-
 // What the focus-point overlay needs to know of a picture.
 struct FocusPointInfo {
     std::string model;                    // camera model text, any case

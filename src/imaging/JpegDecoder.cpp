@@ -486,7 +486,7 @@ std::optional<Bitmap> DecodeToBitmap(const uint8_t* data, size_t length, ImageHi
     WorkPicture w;
     if (length > 4 && data[0] == 'M' && data[1] == 'M' && data[2] == 0 && data[3] == 42) {
         TiffImage t = ReadTiffImage(data, length);
-        if (!t.ok() || t.pixels.size() != static_cast<size_t>(t.width) * static_cast<size_t>(t.height) * 3)
+        if (!t.Ok() || t.pixels.size() != static_cast<size_t>(t.width) * static_cast<size_t>(t.height) * 3)
             return std::nullopt;
         w = FromTiff(std::move(t));
     } else {

@@ -26,7 +26,7 @@ struct TiffImage {
     std::vector<uint8_t> pixels;  // width * height * 3 bytes: red, green, blue; rows top first, no padding
     std::string reason;           // empty when the read succeeded
 
-    bool ok() const { return reason.empty(); }
+    bool Ok() const { return reason.empty(); }
 };
 
 TiffImage ReadTiffImage(const uint8_t* data, size_t length);

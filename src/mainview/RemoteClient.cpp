@@ -17,7 +17,7 @@ int32_t RemoteClient::Status() const
 {
     std::atomic_signal_fence(std::memory_order_seq_cst);
     const int32_t status = ReadInt(block_.Data(), kStatusOffset);
-    std::atomic_thread_fence(std::memory_order_acquire);
+    BlockFence(std::memory_order_acquire);
     return status;
 }
 
@@ -42,7 +42,7 @@ ClientReply RemoteClient::Ask(int32_t command, int32_t parameter, std::string_vi
         r.error = "the text is longer than the block's 767 bytes";
         return r;
     }
-    std::atomic_thread_fence(std::memory_order_release);
+    BlockFence(std::memory_order_release);
     switch (platform::SendWakeUp(folder_, r.error)) {
     case platform::WakeUpResult::Sent:
         break;

@@ -31,7 +31,7 @@ void WriteText(const fs::path& p, const std::string& text)
 
 struct Desk {
     testsupport::TempDir dir;
-    XdgFolders folders{(dir.path() / "data").string(), (dir.path() / "config").string()};
+    XdgFolders folders{(dir.Path() / "data").string(), (dir.Path() / "config").string()};
     fs::path List() const { return fs::path(folders.configHome) / "mimeapps.list"; }
     fs::path Entry() const { return fs::path(folders.dataHome) / "applications" / kCameraEventsEntryName; }
 };
@@ -152,7 +152,7 @@ TEST(CameraEvents, ADamagedListIsRefusedAndLeftUntouched)
 TEST(CameraEvents, AListThatIsALinkStaysALinkAndKeepsItsPermissions)
 {
     Desk d;
-    const fs::path real = d.dir.path() / "dotfiles" / "mimeapps.list";
+    const fs::path real = d.dir.Path() / "dotfiles" / "mimeapps.list";
     WriteText(real, kOthers);
     ::chmod(real.c_str(), 0640);
     fs::create_directories(d.List().parent_path());
@@ -203,7 +203,7 @@ TEST(CameraEvents, ExecPathsWithSpacesAndSpecialCharactersAreQuoted)
 TEST(HelpPage, FoundBesideTheProgramThenInTheInstalledDocumentation)
 {
     testsupport::TempDir dir;
-    const fs::path prefix = dir.path() / "prefix";
+    const fs::path prefix = dir.Path() / "prefix";
     const std::string exe = (prefix / "bin" / "tethrocam").string();
     fs::create_directories(prefix / "bin");
 

@@ -173,7 +173,7 @@ TEST(SplitCommandLine, ProgramsAreFoundOnThePathOrByTheirOwnPath)
     EXPECT_FALSE(IsExecutableProgram("sh -c"));
     EXPECT_FALSE(IsExecutableProgram("/bin"));  // a folder is not a program
     testsupport::TempDir dir;
-    const fs::path plain = dir.path() / "notes";
+    const fs::path plain = dir.Path() / "notes";
     std::ofstream(plain) << "not a program\n";
     fs::permissions(plain, fs::perms::owner_read | fs::perms::owner_write);
     EXPECT_FALSE(IsExecutableProgram(plain.string()));
@@ -283,9 +283,9 @@ TEST(StartDetachedProcess, AHarmlessProgramStartsAndIsReaped)
 TEST(StartDetachedProcess, ArgumentsArriveUnquotedAndUnsplit)
 {
     testsupport::TempDir dir;
-    fs::create_directory(dir.path() / "my tools");
-    const fs::path script = dir.path() / "my tools" / "dump args";
-    const fs::path out = dir.path() / "args.txt";
+    fs::create_directory(dir.Path() / "my tools");
+    const fs::path script = dir.Path() / "my tools" / "dump args";
+    const fs::path out = dir.Path() / "args.txt";
     {
         std::ofstream s(script);
         s << "#!/bin/sh\n"
@@ -294,7 +294,7 @@ TEST(StartDetachedProcess, ArgumentsArriveUnquotedAndUnsplit)
     }
     fs::permissions(script, fs::perms::owner_all);
 
-    const fs::path picture = dir.path() / "My Photos" / "IMG 0001.JPG";
+    const fs::path picture = dir.Path() / "My Photos" / "IMG 0001.JPG";
     EditorSettings settings;
     settings.shellExecute = false;
     settings.launchEditorCmd = "  \"" + script.string() + "\"  -n   \"q\"  ";
@@ -335,7 +335,7 @@ TEST(StartDetachedProcess, MissingOrUnrunnableProgramsAreReported)
     // A file without execute permission: the process cannot start; the message has no
     // code line for this error.
     testsupport::TempDir dir;
-    const fs::path plain = dir.path() / "notes";
+    const fs::path plain = dir.Path() / "notes";
     std::ofstream(plain) << "not a program\n";
     fs::permissions(plain, fs::perms::owner_read | fs::perms::owner_write);
     settings.launchEditorCmd = "\"" + plain.string() + "\"";

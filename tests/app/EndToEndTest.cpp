@@ -39,8 +39,8 @@ std::string UserComment(const std::string& path)
 TEST(EndToEnd, ABodyShutterPressEndsUpOnDiskStamped)
 {
     testsupport::TempDir dir;
-    const fs::path config = dir.path() / "config";
-    const fs::path pictures = dir.path() / "pictures";
+    const fs::path config = dir.Path() / "config";
+    const fs::path pictures = dir.Path() / "pictures";
     fs::create_directories(config / "tethrocam");
     {
         Settings s;
@@ -52,7 +52,7 @@ TEST(EndToEnd, ABodyShutterPressEndsUpOnDiskStamped)
     }
     const std::string configEnv = "XDG_CONFIG_HOME=" + config.string();
     // TMPDIR: the remote channel's folder goes into the scratch folder too.
-    std::vector<std::string> env = {configEnv, "QT_QPA_PLATFORM=offscreen", "HOME=" + dir.str(), "TMPDIR=" + dir.str()};
+    std::vector<std::string> env = {configEnv, "QT_QPA_PLATFORM=offscreen", "HOME=" + dir.Str(), "TMPDIR=" + dir.Str()};
     if (const char* path = std::getenv("PATH"))
         env.push_back(std::string("PATH=") + path);
     std::vector<char*> envp;

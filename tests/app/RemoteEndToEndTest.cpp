@@ -56,11 +56,11 @@ struct Output {
 struct Studio {
     Studio()
     {
-        runtime = dir.path() / "run";
+        runtime = dir.Path() / "run";
         fs::create_directories(runtime);
         chmod(runtime.c_str(), 0700);
-        pictures = dir.path() / "pictures";
-        const fs::path config = dir.path() / "config";
+        pictures = dir.Path() / "pictures";
+        const fs::path config = dir.Path() / "config";
         fs::create_directories(config / "tethrocam");
         Settings s;
         s.Directory = pictures.string();
@@ -68,7 +68,7 @@ struct Studio {
         RegistryStore store((config / "tethrocam" / "settings.reg").string());
         EXPECT_TRUE(SaveSettings(s, store));
         env = {"XDG_CONFIG_HOME=" + config.string(), "XDG_RUNTIME_DIR=" + runtime.string(),
-               "QT_QPA_PLATFORM=offscreen", "HOME=" + dir.str()};
+               "QT_QPA_PLATFORM=offscreen", "HOME=" + dir.Str()};
         if (const char* path = std::getenv("PATH"))
             env.push_back(std::string("PATH=") + path);
     }
@@ -110,7 +110,7 @@ struct Studio {
     // Starts the program; its standard error goes to `err`.
     pid_t StartProgram(const fs::path& err)
     {
-        const pid_t pid = Spawn({TETHROCAM_EXE, "--simulate"}, dir.path() / "program.out", err);
+        const pid_t pid = Spawn({TETHROCAM_EXE, "--simulate"}, dir.Path() / "program.out", err);
         if (pid)
             programs.push_back(pid);
         return pid;
@@ -118,7 +118,7 @@ struct Studio {
 
     Output Run(std::vector<std::string> args, const fs::path& cwd = {})
     {
-        const fs::path out = dir.path() / "client.out", err = dir.path() / "client.err";
+        const fs::path out = dir.Path() / "client.out", err = dir.Path() / "client.err";
         Output o;
         const pid_t pid = Spawn(args, out, err, cwd);
         int status = 0;
@@ -171,8 +171,8 @@ std::string PythonExample()
 TEST(RemoteEndToEnd, AStudioScriptSetsTheCommentShootsAndGetsTheStampedFile)
 {
     Studio s;
-    const pid_t program = s.StartProgram(s.dir.path() / "program.err");
-    ASSERT_TRUE(s.WaitForCamera()) << ReadAll(s.dir.path() / "program.err");
+    const pid_t program = s.StartProgram(s.dir.Path() / "program.err");
+    ASSERT_TRUE(s.WaitForCamera()) << ReadAll(s.dir.Path() / "program.err");
 
     Output o = s.Remote({"camera"});
     EXPECT_EQ(o.code, 0);
@@ -200,7 +200,7 @@ TEST(RemoteEndToEnd, AStudioScriptSetsTheCommentShootsAndGetsTheStampedFile)
     EXPECT_EQ(s.Remote({"shoot"}).code, 2);
 
     // A relative folder is taken from the client's current folder.
-    const fs::path work = s.dir.path() / "work";
+    const fs::path work = s.dir.Path() / "work";
     fs::create_directories(work);
     o = s.Remote({"folder", "session-3/"}, work);
     EXPECT_EQ(o.code, 0) << o.err;
@@ -212,7 +212,7 @@ TEST(RemoteEndToEnd, AStudioScriptSetsTheCommentShootsAndGetsTheStampedFile)
     // The Python example of the documentation gets the same answers.
     const std::string example = PythonExample();
     ASSERT_FALSE(example.empty());
-    const fs::path script = s.dir.path() / "example.py";
+    const fs::path script = s.dir.Path() / "example.py";
     std::ofstream(script) << example;
     if (!fs::exists("/usr/bin/python3"))
         GTEST_SKIP() << "python3 is not installed";
@@ -236,12 +236,12 @@ TEST(RemoteEndToEnd, AStudioScriptSetsTheCommentShootsAndGetsTheStampedFile)
 TEST(RemoteEndToEnd, ASecondProgramRunsWithoutTheChannelAndSaysSoOnce)
 {
     Studio s;
-    s.StartProgram(s.dir.path() / "first.err");
+    s.StartProgram(s.dir.Path() / "first.err");
     ASSERT_TRUE(s.WaitForCamera());
-    const pid_t second = s.StartProgram(s.dir.path() / "second.err");
+    const pid_t second = s.StartProgram(s.dir.Path() / "second.err");
     std::this_thread::sleep_for(std::chrono::seconds(2));
     EXPECT_TRUE(Studio::Alive(second));
-    const std::string err = ReadAll(s.dir.path() / "second.err");
+    const std::string err = ReadAll(s.dir.Path() / "second.err");
     const std::string line = "remote control is off: " + (s.runtime / "EOSTethrocam.sock").string() +
                              " is in use by another running Tethrocam";
     EXPECT_NE(err.find(line), std::string::npos) << err;
@@ -253,11 +253,11 @@ TEST(RemoteEndToEnd, AnUnsafeBlockOrSocketIsRefusedAndTheProgramRunsOn)
 {
     Studio s;
     // A block planted as a link to another file.
-    const fs::path target = s.dir.path() / "target";
+    const fs::path target = s.dir.Path() / "target";
     testsupport::WriteFileBytes(target, std::vector<uint8_t>(1024, 0x5A));
     chmod(target.c_str(), 0600);
     fs::create_symlink(target, s.runtime / "EOSTethrocam");
-    const pid_t program = s.StartProgram(s.dir.path() / "program.err");
+    const pid_t program = s.StartProgram(s.dir.Path() / "program.err");
     std::string error;
     bool sent = false;
     const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(30);
@@ -268,7 +268,7 @@ TEST(RemoteEndToEnd, AnUnsafeBlockOrSocketIsRefusedAndTheProgramRunsOn)
     ASSERT_TRUE(sent) << error;
     std::this_thread::sleep_for(std::chrono::milliseconds(500));
     EXPECT_TRUE(Studio::Alive(program));
-    EXPECT_NE(ReadAll(s.dir.path() / "program.err").find("EOSTethrocam is a symbolic link; refused"),
+    EXPECT_NE(ReadAll(s.dir.Path() / "program.err").find("EOSTethrocam is a symbolic link; refused"),
               std::string::npos);
     EXPECT_EQ(testsupport::ReadFileBytes(target), std::vector<uint8_t>(1024, 0x5A));
     const Output o = s.Remote({"camera"});
@@ -278,10 +278,10 @@ TEST(RemoteEndToEnd, AnUnsafeBlockOrSocketIsRefusedAndTheProgramRunsOn)
     // A socket planted as a link: the next program will not bind through it.
     Studio t;
     fs::create_symlink(s.runtime / "EOSTethrocam.sock", t.runtime / "EOSTethrocam.sock");
-    const pid_t other = t.StartProgram(t.dir.path() / "program.err");
+    const pid_t other = t.StartProgram(t.dir.Path() / "program.err");
     std::this_thread::sleep_for(std::chrono::seconds(2));
     EXPECT_TRUE(Studio::Alive(other));
-    EXPECT_NE(ReadAll(t.dir.path() / "program.err").find("is a symbolic link, not the program's socket"),
+    EXPECT_NE(ReadAll(t.dir.Path() / "program.err").find("is a symbolic link, not the program's socket"),
               std::string::npos);
     EXPECT_TRUE(fs::is_symlink(t.runtime / "EOSTethrocam.sock"));
 }

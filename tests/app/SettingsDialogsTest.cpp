@@ -138,19 +138,19 @@ TEST(Preferences, TheFolderChooserStartsAtTheFolderAndAnEmptyAnswerChangesNothin
     testsupport::TempDir dir;
     Choosers choosers;
     PreferencesValues v;
-    v.directory = (dir.path() / "not" / "yet").string();  // missing: start at the nearest folder that exists
+    v.directory = (dir.Path() / "not" / "yet").string();  // missing: start at the nearest folder that exists
     v.prefix = "IMG_";
     v.year = v.month = v.day = false;
     CPreferencesDlg dlg(v);
     dlg.Browse();
     EXPECT_EQ(choosers.folderTitle, "Select folder in which to save images");
-    EXPECT_EQ(choosers.folderStart.toStdString(), dir.str());
+    EXPECT_EQ(choosers.folderStart.toStdString(), dir.Str());
     EXPECT_EQ(dlg.Values().directory, v.directory);
 
-    choosers.folderAnswer = QString::fromStdString(dir.str());
+    choosers.folderAnswer = QString::fromStdString(dir.Str());
     Click(&dlg, 1003);
-    EXPECT_EQ(dlg.Values().directory, dir.str());
-    EXPECT_EQ(dlg.ExampleName().toStdString(), dir.str() + "/IMG_0123.JPG");
+    EXPECT_EQ(dlg.Values().directory, dir.Str());
+    EXPECT_EQ(dlg.ExampleName().toStdString(), dir.Str() + "/IMG_0123.JPG");
 }
 
 TEST(Preferences, MouseListsOfferTheFourActionsInOrder)
@@ -316,9 +316,9 @@ struct Window {
     Window() : lib(Small())
     {
         testsupport::App();
-        settingsFile = (dir.path() / "settings.reg").string();
+        settingsFile = (dir.Path() / "settings.reg").string();
         Settings s;
-        s.Directory = (dir.path() / "first").string();
+        s.Directory = (dir.Path() / "first").string();
         s.Year = s.Month = s.Day = false;
         RegistryStore store(settingsFile);
         SaveSettings(s, store);
@@ -366,7 +366,7 @@ TEST(SettingsCommands, APictureTakenRightAfterChangingTheFolderLandsInTheNewFold
 {
     Window w;
     ASSERT_NE(w.view->Camera(), nullptr);
-    const fs::path second = w.dir.path() / "second";
+    const fs::path second = w.dir.Path() / "second";
     w.RunDialog(ID_PREFERENCES, [&](QDialog* d) {
         Control<QLineEdit>(d, 1032)->setText(QString::fromStdString(second.string()));
         Control<QLineEdit>(d, 1033)->setText("NEW_");
@@ -374,16 +374,16 @@ TEST(SettingsCommands, APictureTakenRightAfterChangingTheFolderLandsInTheNewFold
     });
     ASSERT_TRUE(w.Shoot());
     EXPECT_TRUE(fs::exists(second / "NEW_0001.JPG"));
-    EXPECT_FALSE(fs::exists(w.dir.path() / "first"));
+    EXPECT_FALSE(fs::exists(w.dir.Path() / "first"));
 
     // Cancel leaves everything as it was: the next picture goes to the same place.
     w.RunDialog(ID_PREFERENCES, [&](QDialog* d) {
-        Control<QLineEdit>(d, 1032)->setText(QString::fromStdString((w.dir.path() / "third").string()));
+        Control<QLineEdit>(d, 1032)->setText(QString::fromStdString((w.dir.Path() / "third").string()));
         Click(d, 2);
     });
     ASSERT_TRUE(w.Shoot());
     EXPECT_TRUE(fs::exists(second / "NEW_0002.JPG"));
-    EXPECT_FALSE(fs::exists(w.dir.path() / "third"));
+    EXPECT_FALSE(fs::exists(w.dir.Path() / "third"));
 }
 
 TEST(SettingsCommands, TheGridDialogRedisplaysOnlyWhenAValueChanged)
@@ -442,7 +442,7 @@ TEST(SettingsCommands, EveryDialogAndDesktopCommandIsInTheMenus)
 TEST(SettingsCommands, RegisterAndUnregisterFromTheCameraMenuSayHowItWent)
 {
     testsupport::TempDir xdg;
-    const fs::path data = xdg.path() / "data", config = xdg.path() / "config";
+    const fs::path data = xdg.Path() / "data", config = xdg.Path() / "config";
     fs::create_directories(config);
     const std::string others = "[Default Applications]\ntext/html=firefox-esr.desktop\n";
     testsupport::WriteFileBytes(config / "mimeapps.list", std::vector<uint8_t>(others.begin(), others.end()));
@@ -486,23 +486,23 @@ TEST(SettingsCommands, HelpOpensThePageOrListsEveryPathTried)
         opened.push_back(path);
         return true;
     });
-    const fs::path exe = dir.path() / "bin" / "tethrocam";
+    const fs::path exe = dir.Path() / "bin" / "tethrocam";
     desktop::ShowHelp(nullptr, exe.string());
     ASSERT_EQ(boxes.shown.size(), 1u);
     EXPECT_EQ(boxes.shown[0].icon, msgbox::Icon::Error);
     EXPECT_EQ(boxes.shown[0].text, "Unable to find HTML help file:\n" +
-                                               QString::fromStdString((dir.path() / "bin" / "Tethrocam.htm").string()) +
+                                               QString::fromStdString((dir.Path() / "bin" / "Tethrocam.htm").string()) +
                                                "\n" +
-                                               QString::fromStdString((dir.path() / "share" / "doc" / "tethrocam" /
+                                               QString::fromStdString((dir.Path() / "share" / "doc" / "tethrocam" /
                                                                        "Tethrocam.htm")
                                                                           .string()));
     EXPECT_TRUE(opened.empty());
 
-    fs::create_directories(dir.path() / "bin");
-    testsupport::WriteFileBytes(dir.path() / "bin" / "Tethrocam.htm", {'<', 'p', '>'});
+    fs::create_directories(dir.Path() / "bin");
+    testsupport::WriteFileBytes(dir.Path() / "bin" / "Tethrocam.htm", {'<', 'p', '>'});
     desktop::ShowHelp(nullptr, exe.string());
     ASSERT_EQ(opened.size(), 1u);
-    EXPECT_EQ(opened[0], (dir.path() / "bin" / "Tethrocam.htm").string());
+    EXPECT_EQ(opened[0], (dir.Path() / "bin" / "Tethrocam.htm").string());
     EXPECT_EQ(boxes.shown.size(), 1u);
 
     // The page in the repository is what the build tree and the install carry.

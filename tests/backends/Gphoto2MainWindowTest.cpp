@@ -42,8 +42,8 @@ TEST(Gphoto2MainWindow, ConnectsSetsTheApertureAndShootsOnTheVirtualCamera)
     vcamera::Folders card(1536, 1024);
     card.UsePicture();
     testsupport::TempDir dir;
-    const std::string settingsFile = (dir.path() / "settings.reg").string();
-    const fs::path pictures = dir.path() / "pictures";
+    const std::string settingsFile = (dir.Path() / "settings.reg").string();
+    const fs::path pictures = dir.Path() / "pictures";
     {
         Settings s;
         s.Directory = pictures.string();

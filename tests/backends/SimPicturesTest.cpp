@@ -739,7 +739,7 @@ TEST(SimPicturesInTheProgram, CrwPreviewAndTiffHeadAreShown)
     const std::vector<uint8_t> tiff = sim::MakeSimTiff(SmallParams(), 160, 106);
     const size_t head = std::min<size_t>(tiff.size(), 204800);
     const TiffImage image = ReadTiffImage(tiff.data(), head);
-    ASSERT_TRUE(image.ok()) << image.reason;
+    ASSERT_TRUE(image.Ok()) << image.reason;
     EXPECT_EQ(image.width, 160);
     EXPECT_EQ(image.height, 106);
     EXPECT_EQ(image.pixels[0], 255);

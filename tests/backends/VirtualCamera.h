@@ -23,7 +23,8 @@ inline std::string Unavailable()
         return "TETHROCAM_VCAMERA_PREFIX is not set (run the test through CTest)";
     if (!std::filesystem::exists(std::filesystem::path(prefix) / "lib" / "libgphoto2" / "2.5.34" / "ptp2.so"))
         return std::string("libgphoto2's virtual camera is not built at ") + prefix +
-               ": its source release ../shared/vendor/libgphoto2-2.5.34.tar.xz is not beside the project";
+               " (it is built from the source release libgphoto2-2.5.34.tar.xz in TETHROCAM_VENDOR_DIR"
+               " when that is present, and never in the ThreadSanitizer build)";
     return {};
 }
 
@@ -31,8 +32,8 @@ inline std::string Unavailable()
 // empty card (captures then fail).
 struct Folders {
     testsupport::TempDir dir;
-    std::filesystem::path withPicture = dir.path() / "card";
-    std::filesystem::path empty = dir.path() / "empty";
+    std::filesystem::path withPicture = dir.Path() / "card";
+    std::filesystem::path empty = dir.Path() / "empty";
     std::vector<uint8_t> picture;
 
     explicit Folders(int width = 1024, int height = 683, int quality = 90)

@@ -184,7 +184,7 @@ TEST(RawFiles, ANewerRawAndItsJpegShareANumberAndThePreviewIsShown)
     ScriptedLibrary lib;
     RecordingOwner owner;
     SaveSnapshot snap;
-    snap.folders.Directory = dir.str();
+    snap.folders.Directory = dir.Str();
     snap.folders.Year = snap.folders.Month = snap.folders.Day = false;
     snap.orientationSetting = 4;
     owner.SetSnapshot(snap);
@@ -202,11 +202,11 @@ TEST(RawFiles, ANewerRawAndItsJpegShareANumberAndThePreviewIsShown)
     ASSERT_TRUE(owner.WaitFor(WM_DISPLAY_JPEG, 3));
 
     std::vector<std::string> names;
-    for (const auto& e : fs::directory_iterator(dir.path()))
+    for (const auto& e : fs::directory_iterator(dir.Path()))
         names.push_back(e.path().filename().string());
     std::sort(names.begin(), names.end());
     EXPECT_EQ(names, (std::vector<std::string>{"IMG_0001.JPG", "IMG_0001.NEF", "IMG_0002.JPG"}));
-    EXPECT_EQ(testsupport::ReadFileBytes(dir.path() / "IMG_0001.NEF"), nef);  // the camera's bytes
+    EXPECT_EQ(testsupport::ReadFileBytes(dir.Path() / "IMG_0001.NEF"), nef);  // the camera's bytes
 
     std::vector<Notification> got = owner.Take();
     std::vector<std::vector<uint8_t>> shown;
@@ -224,7 +224,7 @@ TEST(RawFiles, ANewerRawAndItsJpegShareANumberAndThePreviewIsShown)
     EXPECT_TRUE(std::equal(preview.end() - 2000, preview.end(), shown[0].end() - 2000));
     const ImageInfo described = ImageInfo::ReadImageInfoFromMemory(shown[0].data(), shown[0].size());
     EXPECT_EQ(described.Model(), "D750");
-    EXPECT_EQ(firstPath, (dir.path() / "IMG_0001.NEF").string());
+    EXPECT_EQ(firstPath, (dir.Path() / "IMG_0001.NEF").string());
 }
 
 }  // namespace

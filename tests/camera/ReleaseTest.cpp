@@ -33,7 +33,7 @@ struct Rig {
     {
         StartCameraLibrary(lib);
         SaveSnapshot s;
-        s.folders.Directory = dir.str();
+        s.folders.Directory = dir.Str();
         s.folders.Year = s.folders.Month = s.folders.Day = false;  // pictures straight into the folder
         s.orientationSetting = 4;          // nothing stamped unless a test asks
         owner.SetSnapshot(s);
@@ -56,7 +56,7 @@ struct Rig {
     std::vector<std::string> Files() const
     {
         std::vector<std::string> names;
-        for (const auto& e : fs::directory_iterator(dir.path()))
+        for (const auto& e : fs::directory_iterator(dir.Path()))
             names.push_back(e.path().filename().string());
         std::sort(names.begin(), names.end());
         return names;
@@ -114,11 +114,11 @@ TEST_P(Release, PcOnlyJpegSavesOneFileAndAnnouncesInOrder)
         if (n.message == WM_EXIF) exif = &n;
     }
     ASSERT_TRUE(saved && display && exif && exif->info);
-    EXPECT_EQ(*saved->text, (rig.dir.path() / "IMG_0001.JPG").string());
+    EXPECT_EQ(*saved->text, (rig.dir.Path() / "IMG_0001.JPG").string());
     EXPECT_EQ(exif->info->Model(), "Canon EOS 10D");
     EXPECT_EQ(display->wParam, static_cast<int64_t>(display->bytes.size()));
     // The file holds the camera's bytes unchanged.
-    EXPECT_EQ(testsupport::ReadFileBytes(rig.dir.path() / "IMG_0001.JPG"), display->bytes);
+    EXPECT_EQ(testsupport::ReadFileBytes(rig.dir.Path() / "IMG_0001.JPG"), display->bytes);
     // Progress went up to 100 with nothing else waiting.
     bool sawHundred = false;
     for (const auto& n : got)
@@ -150,7 +150,7 @@ TEST_P(Release, PcRawSavesThumbnailThenRawUnderOneNumber)
     }
     EXPECT_EQ(rig.Files(), (std::vector<std::string>{"IMG_0001.CRW", "IMG_0001.THM", "IMG_0002.CRW", "IMG_0002.THM"}));
     // The RAW file is read through its thumbnail.
-    EXPECT_EQ(ImageInfo::ReadImageInfoFromFile((rig.dir.path() / "IMG_0002.CRW").string()).Model(), "Canon EOS 10D");
+    EXPECT_EQ(ImageInfo::ReadImageInfoFromFile((rig.dir.Path() / "IMG_0002.CRW").string()).Model(), "Canon EOS 10D");
 }
 
 TEST_P(Release, TiffRawSavesTifAndItsJpegUnderOneNumber)
@@ -238,7 +238,7 @@ TEST_P(Release, PreviewInCameraOnlyModeIsDownloadedAndLeavesNothingBehind)
     rig.camera->SetSaveMode(1);
     rig.camera->StartRelease();
     ASSERT_TRUE(rig.owner.WaitFor(WM_DISPLAY_JPEG));
-    EXPECT_EQ(rig.Texts(), std::vector<std::string>{(rig.dir.path() / "IMG_0001.JPG").string()});
+    EXPECT_EQ(rig.Texts(), std::vector<std::string>{(rig.dir.Path() / "IMG_0001.JPG").string()});
     EXPECT_EQ(rig.Files(), std::vector<std::string>{"IMG_0001.JPG"});
 }
 
@@ -255,7 +255,7 @@ TEST_P(Release, SaveModeChangedDuringTheDownloadStillSavesTheShot)
     rig.camera->SetSaveMode(2);  // camera only, from now on
     ASSERT_TRUE(rig.owner.WaitFor(WM_DISPLAY_JPEG, 2));
     EXPECT_EQ(rig.Files(), (std::vector<std::string>{"IMG_0001.CRW", "IMG_0001.THM"}));
-    EXPECT_EQ(rig.Texts(), std::vector<std::string>{(rig.dir.path() / "IMG_0001.CRW").string()});
+    EXPECT_EQ(rig.Texts(), std::vector<std::string>{(rig.dir.Path() / "IMG_0001.CRW").string()});
 }
 
 TEST_P(Release, BodyShutterSavesLikeAProgramRelease)
@@ -275,7 +275,7 @@ TEST_P(Release, CommentAndRotationAreStampedOnlyWhenAsked)
     // Empty comment, orientation 4: the file is the camera's bytes.
     for (const auto& n : rig.owner.Take()) {
         if (n.message == WM_DISPLAY_JPEG) {
-            EXPECT_EQ(testsupport::ReadFileBytes(rig.dir.path() / "IMG_0001.JPG"), n.bytes);
+            EXPECT_EQ(testsupport::ReadFileBytes(rig.dir.Path() / "IMG_0001.JPG"), n.bytes);
         }
     }
 
@@ -285,7 +285,7 @@ TEST_P(Release, CommentAndRotationAreStampedOnlyWhenAsked)
     rig.owner.SetSnapshot(s);
     rig.camera->StartRelease();
     ASSERT_TRUE(rig.owner.WaitFor(WM_DISPLAY_JPEG));
-    const std::string path = (rig.dir.path() / "IMG_0002.JPG").string();
+    const std::string path = (rig.dir.Path() / "IMG_0002.JPG").string();
     EXPECT_EQ(ImageInfo::ReadImageInfoFromFile(path).Rotation(), 90);
     auto image = Exiv2::ImageFactory::open(path);
     image->readMetadata();
@@ -323,7 +323,7 @@ TEST_P(Release, CommentsAreStoredWithTheirCharacterSet)
         ASSERT_TRUE(rig.owner.WaitFor(WM_DISPLAY_JPEG, static_cast<size_t>(i + 1)));
     }
     auto raw = [&](const char* name) {
-        auto image = Exiv2::ImageFactory::open((rig.dir.path() / name).string());
+        auto image = Exiv2::ImageFactory::open((rig.dir.Path() / name).string());
         image->readMetadata();
         auto it = image->exifData().findKey(Exiv2::ExifKey("Exif.Photo.UserComment"));
         EXPECT_NE(it, image->exifData().end());
@@ -391,9 +391,9 @@ TEST_P(ReleaseFaults, UnplugDuringDownloadReportsAndShutsDown)
 TEST_P(ReleaseFaults, UnwritableFolderReportsAndStillDisplays)
 {
     Rig rig(Config());
-    testsupport::WriteFileBytes(rig.dir.path() / "blocker", {0});
+    testsupport::WriteFileBytes(rig.dir.Path() / "blocker", {0});
     SaveSnapshot s = rig.owner.TakeSaveSnapshot();
-    s.folders.Directory = (rig.dir.path() / "blocker" / "pictures").string();
+    s.folders.Directory = (rig.dir.Path() / "blocker" / "pictures").string();
     rig.owner.SetSnapshot(s);
     rig.camera->StartRelease();
     ASSERT_TRUE(rig.owner.WaitFor(WM_DISPLAY_JPEG));

@@ -105,7 +105,7 @@ class HistoryTest : public ::testing::Test {
 protected:
     std::string Save(const std::string& name, const Bytes& bytes)
     {
-        const std::string path = (dir.path() / name).string();
+        const std::string path = (dir.Path() / name).string();
         testsupport::WriteFileBytes(path, bytes);
         history.AddToHistory(path);
         return path;
@@ -170,19 +170,19 @@ TEST(LoadDisplayData, JpegIsTheWholeFileAndOtherKindsGiveNothing)
     testsupport::TempDir dir;
     const Bytes jpeg = ExifJpeg(7);
     for (const char* name : {"a.jpg", "b.JPG", "c.JpG"}) {
-        testsupport::WriteFileBytes(dir.path() / name, jpeg);
-        EXPECT_EQ(LoadDisplayData((dir.path() / name).string()), jpeg) << name;
+        testsupport::WriteFileBytes(dir.Path() / name, jpeg);
+        EXPECT_EQ(LoadDisplayData((dir.Path() / name).string()), jpeg) << name;
     }
     for (const char* name : {"d.thm", "e.png", "f.jpeg", "jpg"}) {
-        testsupport::WriteFileBytes(dir.path() / name, jpeg);
-        EXPECT_FALSE(LoadDisplayData((dir.path() / name).string())) << name;
+        testsupport::WriteFileBytes(dir.Path() / name, jpeg);
+        EXPECT_FALSE(LoadDisplayData((dir.Path() / name).string())) << name;
     }
-    EXPECT_FALSE(LoadDisplayData((dir.path() / "missing.jpg").string()));
+    EXPECT_FALSE(LoadDisplayData((dir.Path() / "missing.jpg").string()));
     EXPECT_FALSE(LoadDisplayData(std::string()));
-    testsupport::WriteFileBytes(dir.path() / "empty.jpg", {});
-    EXPECT_FALSE(LoadDisplayData((dir.path() / "empty.jpg").string()));
-    fs::create_directory(dir.path() / "folder.jpg");
-    EXPECT_FALSE(LoadDisplayData((dir.path() / "folder.jpg").string()));
+    testsupport::WriteFileBytes(dir.Path() / "empty.jpg", {});
+    EXPECT_FALSE(LoadDisplayData((dir.Path() / "empty.jpg").string()));
+    fs::create_directory(dir.Path() / "folder.jpg");
+    EXPECT_FALSE(LoadDisplayData((dir.Path() / "folder.jpg").string()));
 }
 
 TEST(LoadDisplayData, CrwGivesItsFirstEmbeddedPreview)
@@ -190,7 +190,7 @@ TEST(LoadDisplayData, CrwGivesItsFirstEmbeddedPreview)
     testsupport::TempDir dir;
     const Bytes preview = ExifJpeg(1);
     const Bytes other = ExifJpeg(2);
-    const auto path = (dir.path() / "IMG_0005.CRW").string();
+    const auto path = (dir.Path() / "IMG_0005.CRW").string();
 
     testsupport::WriteFileBytes(path, Crw({{0x300a, Bytes(40, 9)}, {0x2007, preview}, {0x2007, other}}));
     EXPECT_EQ(LoadDisplayData(path), preview);
@@ -210,7 +210,7 @@ TEST(LoadDisplayData, CrwGivesItsFirstEmbeddedPreview)
 TEST(LoadDisplayData, TiffPrefersItsJpegCompanionElseItsHead)
 {
     testsupport::TempDir dir;
-    const auto tif = (dir.path() / "IMG_0003.TIF").string();
+    const auto tif = (dir.Path() / "IMG_0003.TIF").string();
     Bytes big(kTiffDisplayBytes + 5000);
     for (size_t i = 0; i < big.size(); ++i)
         big[i] = uint8_t(i * 7);
@@ -223,12 +223,12 @@ TEST(LoadDisplayData, TiffPrefersItsJpegCompanionElseItsHead)
 
     // The camera writes IMG_0003.JPG beside IMG_0003.TIF.
     const Bytes jpeg = ExifJpeg(3);
-    testsupport::WriteFileBytes(dir.path() / "IMG_0003.JPG", jpeg);
+    testsupport::WriteFileBytes(dir.Path() / "IMG_0003.JPG", jpeg);
     EXPECT_EQ(LoadDisplayData(tif), jpeg);
 
-    const auto lower = (dir.path() / "shot.tif").string();
+    const auto lower = (dir.Path() / "shot.tif").string();
     testsupport::WriteFileBytes(lower, small);
-    testsupport::WriteFileBytes(dir.path() / "shot.jpg", jpeg);
+    testsupport::WriteFileBytes(dir.Path() / "shot.jpg", jpeg);
     EXPECT_EQ(LoadDisplayData(lower), jpeg);
 
     // A companion without its TIFF is not shown.
@@ -412,9 +412,9 @@ TEST_F(HistoryTest, DeletingARawPictureTakesItsThumbnailAlong)
 {
     const Bytes crw = Crw({{0x2007, ExifJpeg(1)}});
     const std::string raw = Save("IMG_0005.CRW", crw);
-    testsupport::WriteFileBytes(dir.path() / "IMG_0005.THM", ExifJpeg(1));
+    testsupport::WriteFileBytes(dir.Path() / "IMG_0005.THM", ExifJpeg(1));
     const std::string lowerRaw = Save("img_0006.crw", crw);
-    testsupport::WriteFileBytes(dir.path() / "img_0006.thm", ExifJpeg(1));
+    testsupport::WriteFileBytes(dir.Path() / "img_0006.thm", ExifJpeg(1));
     const std::string bare = Save("IMG_0007.CRW", crw);  // its thumbnail is already gone
     const auto h = view.Hooks();
 
@@ -422,10 +422,10 @@ TEST_F(HistoryTest, DeletingARawPictureTakesItsThumbnailAlong)
     EXPECT_FALSE(fs::exists(bare));
     history.DeleteCurrentPicture(h);  // IMG_0005.CRW, now shown after the deletion wrapped round
     EXPECT_FALSE(fs::exists(raw));
-    EXPECT_FALSE(fs::exists(dir.path() / "IMG_0005.THM"));
+    EXPECT_FALSE(fs::exists(dir.Path() / "IMG_0005.THM"));
     history.DeleteCurrentPicture(h);
     EXPECT_FALSE(fs::exists(lowerRaw));
-    EXPECT_FALSE(fs::exists(dir.path() / "img_0006.thm"));
+    EXPECT_FALSE(fs::exists(dir.Path() / "img_0006.thm"));
     EXPECT_TRUE(history.Empty());
     EXPECT_TRUE(view.errors.empty());
 }
@@ -449,7 +449,7 @@ TEST_F(HistoryTest, APictureAlreadyGoneIsDroppedFromTheDisplayWithoutAQuestion)
 TEST_F(HistoryTest, AFailedDeletionIsReportedKeepsTheEntryAndClearsTheDisplay)
 {
     SaveJpegs(1);
-    const std::string stuck = (dir.path() / "IMG_0002.JPG").string();
+    const std::string stuck = (dir.Path() / "IMG_0002.JPG").string();
     fs::create_directory(stuck);  // exists, but unlink cannot remove it
     history.AddToHistory(stuck);
     history.DeleteCurrentPicture(view.Hooks());
@@ -478,7 +478,7 @@ TEST_F(HistoryTest, APictureSavedWhileTheQuestionIsUpStaysOnShow)
     const auto p = SaveJpegs(3);
     const auto h = view.Hooks();
     ASSERT_TRUE(history.ShowPreviousPicture(h));  // B
-    const std::string d = (dir.path() / "IMG_0004.JPG").string();
+    const std::string d = (dir.Path() / "IMG_0004.JPG").string();
     testsupport::WriteFileBytes(d, ExifJpeg(4));
     view.duringQuestion = [&] { history.AddToHistory(d); };
     const size_t shownBefore = view.shownPaths.size();

@@ -32,7 +32,7 @@ class ExifBuilder {
 public:
     explicit ExifBuilder(bool little) : little_(little) {}
 
-    bool little() const { return little_; }
+    bool Little() const { return little_; }
 
     Bytes U16(uint16_t v) const
     {

@@ -423,47 +423,47 @@ TEST(ExifReaderFile, ChosenByExtension)
     testsupport::TempDir dir;
     const Bytes jpeg = Jpeg({ExifApp1(TypicalTiff(true))});
     for (const char* name : {"a.jpg", "B.JPG", "c.Thm", "d.thm"}) {
-        testsupport::WriteFileBytes(dir.path() / name, jpeg);
-        const std::string path = (dir.path() / name).string();
+        testsupport::WriteFileBytes(dir.Path() / name, jpeg);
+        const std::string path = (dir.Path() / name).string();
         const ImageInfo info = ImageInfo::ReadImageInfoFromFile(path);
         EXPECT_EQ(info.Path(), path);
         EXPECT_EQ(info.Model(), "Canon EOS 10D") << name;
         EXPECT_EQ(info.Rotation(), 90) << name;
     }
     for (const char* name : {"e.jpeg", "f.png", "g", "h.jpg.bak"}) {
-        testsupport::WriteFileBytes(dir.path() / name, jpeg);
-        const std::string path = (dir.path() / name).string();
+        testsupport::WriteFileBytes(dir.Path() / name, jpeg);
+        const std::string path = (dir.Path() / name).string();
         const ImageInfo info = ImageInfo::ReadImageInfoFromFile(path);
         EXPECT_EQ(info.Path(), path);
         EXPECT_TRUE(IsEmpty(info)) << name;
     }
-    const ImageInfo missing = ImageInfo::ReadImageInfoFromFile((dir.path() / "none.jpg").string());
-    EXPECT_EQ(missing.Path(), (dir.path() / "none.jpg").string());
+    const ImageInfo missing = ImageInfo::ReadImageInfoFromFile((dir.Path() / "none.jpg").string());
+    EXPECT_EQ(missing.Path(), (dir.Path() / "none.jpg").string());
     EXPECT_TRUE(IsEmpty(missing));
     EXPECT_TRUE(IsEmpty(ImageInfo::ReadImageInfoFromFile("")));
-    EXPECT_TRUE(IsEmpty(ImageInfo::ReadImageInfoFromFile(dir.str() + "/.jpg")));
+    EXPECT_TRUE(IsEmpty(ImageInfo::ReadImageInfoFromFile(dir.Str() + "/.jpg")));
 }
 
 TEST(ExifReaderFile, RawIsReadThroughItsThumbnailKeepingTheRawPath)
 {
     testsupport::TempDir dir;
     const Bytes jpeg = Jpeg({ExifApp1(TypicalTiff(false, 8))});
-    testsupport::WriteFileBytes(dir.path() / "IMG_0001.CRW", Bytes{'I', 'I', 0x1A, 0});
-    testsupport::WriteFileBytes(dir.path() / "IMG_0001.thm", jpeg);
-    const std::string raw = (dir.path() / "IMG_0001.CRW").string();
+    testsupport::WriteFileBytes(dir.Path() / "IMG_0001.CRW", Bytes{'I', 'I', 0x1A, 0});
+    testsupport::WriteFileBytes(dir.Path() / "IMG_0001.thm", jpeg);
+    const std::string raw = (dir.Path() / "IMG_0001.CRW").string();
     ImageInfo info = ImageInfo::ReadImageInfoFromFile(raw);
     EXPECT_EQ(info.Path(), raw);
     EXPECT_EQ(info.Rotation(), 270);
     EXPECT_EQ(info.Model(), "Canon EOS 10D");
     // The companion written in upper case, as cameras name it.
-    testsupport::WriteFileBytes(dir.path() / "IMG_0002.THM", jpeg);
-    EXPECT_EQ(ImageInfo::ReadImageInfoFromFile((dir.path() / "IMG_0002.CRW").string()).Rotation(), 270);
-    EXPECT_EQ(ImageInfo::ReadImageInfoFromFile((dir.path() / "img_0002.crw").string()).Rotation(), 0);
-    testsupport::WriteFileBytes(dir.path() / "img_0003.THM", jpeg);
-    EXPECT_EQ(ImageInfo::ReadImageInfoFromFile((dir.path() / "img_0003.crw").string()).Rotation(), 270);
+    testsupport::WriteFileBytes(dir.Path() / "IMG_0002.THM", jpeg);
+    EXPECT_EQ(ImageInfo::ReadImageInfoFromFile((dir.Path() / "IMG_0002.CRW").string()).Rotation(), 270);
+    EXPECT_EQ(ImageInfo::ReadImageInfoFromFile((dir.Path() / "img_0002.crw").string()).Rotation(), 0);
+    testsupport::WriteFileBytes(dir.Path() / "img_0003.THM", jpeg);
+    EXPECT_EQ(ImageInfo::ReadImageInfoFromFile((dir.Path() / "img_0003.crw").string()).Rotation(), 270);
     // No companion: the path only.
-    info = ImageInfo::ReadImageInfoFromFile((dir.path() / "IMG_0009.CRW").string());
-    EXPECT_EQ(info.Path(), (dir.path() / "IMG_0009.CRW").string());
+    info = ImageInfo::ReadImageInfoFromFile((dir.Path() / "IMG_0009.CRW").string());
+    EXPECT_EQ(info.Path(), (dir.Path() / "IMG_0009.CRW").string());
     EXPECT_TRUE(IsEmpty(info));
 }
 
@@ -472,23 +472,23 @@ TEST(ExifReaderFile, FileScanSkipsSegmentsAndNeedsTheWholeApp1)
     testsupport::TempDir dir;
     const Bytes app1 = ExifApp1(TypicalTiff(true));
     Bytes jpeg = Jpeg({Segment(0xE0, Bytes(14, 0)), Segment(0xE2, Bytes(5000, 0xFF)), app1});
-    testsupport::WriteFileBytes(dir.path() / "x.jpg", jpeg);
-    EXPECT_EQ(ImageInfo::ReadImageInfoFromFile((dir.path() / "x.jpg").string()).Model(), "Canon EOS 10D");
+    testsupport::WriteFileBytes(dir.Path() / "x.jpg", jpeg);
+    EXPECT_EQ(ImageInfo::ReadImageInfoFromFile((dir.Path() / "x.jpg").string()).Model(), "Canon EOS 10D");
     // A file that ends exactly with the APP1 segment is still read (unlike received bytes).
     Bytes exact{0xFF, 0xD8};
     exact.insert(exact.end(), app1.begin(), app1.end());
-    testsupport::WriteFileBytes(dir.path() / "exact.jpg", exact);
-    EXPECT_EQ(ImageInfo::ReadImageInfoFromFile((dir.path() / "exact.jpg").string()).Model(), "Canon EOS 10D");
+    testsupport::WriteFileBytes(dir.Path() / "exact.jpg", exact);
+    EXPECT_EQ(ImageInfo::ReadImageInfoFromFile((dir.Path() / "exact.jpg").string()).Model(), "Canon EOS 10D");
     exact.pop_back();
-    testsupport::WriteFileBytes(dir.path() / "short.jpg", exact);
-    EXPECT_TRUE(IsEmpty(ImageInfo::ReadImageInfoFromFile((dir.path() / "short.jpg").string())));
+    testsupport::WriteFileBytes(dir.Path() / "short.jpg", exact);
+    EXPECT_TRUE(IsEmpty(ImageInfo::ReadImageInfoFromFile((dir.Path() / "short.jpg").string())));
     // A segment length pointing beyond the end of the file.
     Bytes beyond{0xFF, 0xD8, 0xFF, 0xE0, 0xFF, 0xF0, 0};
-    testsupport::WriteFileBytes(dir.path() / "beyond.jpg", beyond);
-    EXPECT_TRUE(IsEmpty(ImageInfo::ReadImageInfoFromFile((dir.path() / "beyond.jpg").string())));
+    testsupport::WriteFileBytes(dir.Path() / "beyond.jpg", beyond);
+    EXPECT_TRUE(IsEmpty(ImageInfo::ReadImageInfoFromFile((dir.Path() / "beyond.jpg").string())));
     // A folder named like a picture.
-    std::filesystem::create_directory(dir.path() / "folder.jpg");
-    EXPECT_TRUE(IsEmpty(ImageInfo::ReadImageInfoFromFile((dir.path() / "folder.jpg").string())));
+    std::filesystem::create_directory(dir.Path() / "folder.jpg");
+    EXPECT_TRUE(IsEmpty(ImageInfo::ReadImageInfoFromFile((dir.Path() / "folder.jpg").string())));
 }
 
 TEST(ExifReaderFile, TiffNeedsItsFirst30720Bytes)
@@ -496,11 +496,11 @@ TEST(ExifReaderFile, TiffNeedsItsFirst30720Bytes)
     testsupport::TempDir dir;
     Bytes tiff = TypicalTiff(true);
     tiff.resize(30000, 0);
-    testsupport::WriteFileBytes(dir.path() / "short.tif", tiff);
-    EXPECT_TRUE(IsEmpty(ImageInfo::ReadImageInfoFromFile((dir.path() / "short.tif").string())));
+    testsupport::WriteFileBytes(dir.Path() / "short.tif", tiff);
+    EXPECT_TRUE(IsEmpty(ImageInfo::ReadImageInfoFromFile((dir.Path() / "short.tif").string())));
     tiff.resize(30720, 0);
-    testsupport::WriteFileBytes(dir.path() / "exact.TIF", tiff);
-    const ImageInfo info = ImageInfo::ReadImageInfoFromFile((dir.path() / "exact.TIF").string());
+    testsupport::WriteFileBytes(dir.Path() / "exact.TIF", tiff);
+    const ImageInfo info = ImageInfo::ReadImageInfoFromFile((dir.Path() / "exact.TIF").string());
     EXPECT_EQ(info.Model(), "Canon EOS 10D");
     EXPECT_EQ(info.ExposureText(), "1/125");
     // Only the first 30720 bytes are looked at: a model lying beyond them ends the parse.
@@ -508,8 +508,8 @@ TEST(ExifReaderFile, TiffNeedsItsFirst30720Bytes)
     Bytes far = b.Tiff(Ifd{{b.Short(kOrientation, 3), b.ValueField(kModel, 2, 10, b.U32(40000)),
                             b.Short(kOrientation, 6)}});
     far.resize(50000, 'A');
-    testsupport::WriteFileBytes(dir.path() / "far.tif", far);
-    const ImageInfo farInfo = ImageInfo::ReadImageInfoFromFile((dir.path() / "far.tif").string());
+    testsupport::WriteFileBytes(dir.Path() / "far.tif", far);
+    const ImageInfo farInfo = ImageInfo::ReadImageInfoFromFile((dir.Path() / "far.tif").string());
     EXPECT_EQ(farInfo.Rotation(), 180);
     EXPECT_EQ(farInfo.Model(), "");
     EXPECT_EQ(FromMemory(far).Model(), "AAAAAAAAAA"); // received bytes are read whole

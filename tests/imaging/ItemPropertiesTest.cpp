@@ -43,7 +43,7 @@ struct Files {
         sim::SimPictureParams p;
         p.width = 320;
         p.height = 213;
-        const auto path = (dir.path() / name).string();
+        const auto path = (dir.Path() / name).string();
         WriteFileBytes(path, sim::MakeSimJpeg(p));
         return path;
     }
@@ -52,9 +52,9 @@ struct Files {
         sim::SimPictureParams p;
         p.width = 320;
         p.height = 213;
-        const auto path = (dir.path() / "IMG_0002.CRW").string();
+        const auto path = (dir.Path() / "IMG_0002.CRW").string();
         WriteFileBytes(path, sim::MakeSimCrw(p, 4096));
-        WriteFileBytes(dir.path() / "IMG_0002.THM", sim::MakeSimThumbnail(p));
+        WriteFileBytes(dir.Path() / "IMG_0002.THM", sim::MakeSimThumbnail(p));
         return path;
     }
 };
@@ -148,7 +148,7 @@ TEST(ItemProperties, AFailedRewriteKeepsThePictureExactlyAsItWas)
     EXPECT_NE(store.FlashProperties(item), cdsdk::cdOK);
     EXPECT_EQ(ReadFileBytes(path), before);
     std::vector<std::string> names;
-    for (const auto& e : fs::directory_iterator(f.dir.path()))
+    for (const auto& e : fs::directory_iterator(f.dir.Path()))
         names.push_back(e.path().filename().string());
     EXPECT_EQ(names, std::vector<std::string>{"IMG_0001.JPG"});  // no temporary file left
     store.CloseImage(item);
@@ -159,7 +159,7 @@ TEST(ItemProperties, FilesThatAreNotPicturesAreLeftAlone)
 {
     Files f;
     sim::SimulatedCamera lib;
-    const auto path = (f.dir.path() / "IMG_0003.JPG").string();
+    const auto path = (f.dir.Path() / "IMG_0003.JPG").string();
     const std::vector<uint8_t> garbage = {0xFF, 0xD8, 0x00, 0x01, 0x02};
     WriteFileBytes(path, garbage);
     ImageInfo record = ImageInfo::ReadImageInfoFromFile(path);
@@ -169,9 +169,9 @@ TEST(ItemProperties, FilesThatAreNotPicturesAreLeftAlone)
     EXPECT_EQ(record.Rotation(), 0);
     // A missing file makes no item at all (the retries are spent, nothing is created).
     ImageInfo missing;
-    missing.SetPath((f.dir.path() / "gone.JPG").string());
+    missing.SetPath((f.dir.Path() / "gone.JPG").string());
     SetImageRotation(lib, missing, 90);
-    EXPECT_FALSE(fs::exists(f.dir.path() / "gone.JPG"));
+    EXPECT_FALSE(fs::exists(f.dir.Path() / "gone.JPG"));
 }
 
 TEST(ItemProperties, InvalidRotationsAndUnknownPropertiesAreRefused)

@@ -36,7 +36,7 @@ TEST(TiffReader, ReadsEightBitRgbInBothByteOrders)
         TiffOptions o;
         o.bigEndian = big;
         const TiffImage t = Read(BuildTiff(img, o));
-        ASSERT_TRUE(t.ok()) << t.reason;
+        ASSERT_TRUE(t.Ok()) << t.reason;
         EXPECT_EQ(t.width, 13);
         EXPECT_EQ(t.height, 7);
         EXPECT_EQ(t.pixels, img.pixels);
@@ -49,7 +49,7 @@ TEST(TiffReader, ReadsEveryStripInOrder)
     TiffOptions o;
     o.strips = 4;  // 3 + 3 + 3 + 0 rows
     const TiffImage t = Read(BuildTiff(img, o));
-    ASSERT_TRUE(t.ok()) << t.reason;
+    ASSERT_TRUE(t.Ok()) << t.reason;
     EXPECT_EQ(t.pixels, img.pixels);
 }
 
@@ -73,7 +73,7 @@ TEST(TiffReader, SixteenBitSamplesKeepTheirHighByte)
         o.bigEndian = big;
         o.bits[0] = o.bits[1] = o.bits[2] = 16;
         const TiffImage t = Read(BuildTiff(2, 1, samples, o));
-        ASSERT_TRUE(t.ok()) << t.reason;
+        ASSERT_TRUE(t.Ok()) << t.reason;
         EXPECT_EQ(t.pixels, (std::vector<uint8_t>{0x10, 0xFF, 0x01, 0x80, 0x7F, 0x00}));
     }
 }
@@ -126,15 +126,15 @@ TEST(TiffReader, MissingOrWrongStructureGivesNoPicture)
     const Rgb img = Pattern(6, 5);
     TiffOptions rgba;
     rgba.samplesPerPixel = 4;
-    EXPECT_FALSE(Read(BuildTiff(img, rgba)).ok());
+    EXPECT_FALSE(Read(BuildTiff(img, rgba)).Ok());
 
     TiffOptions noWidth;
     noWidth.omitWidth = true;
-    EXPECT_FALSE(Read(BuildTiff(img, noWidth)).ok());
+    EXPECT_FALSE(Read(BuildTiff(img, noWidth)).Ok());
 
     TiffOptions noCompressionTag;  // absent Compression means uncompressed
     noCompressionTag.compression = -1;
-    EXPECT_TRUE(Read(BuildTiff(img, noCompressionTag)).ok());
+    EXPECT_TRUE(Read(BuildTiff(img, noCompressionTag)).Ok());
 }
 
 TEST(TiffReader, OffsetsAndSizesStayInsideTheBuffer)
@@ -145,26 +145,26 @@ TEST(TiffReader, OffsetsAndSizesStayInsideTheBuffer)
     // Every truncation of a valid file fails cleanly, never reading past the end.
     for (size_t n = 0; n < good.size(); ++n) {
         const std::vector<uint8_t> cut(good.begin(), good.begin() + static_cast<long>(n));
-        EXPECT_FALSE(Read(cut).ok()) << n;
+        EXPECT_FALSE(Read(cut).Ok()) << n;
     }
 
     TiffOptions beyond;
     beyond.stripOffsetShift = 204800;
-    EXPECT_FALSE(Read(BuildTiff(img, beyond)).ok());
+    EXPECT_FALSE(Read(BuildTiff(img, beyond)).Ok());
 
     TiffOptions nearEnd;  // a strip that starts inside but runs past the end
     nearEnd.stripOffsetShift = 10;
-    EXPECT_FALSE(Read(BuildTiff(img, nearEnd)).ok());
+    EXPECT_FALSE(Read(BuildTiff(img, nearEnd)).Ok());
 
     std::vector<uint8_t> farDirectory = good;
     farDirectory[4] = 0x7F;  // first directory at a huge offset
-    EXPECT_FALSE(Read(farDirectory).ok());
+    EXPECT_FALSE(Read(farDirectory).Ok());
 
     // A byte count far larger than the picture copies only the picture's own bytes.
     std::vector<uint8_t> bigCount = BuildTiff(img);
     bigCount.insert(bigCount.end(), 64, 0xEE);
     const TiffImage t0 = Read(bigCount);
-    ASSERT_TRUE(t0.ok());
+    ASSERT_TRUE(t0.Ok());
     EXPECT_EQ(t0.pixels, img.pixels);
 }
 
@@ -180,7 +180,7 @@ TEST(TiffReader, ClaimedSizeLargerThanTheDataGivesNoPicture)
         bytes[at + 2] = 0xFF;
         bytes[at + 3] = 0xFF;
     }
-    EXPECT_FALSE(Read(bytes).ok());
+    EXPECT_FALSE(Read(bytes).Ok());
 }
 
 TEST(TiffReader, SizeProductThatWrapsAroundGivesNoPicture)
@@ -199,7 +199,7 @@ TEST(TiffReader, SizeProductThatWrapsAroundGivesNoPicture)
         bytes[at + 3] = static_cast<uint8_t>(v);
     }
     const TiffImage t = Read(bytes);
-    EXPECT_FALSE(t.ok());
+    EXPECT_FALSE(t.Ok());
     EXPECT_TRUE(t.pixels.empty());
 }
 
@@ -208,7 +208,7 @@ TEST(TiffReader, SharedTiffFiles)
     REQUIRE_SHARED_TESTDATA(shared);
     const auto mini = testsupport::ReadFileBytes(shared / "real" / "mini9.tif");
     const TiffImage m = ReadTiffImage(mini.data(), mini.size());
-    EXPECT_TRUE(m.ok()) << m.reason;
+    EXPECT_TRUE(m.Ok()) << m.reason;
     EXPECT_EQ(m.width, 9);
     EXPECT_EQ(m.height, 9);
 
@@ -219,7 +219,7 @@ TEST(TiffReader, SharedTiffFiles)
     for (const char* name : {"heap-oob-write.tiff", "2018-01-09-exiv2-crash-001.tiff", "issue_ghsa_m479_7frc_gqqg_poc.crw"}) {
         const auto bytes = testsupport::ReadFileBytes(shared / "hostile" / name);
         const TiffImage h = ReadTiffImage(bytes.data(), bytes.size());
-        if (h.ok()) {
+        if (h.Ok()) {
             EXPECT_EQ(h.pixels.size(), static_cast<size_t>(h.width) * h.height * 3) << name;
         }
     }

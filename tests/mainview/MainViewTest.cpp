@@ -48,8 +48,8 @@ struct Window {
         : lib(config)
     {
         testsupport::App();
-        settingsFile = (dir.path() / "settings.reg").string();
-        pictures = dir.path() / "pictures";
+        settingsFile = (dir.Path() / "settings.reg").string();
+        pictures = dir.Path() / "pictures";
         Settings s;
         s.Directory = pictures.string();
         s.Year = s.Month = s.Day = false;

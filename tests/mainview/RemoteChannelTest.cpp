@@ -36,11 +36,11 @@ struct Remote {
     explicit Remote(int cameras = 1, double linkSpeed = 0) : lib(Config(cameras, linkSpeed))
     {
         testsupport::App();
-        runtime = dir.path() / "runtime";
+        runtime = dir.Path() / "runtime";
         fs::create_directory(runtime);
         chmod(runtime.c_str(), 0700);
-        settingsFile = (dir.path() / "settings.reg").string();
-        pictures = dir.path() / "pictures";
+        settingsFile = (dir.Path() / "settings.reg").string();
+        pictures = dir.Path() / "pictures";
         Settings s;
         s.Directory = pictures.string();
         s.Year = s.Month = s.Day = false;
@@ -142,11 +142,11 @@ TEST(RemoteChannel, ReleaseRepliesThreeThenFourWithTheSavedPathAndProgress)
     ASSERT_TRUE(WaitUntil([&] { return r.lib.State().releases == 1; }, 10000));
     const int releases = r.lib.State().releases;
     EXPECT_EQ(r.Ask(kCmdRelease), kReplyBusy);
-    EXPECT_EQ(r.Ask(kCmdFolder, 0, (r.dir.path() / "elsewhere").string()), kReplyBusy);
+    EXPECT_EQ(r.Ask(kCmdFolder, 0, (r.dir.Path() / "elsewhere").string()), kReplyBusy);
     EXPECT_EQ(r.Ask(kCmdCamera), kReplyBusy);
     EXPECT_EQ(ReadText(r.B()), "Canon EOS 10D");
     EXPECT_EQ(r.Ask(kCmdTv, 0), kReplyBusy);
-    EXPECT_FALSE(fs::exists(r.dir.path() / "elsewhere"));
+    EXPECT_FALSE(fs::exists(r.dir.Path() / "elsewhere"));
 
     std::vector<int32_t> seen;
     WriteInt(r.B(), kStatusOffset, kReplyNone);
@@ -236,7 +236,7 @@ TEST(RemoteChannel, ListEntriesReachTheCameraAndOutOfRangeIndexesAreRefused)
 TEST(RemoteChannel, FolderRequests)
 {
     Remote r;
-    const fs::path shots = r.dir.path() / "srv" / "shots";
+    const fs::path shots = r.dir.Path() / "srv" / "shots";
     EXPECT_EQ(r.Ask(kCmdFolder, 0, shots.string() + "//"), kReplyDone);  // a missing tree is created
     EXPECT_TRUE(fs::is_directory(shots));
     EXPECT_EQ(r.view->Prefs().Directory, shots.string());
@@ -245,7 +245,7 @@ TEST(RemoteChannel, FolderRequests)
     EXPECT_EQ(r.Ask(kCmdFolder, 0, "/"), kReplyDone);
     EXPECT_EQ(r.view->Prefs().Directory, "/");
 
-    const fs::path file = r.dir.path() / "a-file";
+    const fs::path file = r.dir.Path() / "a-file";
     testsupport::WriteFileBytes(file, {1, 2, 3});
     EXPECT_EQ(r.Ask(kCmdFolder, 0, file.string()), kReplyRefused);
     EXPECT_EQ(r.Ask(kCmdFolder, 0, (file / "below").string()), kReplyRefused);

@@ -66,9 +66,9 @@ private:
 class SettingsStore : public ::testing::Test {
 protected:
     testsupport::TempDir tmp;
-    ScopedEnv home {"HOME", tmp.str().c_str()};
+    ScopedEnv home {"HOME", tmp.Str().c_str()};
     ScopedEnv xdg {"XDG_CONFIG_HOME", nullptr};
-    fs::path file = tmp.path() / "config" / "tethrocam" / "settings.reg";
+    fs::path file = tmp.Path() / "config" / "tethrocam" / "settings.reg";
 
     std::optional<uint32_t> Dword(const std::string& name)
     {
@@ -264,11 +264,11 @@ TEST_F(SettingsStore, QueriesReportTypeAndTextBound)
 TEST_F(SettingsStore, KeyThatCannotBeOpened)
 {
     // The file's place is taken by a folder; the folder's place by a regular file.
-    fs::create_directories(tmp.path() / "dir.reg");
-    RegistryStore onFolder((tmp.path() / "dir.reg").string());
+    fs::create_directories(tmp.Path() / "dir.reg");
+    RegistryStore onFolder((tmp.Path() / "dir.reg").string());
     EXPECT_FALSE(onFolder.Open());
-    testsupport::WriteFileBytes(tmp.path() / "plainfile", {1});
-    RegistryStore underFile((tmp.path() / "plainfile" / "settings.reg").string());
+    testsupport::WriteFileBytes(tmp.Path() / "plainfile", {1});
+    RegistryStore underFile((tmp.Path() / "plainfile" / "settings.reg").string());
     EXPECT_FALSE(underFile.Open());
     EXPECT_FALSE(underFile.Close());
 }
@@ -305,7 +305,7 @@ TEST_F(SettingsStore, SavingLeavesNoTemporaryFilesAndKeepsPermissions)
 
 TEST_F(SettingsStore, SettingsFileKeptAsALinkStaysALink)
 {
-    const fs::path real = tmp.path() / "dotfiles" / "tethrocam.reg";
+    const fs::path real = tmp.Path() / "dotfiles" / "tethrocam.reg";
     fs::create_directories(real.parent_path());
     WriteText(real, KeyFile("\"Day\"=dword:00000000\n"));
     fs::create_directories(file.parent_path());
@@ -323,17 +323,17 @@ TEST_F(SettingsStore, SettingsFileKeptAsALinkStaysALink)
 
 TEST_F(SettingsStore, DefaultLocationFollowsXdgConfigHome)
 {
-    EXPECT_EQ(RegistryStore::DefaultFilePath(), tmp.str() + "/.config/tethrocam/settings.reg");
+    EXPECT_EQ(RegistryStore::DefaultFilePath(), tmp.Str() + "/.config/tethrocam/settings.reg");
     {
         ScopedEnv config("XDG_CONFIG_HOME", "/somewhere/config");
         EXPECT_EQ(RegistryStore::DefaultFilePath(), "/somewhere/config/tethrocam/settings.reg");
     }
     {
         ScopedEnv relative("XDG_CONFIG_HOME", "relative/config"); // invalid: ignored
-        EXPECT_EQ(RegistryStore::DefaultFilePath(), tmp.str() + "/.config/tethrocam/settings.reg");
+        EXPECT_EQ(RegistryStore::DefaultFilePath(), tmp.Str() + "/.config/tethrocam/settings.reg");
     }
     RegistryStore store;
-    EXPECT_EQ(store.FilePath(), tmp.str() + "/.config/tethrocam/settings.reg");
+    EXPECT_EQ(store.FilePath(), tmp.Str() + "/.config/tethrocam/settings.reg");
 }
 
 // ---------------------------------------------------------------------------------------
@@ -352,7 +352,7 @@ TEST_F(SettingsStore, FirstRunGivesDefaultsAndClosingWritesEveryValue)
     EXPECT_EQ(s.NumberOfVerticalGridDivisions, 9);
     EXPECT_EQ(s.HighlightBlinkThreshold, 250);
     EXPECT_EQ(s.FilenamePrefix, "IMG_");
-    EXPECT_EQ(s.Directory, tmp.str() + "/Pictures/Tethrocam");
+    EXPECT_EQ(s.Directory, tmp.Str() + "/Pictures/Tethrocam");
     EXPECT_TRUE(s.Year && s.Month && s.Day && s.FlattenDate);
     EXPECT_EQ(s.StoreImage, 1);
     EXPECT_EQ(s.ShellExecute, 1);
@@ -377,7 +377,7 @@ TEST_F(SettingsStore, FirstRunGivesDefaultsAndClosingWritesEveryValue)
         "AutoEdit", "ShellExecute", "Intensity", "Red", "Green", "Blue", "OrientationSetting"};
     EXPECT_EQ(names, saveOrder);
     EXPECT_NE(ReadText(file).find("\"GridColour\"=dword:0000ff00\n"), std::string::npos);
-    EXPECT_NE(ReadText(file).find("\"Directory\"=\"" + tmp.str() + "/Pictures/Tethrocam\"\n"), std::string::npos);
+    EXPECT_NE(ReadText(file).find("\"Directory\"=\"" + tmp.Str() + "/Pictures/Tethrocam\"\n"), std::string::npos);
 }
 
 TEST_F(SettingsStore, EveryFieldSurvivesARoundTrip)
@@ -458,7 +458,7 @@ TEST_F(SettingsStore, WrongTypesOverlongTextsAndDamagedLinesLeaveDefaults)
     ASSERT_TRUE(LoadSettings(s, store));
     EXPECT_EQ(s.StoreImage, 1);
     EXPECT_EQ(s.FilenamePrefix, "IMG_");
-    EXPECT_EQ(s.Directory, tmp.str() + "/Pictures/Tethrocam");
+    EXPECT_EQ(s.Directory, tmp.Str() + "/Pictures/Tethrocam");
     EXPECT_EQ(s.LaunchEditorCmd, std::string(1023, 'e'));
     EXPECT_EQ(s.GridColour, 65280u);
     EXPECT_TRUE(s.Year);
@@ -515,14 +515,14 @@ TEST_F(SettingsStore, SavingKeepsOtherValuesLinesAndKeys)
 
 TEST_F(SettingsStore, UnopenableKeyMeansDefaultsAndNothingWritten)
 {
-    fs::create_directories(tmp.path() / "taken.reg");
-    RegistryStore store((tmp.path() / "taken.reg").string());
+    fs::create_directories(tmp.Path() / "taken.reg");
+    RegistryStore store((tmp.Path() / "taken.reg").string());
     Settings s;
     s.StoreImage = 3;
     EXPECT_FALSE(LoadSettings(s, store));
     EXPECT_EQ(s.StoreImage, 1);
     EXPECT_FALSE(SaveSettings(s, store));
-    EXPECT_TRUE(fs::is_empty(tmp.path() / "taken.reg"));
+    EXPECT_TRUE(fs::is_empty(tmp.Path() / "taken.reg"));
 }
 
 TEST_F(SettingsStore, TextThatCannotBeStoredKeepsTheOldValue)
@@ -569,13 +569,13 @@ TEST(PicturesFolder, ReadFromUserDirs)
 
 TEST_F(SettingsStore, DefaultDirectoryUsesThePicturesFolder)
 {
-    EXPECT_EQ(Settings::DefaultDirectory(), tmp.str() + "/Pictures/Tethrocam");
-    fs::create_directories(tmp.path() / ".config");
-    WriteText(tmp.path() / ".config" / "user-dirs.dirs", "XDG_PICTURES_DIR=\"$HOME/Fotos/\"\n");
-    EXPECT_EQ(Settings::DefaultDirectory(), tmp.str() + "/Fotos/Tethrocam");
-    ScopedEnv config("XDG_CONFIG_HOME", (tmp.str() + "/cfg").c_str());
-    fs::create_directories(tmp.path() / "cfg");
-    WriteText(tmp.path() / "cfg" / "user-dirs.dirs", "XDG_PICTURES_DIR=\"/\"\n");
+    EXPECT_EQ(Settings::DefaultDirectory(), tmp.Str() + "/Pictures/Tethrocam");
+    fs::create_directories(tmp.Path() / ".config");
+    WriteText(tmp.Path() / ".config" / "user-dirs.dirs", "XDG_PICTURES_DIR=\"$HOME/Fotos/\"\n");
+    EXPECT_EQ(Settings::DefaultDirectory(), tmp.Str() + "/Fotos/Tethrocam");
+    ScopedEnv config("XDG_CONFIG_HOME", (tmp.Str() + "/cfg").c_str());
+    fs::create_directories(tmp.Path() / "cfg");
+    WriteText(tmp.Path() / "cfg" / "user-dirs.dirs", "XDG_PICTURES_DIR=\"/\"\n");
     EXPECT_EQ(Settings::DefaultDirectory(), "/Tethrocam");
 }
 

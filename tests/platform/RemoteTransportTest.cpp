@@ -25,7 +25,7 @@ namespace {
 struct Folder {
     Folder()
     {
-        path = dir.path() / "run";
+        path = dir.Path() / "run";
         fs::create_directory(path);
         chmod(path.c_str(), 0700);
     }
@@ -94,7 +94,7 @@ TEST(RemoteBlock, AnythingButAPrivateRegularFileOfTheRightSizeIsRefused)
     SharedBlock block;
 
     // A symbolic link, even to a proper-looking file: refused, the file untouched.
-    const fs::path elsewhere = f.dir.path() / "elsewhere";
+    const fs::path elsewhere = f.dir.Path() / "elsewhere";
     testsupport::WriteFileBytes(elsewhere, std::vector<uint8_t>(1024, 0xAB));
     chmod(elsewhere.c_str(), 0600);
     fs::create_symlink(elsewhere, f.Block());
@@ -119,9 +119,9 @@ TEST(RemoteBlock, AnythingButAPrivateRegularFileOfTheRightSizeIsRefused)
 
     // A second name for it elsewhere.
     chmod(f.Block().c_str(), 0600);
-    fs::create_hard_link(f.Block(), f.dir.path() / "second-name");
+    fs::create_hard_link(f.Block(), f.dir.Path() / "second-name");
     EXPECT_FALSE(block.Open(f.Str(), error));
-    fs::remove(f.dir.path() / "second-name");
+    fs::remove(f.dir.Path() / "second-name");
     EXPECT_TRUE(block.Open(f.Str(), error)) << error;
     block.Close();
     fs::remove(f.Block());
@@ -166,7 +166,7 @@ TEST(RemoteFolder, RuntimeFolderMustBePrivateAndTheFallbackIsMadeSo)
     testsupport::TempDir dir;
     std::string error;
     {
-        const fs::path open = dir.path() / "open";
+        const fs::path open = dir.Path() / "open";
         fs::create_directory(open);
         chmod(open.c_str(), 0755);
         Env runtime("XDG_RUNTIME_DIR", open.c_str());
@@ -174,15 +174,15 @@ TEST(RemoteFolder, RuntimeFolderMustBePrivateAndTheFallbackIsMadeSo)
         EXPECT_NE(error.find("other users"), std::string::npos) << error;
     }
     Env runtime("XDG_RUNTIME_DIR", nullptr);
-    Env tmp("TMPDIR", dir.str().c_str());
-    const std::string expected = dir.str() + "/tethrocam-" + std::to_string(geteuid());
+    Env tmp("TMPDIR", dir.Str().c_str());
+    const std::string expected = dir.Str() + "/tethrocam-" + std::to_string(geteuid());
     EXPECT_EQ(platform::RemoteRuntimeFolder(error), expected) << error;
     EXPECT_EQ(ModeOf(expected) & 0777, 0700u);
     EXPECT_TRUE(S_ISDIR(ModeOf(expected)));
 
     // Someone planted a link in the fallback's place: refused, not followed.
     fs::remove(expected);
-    const fs::path planted = dir.path() / "planted";
+    const fs::path planted = dir.Path() / "planted";
     fs::create_directory(planted);
     chmod(planted.c_str(), 0700);
     fs::create_directory_symlink(planted, expected);
@@ -242,10 +242,10 @@ TEST(RemoteSocket, PlantedLinksAndFilesAreRefusedAndLeftAlone)
     std::string error;
     // A link to a live socket elsewhere: neither side follows it.
     testsupport::TempDir other;
-    chmod(other.path().c_str(), 0700);
+    chmod(other.Path().c_str(), 0700);
     WakeUpSocket elsewhere;
-    ASSERT_EQ(elsewhere.Bind(other.str(), error), WakeUpSocket::BindResult::Bound) << error;
-    fs::create_symlink(other.path() / "EOSTethrocam.sock", f.Socket());
+    ASSERT_EQ(elsewhere.Bind(other.Str(), error), WakeUpSocket::BindResult::Bound) << error;
+    fs::create_symlink(other.Path() / "EOSTethrocam.sock", f.Socket());
     WakeUpSocket program;
     EXPECT_EQ(program.Bind(f.Str(), error), WakeUpSocket::BindResult::Refused);
     EXPECT_NE(error.find("symbolic link"), std::string::npos) << error;

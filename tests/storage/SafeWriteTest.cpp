@@ -42,7 +42,7 @@ std::vector<std::string> Names(const fs::path& folder)
 FolderSettings FlatIn(const testsupport::TempDir& tmp)
 {
     FolderSettings s;
-    s.Directory = tmp.str();
+    s.Directory = tmp.Str();
     s.Year = s.Month = s.Day = false;
     return s;
 }
@@ -80,30 +80,30 @@ TEST_P(NoReplaceMethods, WritesExactlyTheBytesAndLeavesNoTemporaryFile)
     testsupport::TempDir tmp;
     const auto data = Bytes(100000);
     int error = 0;
-    ASSERT_TRUE(WriteFileNoReplace(tmp.str() + "/IMG_0001.JPG", data.data(), data.size(), &error)) << error;
-    EXPECT_EQ(testsupport::ReadFileBytes(tmp.path() / "IMG_0001.JPG"), data);
-    EXPECT_EQ(Names(tmp.path()), std::vector<std::string> {"IMG_0001.JPG"});
+    ASSERT_TRUE(WriteFileNoReplace(tmp.Str() + "/IMG_0001.JPG", data.data(), data.size(), &error)) << error;
+    EXPECT_EQ(testsupport::ReadFileBytes(tmp.Path() / "IMG_0001.JPG"), data);
+    EXPECT_EQ(Names(tmp.Path()), std::vector<std::string> {"IMG_0001.JPG"});
 }
 
 TEST_P(NoReplaceMethods, ExistingFileIsNeverReplaced)
 {
     testsupport::TempDir tmp;
     const auto original = Bytes(10, 1);
-    testsupport::WriteFileBytes(tmp.path() / "IMG_0001.JPG", original);
+    testsupport::WriteFileBytes(tmp.Path() / "IMG_0001.JPG", original);
     const auto data = Bytes(5000);
     int error = 0;
-    EXPECT_FALSE(WriteFileNoReplace(tmp.str() + "/IMG_0001.JPG", data.data(), data.size(), &error));
+    EXPECT_FALSE(WriteFileNoReplace(tmp.Str() + "/IMG_0001.JPG", data.data(), data.size(), &error));
     EXPECT_EQ(error, EEXIST);
-    EXPECT_EQ(testsupport::ReadFileBytes(tmp.path() / "IMG_0001.JPG"), original);
-    EXPECT_EQ(Names(tmp.path()), std::vector<std::string> {"IMG_0001.JPG"});
+    EXPECT_EQ(testsupport::ReadFileBytes(tmp.Path() / "IMG_0001.JPG"), original);
+    EXPECT_EQ(Names(tmp.Path()), std::vector<std::string> {"IMG_0001.JPG"});
 }
 
 TEST_P(NoReplaceMethods, EmptyPictureIsAnEmptyFile)
 {
     testsupport::TempDir tmp;
     int error = 0;
-    ASSERT_TRUE(WriteFileNoReplace(tmp.str() + "/IMG_0001.THM", nullptr, 0, &error));
-    EXPECT_EQ(fs::file_size(tmp.path() / "IMG_0001.THM"), 0u);
+    ASSERT_TRUE(WriteFileNoReplace(tmp.Str() + "/IMG_0001.THM", nullptr, 0, &error));
+    EXPECT_EQ(fs::file_size(tmp.Path() / "IMG_0001.THM"), 0u);
 }
 
 INSTANTIATE_TEST_SUITE_P(AllWays, NoReplaceMethods,
@@ -112,18 +112,18 @@ INSTANTIATE_TEST_SUITE_P(AllWays, NoReplaceMethods,
 TEST(WriteFileNoReplace, FolderThatCannotExistFailsCleanly)
 {
     testsupport::TempDir tmp;
-    testsupport::WriteFileBytes(tmp.path() / "file", {1});
+    testsupport::WriteFileBytes(tmp.Path() / "file", {1});
     const auto data = Bytes(10);
     int error = 0;
-    EXPECT_FALSE(WriteFileNoReplace(tmp.str() + "/file/IMG_0001.JPG", data.data(), data.size(), &error));
+    EXPECT_FALSE(WriteFileNoReplace(tmp.Str() + "/file/IMG_0001.JPG", data.data(), data.size(), &error));
     EXPECT_EQ(error, ENOTDIR);
-    EXPECT_FALSE(WriteFileNoReplace(tmp.str() + "/missing/IMG_0001.JPG", data.data(), data.size(), &error));
+    EXPECT_FALSE(WriteFileNoReplace(tmp.Str() + "/missing/IMG_0001.JPG", data.data(), data.size(), &error));
     EXPECT_EQ(error, ENOENT);
-    EXPECT_EQ(Names(tmp.path()), std::vector<std::string> {"file"});
+    EXPECT_EQ(Names(tmp.Path()), std::vector<std::string> {"file"});
 
     EXPECT_FALSE(WriteFileNoReplace("", data.data(), data.size(), &error));
     EXPECT_EQ(error, EINVAL);
-    EXPECT_FALSE(WriteFileNoReplace(tmp.str() + "/", data.data(), data.size(), &error));
+    EXPECT_FALSE(WriteFileNoReplace(tmp.Str() + "/", data.data(), data.size(), &error));
     EXPECT_EQ(error, EINVAL);
 }
 
@@ -142,26 +142,26 @@ TEST(WriteFileNoReplace, WriteFailingPartWayLeavesNothing)
         small.rlim_cur = 4096;
         ASSERT_EQ(setrlimit(RLIMIT_FSIZE, &small), 0);
         int error = 0;
-        const bool ok = WriteFileNoReplace(tmp.str() + "/IMG_0001.JPG", data.data(), data.size(), &error);
+        const bool ok = WriteFileNoReplace(tmp.Str() + "/IMG_0001.JPG", data.data(), data.size(), &error);
         setrlimit(RLIMIT_FSIZE, &old);
         std::signal(SIGXFSZ, oldHandler);
         ForceNoReplaceMethodForTest(NoReplaceMethod::Auto);
 
         EXPECT_FALSE(ok);
         EXPECT_EQ(error, EFBIG);
-        EXPECT_TRUE(Names(tmp.path()).empty());
+        EXPECT_TRUE(Names(tmp.Path()).empty());
     }
 }
 
 TEST(SavePictureNoReplace, NamesAndWritesTheNextPicture)
 {
     testsupport::TempDir tmp;
-    testsupport::WriteFileBytes(tmp.path() / "IMG_0004.JPG", {1});
+    testsupport::WriteFileBytes(tmp.Path() / "IMG_0004.JPG", {1});
     const auto data = Bytes(300);
     std::string path;
     int error = 0, number = 0;
     ASSERT_TRUE(SavePictureNoReplace(kFileKindJpg, FlatIn(tmp), 0, data.data(), data.size(), &path, &error, &number));
-    EXPECT_EQ(path, tmp.str() + "/IMG_0005.JPG");
+    EXPECT_EQ(path, tmp.Str() + "/IMG_0005.JPG");
     EXPECT_EQ(number, 5);
     EXPECT_EQ(testsupport::ReadFileBytes(path), data);
 }
@@ -169,20 +169,20 @@ TEST(SavePictureNoReplace, NamesAndWritesTheNextPicture)
 TEST(SavePictureNoReplace, NameTakenAfterTheScanMovesToTheNextNumber)
 {
     testsupport::TempDir tmp;
-    testsupport::WriteFileBytes(tmp.path() / "IMG_0001.JPG", {1});
+    testsupport::WriteFileBytes(tmp.Path() / "IMG_0001.JPG", {1});
     // Another program writes 0002 and 0003 while the first two scans run.
-    RacingDisk disk({tmp.path() / "IMG_0002.JPG", tmp.path() / "IMG_0003.JPG"});
+    RacingDisk disk({tmp.Path() / "IMG_0002.JPG", tmp.Path() / "IMG_0003.JPG"});
     const auto data = Bytes(300);
     std::string path;
     int error = 0, number = 0;
     ASSERT_TRUE(SavePictureNoReplace(kFileKindJpg, FlatIn(tmp), 0, data.data(), data.size(), &path, &error,
                                      &number, disk));
-    EXPECT_EQ(path, tmp.str() + "/IMG_0004.JPG");
+    EXPECT_EQ(path, tmp.Str() + "/IMG_0004.JPG");
     EXPECT_EQ(testsupport::ReadFileBytes(path), data);
     const std::vector<uint8_t> other {'o', 't', 'h', 'e', 'r'};
-    EXPECT_EQ(testsupport::ReadFileBytes(tmp.path() / "IMG_0002.JPG"), other);
-    EXPECT_EQ(testsupport::ReadFileBytes(tmp.path() / "IMG_0003.JPG"), other);
-    EXPECT_EQ(Names(tmp.path()),
+    EXPECT_EQ(testsupport::ReadFileBytes(tmp.Path() / "IMG_0002.JPG"), other);
+    EXPECT_EQ(testsupport::ReadFileBytes(tmp.Path() / "IMG_0003.JPG"), other);
+    EXPECT_EQ(Names(tmp.Path()),
               (std::vector<std::string> {"IMG_0001.JPG", "IMG_0002.JPG", "IMG_0003.JPG", "IMG_0004.JPG"}));
 }
 
@@ -192,32 +192,32 @@ TEST(SavePictureNoReplace, JpegOfATiffDoesNotReplaceTheOlderJpeg)
 {
     testsupport::TempDir tmp;
     const std::vector<uint8_t> older {9, 9, 9};
-    testsupport::WriteFileBytes(tmp.path() / "IMG_0005.TIF", {1});
-    testsupport::WriteFileBytes(tmp.path() / "IMG_0005.JPG", older);
+    testsupport::WriteFileBytes(tmp.Path() / "IMG_0005.TIF", {1});
+    testsupport::WriteFileBytes(tmp.Path() / "IMG_0005.JPG", older);
     const auto data = Bytes(50);
     std::string path;
     int error = 0;
     ASSERT_TRUE(SavePictureNoReplace(kFileKindJpegWithTif, FlatIn(tmp), 0, data.data(), data.size(), &path, &error));
-    EXPECT_EQ(path, tmp.str() + "/IMG_0006.JPG");
-    EXPECT_EQ(testsupport::ReadFileBytes(tmp.path() / "IMG_0005.JPG"), older);
+    EXPECT_EQ(path, tmp.Str() + "/IMG_0006.JPG");
+    EXPECT_EQ(testsupport::ReadFileBytes(tmp.Path() / "IMG_0005.JPG"), older);
 }
 
 TEST(SavePictureNoReplace, FailuresAreReportedWithTheirCause)
 {
     testsupport::TempDir tmp;
-    testsupport::WriteFileBytes(tmp.path() / "blocked", {1});
+    testsupport::WriteFileBytes(tmp.Path() / "blocked", {1});
     FolderSettings s = FlatIn(tmp);
-    s.Directory = tmp.str() + "/blocked";
+    s.Directory = tmp.Str() + "/blocked";
     const auto data = Bytes(50);
     std::string path;
     int error = 0;
     EXPECT_FALSE(SavePictureNoReplace(kFileKindJpg, s, 0, data.data(), data.size(), &path, &error));
     EXPECT_EQ(error, ENOTDIR);
-    EXPECT_EQ(path, tmp.str() + "/blocked/IMG_0001.JPG");
+    EXPECT_EQ(path, tmp.Str() + "/blocked/IMG_0001.JPG");
 
     EXPECT_FALSE(SavePictureNoReplace(9, FlatIn(tmp), 0, data.data(), data.size(), &path, &error));
     EXPECT_EQ(error, EINVAL);
-    EXPECT_EQ(Names(tmp.path()), std::vector<std::string> {"blocked"});
+    EXPECT_EQ(Names(tmp.Path()), std::vector<std::string> {"blocked"});
 }
 
 // A prefix with a digit once made every scan propose the same name; whatever makes a name
@@ -228,7 +228,7 @@ TEST(SavePictureNoReplace, RetriesLinkTheOneWrittenFileToTheNextName)
     // Five names taken behind the scan's back.
     std::vector<fs::path> taken;
     for (int i = 1; i <= 5; ++i)
-        taken.push_back(tmp.path() / ("IMG_000" + std::to_string(i) + ".JPG"));
+        taken.push_back(tmp.Path() / ("IMG_000" + std::to_string(i) + ".JPG"));
     class Blind : public FolderAccess {
     public:
         Entry Probe(const std::string& p) override { return NativeFolderAccess().Probe(p); }
@@ -244,11 +244,11 @@ TEST(SavePictureNoReplace, RetriesLinkTheOneWrittenFileToTheNextName)
     ASSERT_TRUE(SavePictureNoReplace(kFileKindJpg, FlatIn(tmp), 0, data.data(), data.size(), &path, &error,
                                      &number, blind));
     EXPECT_EQ(TemporaryFilesWrittenForTest() - before, 1);
-    EXPECT_EQ(path, tmp.str() + "/IMG_0006.JPG");
+    EXPECT_EQ(path, tmp.Str() + "/IMG_0006.JPG");
     EXPECT_EQ(testsupport::ReadFileBytes(path), data);
     for (const auto& f : taken)
         EXPECT_EQ(testsupport::ReadFileBytes(f), std::vector<uint8_t> {'o'});
-    EXPECT_EQ(Names(tmp.path()).size(), 6u);  // no temporary left behind
+    EXPECT_EQ(Names(tmp.Path()).size(), 6u);  // no temporary left behind
 }
 
 // Temporaries left by a run that crashed are removed when the next picture is saved in
@@ -256,10 +256,10 @@ TEST(SavePictureNoReplace, RetriesLinkTheOneWrittenFileToTheNextName)
 TEST(SavePictureNoReplace, StaleTemporariesOfOursAreRemoved)
 {
     testsupport::TempDir tmp;
-    const auto stale = tmp.path() / ".tethrocam-abc123.part";
-    const auto fresh = tmp.path() / ".tethrocam-def456.part";
-    const auto foreign = tmp.path() / "holiday.part";
-    const auto foreignOld = tmp.path() / ".other-abc123.part";
+    const auto stale = tmp.Path() / ".tethrocam-abc123.part";
+    const auto fresh = tmp.Path() / ".tethrocam-def456.part";
+    const auto foreign = tmp.Path() / "holiday.part";
+    const auto foreignOld = tmp.Path() / ".other-abc123.part";
     for (const auto& f : {stale, fresh, foreign, foreignOld})
         testsupport::WriteFileBytes(f, {1, 2});
     const timespec old[2] = {{1000000000, 0}, {1000000000, 0}};  // 2001

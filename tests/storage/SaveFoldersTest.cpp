@@ -236,7 +236,7 @@ TEST(MakeDirectoryPathWindows, FileInTheWayOrRefusedCreationFails)
 TEST(MakeDirectoryPathPosix, CreatesNestedFoldersOnDisk)
 {
     testsupport::TempDir tmp;
-    const std::string path = tmp.str() + "/Tethrocam/2003/06/06/";
+    const std::string path = tmp.Str() + "/Tethrocam/2003/06/06/";
     EXPECT_TRUE(MakeDirectoryPath(path, PathStyle::Posix));
     EXPECT_TRUE(fs::is_directory(path));
     EXPECT_TRUE(MakeDirectoryPath(path, PathStyle::Posix));
@@ -245,13 +245,13 @@ TEST(MakeDirectoryPathPosix, CreatesNestedFoldersOnDisk)
 TEST(MakeDirectoryPathPosix, RefusesRelativeShortAndBlockedPaths)
 {
     testsupport::TempDir tmp;
-    Touch(tmp.path() / "file");
+    Touch(tmp.Path() / "file");
     EXPECT_FALSE(MakeDirectoryPath("relative/folder", PathStyle::Posix));
     EXPECT_FALSE(fs::exists("relative"));
     EXPECT_FALSE(MakeDirectoryPath("/", PathStyle::Posix));
-    EXPECT_FALSE(MakeDirectoryPath(tmp.str() + "/file", PathStyle::Posix));
-    EXPECT_FALSE(MakeDirectoryPath(tmp.str() + "/file/sub/deeper", PathStyle::Posix));
-    EXPECT_TRUE(MakeDirectoryPath(tmp.str() + "/a", PathStyle::Posix));
+    EXPECT_FALSE(MakeDirectoryPath(tmp.Str() + "/file", PathStyle::Posix));
+    EXPECT_FALSE(MakeDirectoryPath(tmp.Str() + "/file/sub/deeper", PathStyle::Posix));
+    EXPECT_TRUE(MakeDirectoryPath(tmp.Str() + "/a", PathStyle::Posix));
 }
 
 // ---------------------------------------------------------------------------------------
@@ -379,7 +379,7 @@ TEST(NextFileNamePosix, NumbersFromTheRealFolder)
 {
     testsupport::TempDir tmp;
     FolderSettings s;
-    s.Directory = tmp.str() + "/Tethrocam";
+    s.Directory = tmp.Str() + "/Tethrocam";
     const auto p = PathStyle::Posix;
     const std::string folder = s.Directory + "/2003-06-06/";
 
@@ -401,48 +401,48 @@ TEST(NextFileNamePosix, FlatLayoutAndPrefixWithFolder)
 {
     testsupport::TempDir tmp;
     FolderSettings s;
-    s.Directory = tmp.str();
+    s.Directory = tmp.Str();
     s.Year = s.Month = s.Day = false;
     s.FilenamePrefix = "shots/IMG_";
-    fs::create_directory(tmp.path() / "shots");
-    Touch(tmp.path() / "shots" / "IMG_0012.JPG");
-    Touch(tmp.path() / "IMG_0090.JPG"); // beside, not inside, the prefix's folder
-    EXPECT_EQ(NextFileName(kFileKindJpg, s, PathStyle::Posix, k6June2003), tmp.str() + "/shots/IMG_0013.JPG");
+    fs::create_directory(tmp.Path() / "shots");
+    Touch(tmp.Path() / "shots" / "IMG_0012.JPG");
+    Touch(tmp.Path() / "IMG_0090.JPG"); // beside, not inside, the prefix's folder
+    EXPECT_EQ(NextFileName(kFileKindJpg, s, PathStyle::Posix, k6June2003), tmp.Str() + "/shots/IMG_0013.JPG");
 }
 
 TEST(NextFileNamePosix, AcrossMidnightEachFolderNumbersFromItsOwnContents)
 {
     testsupport::TempDir tmp;
     FolderSettings s;
-    s.Directory = tmp.str();
+    s.Directory = tmp.Str();
     const auto before = LocalTime(2003, 6, 6, 23, 59, 59);
     const auto after = LocalTime(2003, 6, 7, 0, 0, 1);
-    fs::create_directory(tmp.path() / "2003-06-06");
-    Touch(tmp.path() / "2003-06-06" / "IMG_0017.JPG");
+    fs::create_directory(tmp.Path() / "2003-06-06");
+    Touch(tmp.Path() / "2003-06-06" / "IMG_0017.JPG");
 
-    EXPECT_EQ(NextFileName(kFileKindJpg, s, PathStyle::Posix, before), tmp.str() + "/2003-06-06/IMG_0018.JPG");
-    EXPECT_EQ(NextFileName(kFileKindJpg, s, PathStyle::Posix, after), tmp.str() + "/2003-06-07/IMG_0001.JPG");
+    EXPECT_EQ(NextFileName(kFileKindJpg, s, PathStyle::Posix, before), tmp.Str() + "/2003-06-06/IMG_0018.JPG");
+    EXPECT_EQ(NextFileName(kFileKindJpg, s, PathStyle::Posix, after), tmp.Str() + "/2003-06-07/IMG_0001.JPG");
 }
 
 TEST(NextFileNamePosix, HugeNumberInANameDoesNotOverflow)
 {
     testsupport::TempDir tmp;
     FolderSettings s;
-    s.Directory = tmp.str();
+    s.Directory = tmp.Str();
     s.Year = s.Month = s.Day = false;
-    Touch(tmp.path() / "IMG_99999999999999999999.JPG");
+    Touch(tmp.Path() / "IMG_99999999999999999999.JPG");
     int number = 0;
     EXPECT_EQ(NextFileName(kFileKindJpg, s, PathStyle::Posix, k6June2003, &number),
-              tmp.str() + "/IMG_1000000000.JPG");
+              tmp.Str() + "/IMG_1000000000.JPG");
     EXPECT_EQ(number, kMaxRunningNumber + 1);
 }
 
 TEST(NextFileNamePosix, UncreatableFolderStillNamesTheFile)
 {
     testsupport::TempDir tmp;
-    Touch(tmp.path() / "blocked");
+    Touch(tmp.Path() / "blocked");
     FolderSettings s;
-    s.Directory = tmp.str() + "/blocked";
+    s.Directory = tmp.Str() + "/blocked";
     EXPECT_EQ(NextFileName(kFileKindJpg, s, PathStyle::Posix, k6June2003),
-              tmp.str() + "/blocked/2003-06-06/IMG_0001.JPG");
+              tmp.Str() + "/blocked/2003-06-06/IMG_0001.JPG");
 }

@@ -27,9 +27,9 @@ struct Window {
         : lib(config)
     {
         testsupport::App();
-        settingsFile = (dir.path() / "settings.reg").string();
+        settingsFile = (dir.Path() / "settings.reg").string();
         Settings s;
-        s.Directory = (dir.path() / "pictures").string();
+        s.Directory = (dir.Path() / "pictures").string();
         s.Year = s.Month = s.Day = false;
         if (prefs)
             prefs(s);

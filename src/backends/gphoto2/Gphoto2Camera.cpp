@@ -247,6 +247,9 @@ struct Gphoto2Camera::Session : std::enable_shared_from_this<Gphoto2Camera::Sess
         bool open = false;
         bool complete = false;
         bool fromRelease = false;
+        // The kind selected when CDRelease was called: it belongs to the shot, whatever is
+        // selected while the shot runs. None for the body's own shutter button.
+        std::optional<uint16_t> kind;
         std::vector<std::pair<std::string, std::string>> files;  // folder, name
         Clock::time_point started, lastFile;
     } shot;
@@ -591,7 +594,7 @@ struct Gphoto2Camera::Session : std::enable_shared_from_this<Gphoto2Camera::Sess
         DeliverCameraEvent(cdEVENT_CLASS_SHUTDOWN | 0xFFFF);
     }
 
-    cdError Capture()
+    cdError Capture(uint16_t releaseKind)
     {
         if (!canTrigger && !canCapture) {
             Report(ProblemMessage(Problem::DriverCannotCapture, model, port, {}));
@@ -610,6 +613,7 @@ struct Gphoto2Camera::Session : std::enable_shared_from_this<Gphoto2Camera::Sess
             shot.started = Clock::now();
         }
         shot.fromRelease = true;
+        shot.kind = releaseKind;
         int r;
         if (canTrigger) {
             r = gp_camera_trigger_capture(cam, ctx);
@@ -645,7 +649,7 @@ struct Gphoto2Camera::Session : std::enable_shared_from_this<Gphoto2Camera::Sess
         uint16_t k;
         {
             std::lock_guard<std::mutex> lock(mutex);
-            k = kind;
+            k = shot.kind.value_or(kind);
         }
         const bool pictToPc = k & cdREL_KIND_PICT_TO_PC;
         const bool thumbToPc = k & cdREL_KIND_THUMB_TO_PC;
@@ -1176,17 +1180,19 @@ cdError Gphoto2Camera::CDRelease(cdHSource source, uint32_t, cdProgressCallbackF
     auto s = Find(source);
     if (!s)
         return cdINVALID_HANDLE;
+    uint16_t kind;
     {
         std::lock_guard<std::mutex> lock(s->mutex);
         if (!s->connected)
             return cdCOMM_ERROR;
         if (!s->releaseControl)
             return cdERROR;
+        kind = s->kind;
     }
     if (countOut)
         *countOut = 0;
     Session* raw = s.get();
-    return s->Post([raw] { return raw->Capture(); }) ? cdOK : cdCOMM_ERROR;
+    return s->Post([raw, kind] { return raw->Capture(kind); }) ? cdOK : cdCOMM_ERROR;
 }
 
 cdError Gphoto2Camera::CDGetReleasedData(cdHSource source, cdProgressCallbackFunction fn, cdContext ctx, uint32_t,
