@@ -82,8 +82,8 @@ void BM_TimeLapseSoak(benchmark::State& state)
     App();
     for (auto _ : state) {
         testsupport::TempDir dir;
-        const std::string settingsFile = (dir.path() / "settings.reg").string();
-        const fs::path pictures = dir.path() / "pictures";
+        const std::string settingsFile = (dir.Path() / "settings.reg").string();
+        const fs::path pictures = dir.Path() / "pictures";
         {
             Settings s;
             s.Directory = pictures.string();

@@ -103,7 +103,7 @@ TEST(EndToEnd, ABodyShutterPressEndsUpOnDiskStamped)
 // `pictures`; returns its exit status, -1 when it had to be killed.
 int RunToExit(const testsupport::TempDir& dir, const fs::path& pictures, std::vector<std::string> args)
 {
-    const fs::path config = dir.path() / "config";
+    const fs::path config = dir.Path() / "config";
     fs::create_directories(config / "tethrocam");
     {
         Settings s;
@@ -113,7 +113,7 @@ int RunToExit(const testsupport::TempDir& dir, const fs::path& pictures, std::ve
         SaveSettings(s, store);
     }
     std::vector<std::string> env = {"XDG_CONFIG_HOME=" + config.string(), "QT_QPA_PLATFORM=offscreen",
-                                    "HOME=" + dir.str()};
+                                    "HOME=" + dir.Str()};
     std::vector<char*> envp;
     for (auto& e : env)
         envp.push_back(e.data());
@@ -151,7 +151,7 @@ size_t JpegCount(const fs::path& folder)
 TEST(EndToEnd, UnattendedTimeLapseSavesEveryFrameAndExitsZero)
 {
     testsupport::TempDir dir;
-    const fs::path pictures = dir.path() / "pictures";
+    const fs::path pictures = dir.Path() / "pictures";
     EXPECT_EQ(RunToExit(dir, pictures, {"--simulate", "--time-lapse=5,0", "--quit-when-done"}), 0);
     EXPECT_EQ(JpegCount(pictures), 5u);
 }
@@ -159,7 +159,7 @@ TEST(EndToEnd, UnattendedTimeLapseSavesEveryFrameAndExitsZero)
 TEST(EndToEnd, UnattendedTimeLapseWithoutACameraOrWithBadValuesFails)
 {
     testsupport::TempDir dir;
-    const fs::path pictures = dir.path() / "pictures";
+    const fs::path pictures = dir.Path() / "pictures";
     EXPECT_EQ(RunToExit(dir, pictures, {"--simulate", "--sim-cameras=0", "--time-lapse=2,0", "--quit-when-done"}), 1);
     for (const char* bad : {"--time-lapse=0", "--time-lapse=25001", "--time-lapse=3,-1", "--time-lapse=3,", "--time-lapse=x"})
         EXPECT_EQ(RunToExit(dir, pictures, {"--simulate", bad}), 2) << bad;

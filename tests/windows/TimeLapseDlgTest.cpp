@@ -36,8 +36,8 @@ struct Window {
     explicit Window(std::function<void(Settings&)> prefs = {}) : lib(Small())
     {
         testsupport::App();
-        settingsFile = (dir.path() / "settings.reg").string();
-        pictures = dir.path() / "pictures";
+        settingsFile = (dir.Path() / "settings.reg").string();
+        pictures = dir.Path() / "pictures";
         Settings s;
         s.Directory = pictures.string();
         s.Year = s.Month = s.Day = false;
