@@ -56,15 +56,6 @@ struct Window : testsupport::MainWindow {
         o.untilMessageBox = true;
         return o;
     }
-    static sim::SimConfig Small()
-    {
-        sim::SimConfig c;
-        c.pictureWidth = 960;
-        c.pictureHeight = 640;
-        c.exposureMs = 5;
-        c.rawFillerBytes = 32 * 1024;
-        return c;
-    }
     QString Status() const { return frame->StatusText(0); }
     std::vector<std::string> Files() const
     {

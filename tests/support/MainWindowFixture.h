@@ -58,6 +58,16 @@ struct MainWindow {
         if (frame)
             Close();
     }
+    // A small camera: 960 x 640 pictures, a short exposure, little raw filler.
+    static sim::SimConfig Small()
+    {
+        sim::SimConfig c;
+        c.pictureWidth = 960;
+        c.pictureHeight = 640;
+        c.exposureMs = 5;
+        c.rawFillerBytes = 32 * 1024;
+        return c;
+    }
     void Open()
     {
         frame = std::make_unique<CMainFrame>(settingsFile);

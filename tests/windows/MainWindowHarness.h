@@ -18,15 +18,6 @@ struct Window : testsupport::MainWindow {
         : MainWindow(config, prefs)
     {
     }
-    static sim::SimConfig Small()
-    {
-        sim::SimConfig c;
-        c.pictureWidth = 960;
-        c.pictureHeight = 640;
-        c.exposureMs = 5;
-        c.rawFillerBytes = 32 * 1024;
-        return c;
-    }
     // Release and wait until the picture is saved and on show.
     bool Shoot()
     {
