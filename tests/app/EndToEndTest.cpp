@@ -2,11 +2,10 @@
 // body's shutter is pressed once, and the picture must be on disk under the expected
 // name with the comment and the rotation stamped in, read back with Exiv2.
 #include "imaging/ImageInfo.h"
-#include "mainview/RegistryStore.h"
 #include "mainview/Settings.h"
+#include "support/ProgramSupport.h"
 #include "support/TestSupport.h"
 
-#include <exiv2/exiv2.hpp>
 #include <gtest/gtest.h>
 
 #include <chrono>
@@ -21,50 +20,25 @@ namespace fs = std::filesystem;
 
 namespace {
 
-#pragma GCC diagnostic push
-#pragma GCC diagnostic ignored "-Wdeprecated-declarations"
-std::string UserComment(const std::string& path)
-{
-    try {
-        auto image = Exiv2::ImageFactory::open(path);
-        image->readMetadata();
-        auto it = image->exifData().findKey(Exiv2::ExifKey("Exif.Photo.UserComment"));
-        return it == image->exifData().end() ? std::string() : it->toString();
-    } catch (const std::exception&) {
-        return {};
-    }
-}
-#pragma GCC diagnostic pop
+using testsupport::UserComment;
 
 TEST(EndToEnd, ABodyShutterPressEndsUpOnDiskStamped)
 {
     testsupport::TempDir dir;
     const fs::path config = dir.Path() / "config";
     const fs::path pictures = dir.Path() / "pictures";
-    fs::create_directories(config / "tethrocam");
-    {
-        Settings s;
-        s.Directory = pictures.string();
-        s.Year = s.Month = s.Day = false;
+    ASSERT_TRUE(testsupport::WriteHomeSettings(config, pictures, [](Settings& s) {
         s.OrientationSetting = 2;  // portrait, 90 degrees clockwise
-        RegistryStore store((config / "tethrocam" / "settings.reg").string());
-        ASSERT_TRUE(SaveSettings(s, store));
-    }
+    }));
     const std::string configEnv = "XDG_CONFIG_HOME=" + config.string();
     // TMPDIR: the remote channel's folder goes into the scratch folder too.
     std::vector<std::string> env = {configEnv, "QT_QPA_PLATFORM=offscreen", "HOME=" + dir.Str(), "TMPDIR=" + dir.Str()};
     if (const char* path = std::getenv("PATH"))
         env.push_back(std::string("PATH=") + path);
-    std::vector<char*> envp;
-    for (auto& e : env)
-        envp.push_back(e.data());
-    envp.push_back(nullptr);
+    std::vector<char*> envp = testsupport::CStrings(env);
     std::string exe = TETHROCAM_EXE;
     std::vector<std::string> args = {exe, "--simulate", "--sim-press-shutter=1", "--comment=Set 4, key light left"};
-    std::vector<char*> argv;
-    for (auto& a : args)
-        argv.push_back(a.data());
-    argv.push_back(nullptr);
+    std::vector<char*> argv = testsupport::CStrings(args);
     pid_t pid = 0;
     ASSERT_EQ(posix_spawn(&pid, exe.c_str(), nullptr, nullptr, argv.data(), envp.data()), 0);
 
@@ -104,25 +78,12 @@ TEST(EndToEnd, ABodyShutterPressEndsUpOnDiskStamped)
 int RunToExit(const testsupport::TempDir& dir, const fs::path& pictures, std::vector<std::string> args)
 {
     const fs::path config = dir.Path() / "config";
-    fs::create_directories(config / "tethrocam");
-    {
-        Settings s;
-        s.Directory = pictures.string();
-        s.Year = s.Month = s.Day = false;
-        RegistryStore store((config / "tethrocam" / "settings.reg").string());
-        SaveSettings(s, store);
-    }
+    testsupport::WriteHomeSettings(config, pictures);
     std::vector<std::string> env = {"XDG_CONFIG_HOME=" + config.string(), "QT_QPA_PLATFORM=offscreen",
                                     "HOME=" + dir.Str()};
-    std::vector<char*> envp;
-    for (auto& e : env)
-        envp.push_back(e.data());
-    envp.push_back(nullptr);
+    std::vector<char*> envp = testsupport::CStrings(env);
     args.insert(args.begin(), TETHROCAM_EXE);
-    std::vector<char*> argv;
-    for (auto& a : args)
-        argv.push_back(a.data());
-    argv.push_back(nullptr);
+    std::vector<char*> argv = testsupport::CStrings(args);
     pid_t pid = 0;
     if (posix_spawn(&pid, argv[0], nullptr, nullptr, argv.data(), envp.data()) != 0)
         return -1;

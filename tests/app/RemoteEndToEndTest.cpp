@@ -2,11 +2,9 @@
 // script would: by the real tethrocam-remote and by the Python example of docs/remote.md.
 // Every run gets its own private runtime folder, never the user's.
 #include "platform/RemoteTransport.h"
-#include "mainview/RegistryStore.h"
-#include "mainview/Settings.h"
+#include "support/ProgramSupport.h"
 #include "support/TestSupport.h"
 
-#include <exiv2/exiv2.hpp>
 #include <gtest/gtest.h>
 
 #include <chrono>
@@ -24,20 +22,7 @@ namespace fs = std::filesystem;
 
 namespace {
 
-#pragma GCC diagnostic push
-#pragma GCC diagnostic ignored "-Wdeprecated-declarations"
-std::string UserComment(const std::string& path)
-{
-    try {
-        auto image = Exiv2::ImageFactory::open(path);
-        image->readMetadata();
-        auto it = image->exifData().findKey(Exiv2::ExifKey("Exif.Photo.UserComment"));
-        return it == image->exifData().end() ? std::string() : it->toString();
-    } catch (const std::exception&) {
-        return {};
-    }
-}
-#pragma GCC diagnostic pop
+using testsupport::UserComment;
 
 std::string ReadAll(const fs::path& p)
 {
@@ -61,12 +46,7 @@ struct Studio {
         chmod(runtime.c_str(), 0700);
         pictures = dir.Path() / "pictures";
         const fs::path config = dir.Path() / "config";
-        fs::create_directories(config / "tethrocam");
-        Settings s;
-        s.Directory = pictures.string();
-        s.Year = s.Month = s.Day = false;
-        RegistryStore store((config / "tethrocam" / "settings.reg").string());
-        EXPECT_TRUE(SaveSettings(s, store));
+        EXPECT_TRUE(testsupport::WriteHomeSettings(config, pictures));
         env = {"XDG_CONFIG_HOME=" + config.string(), "XDG_RUNTIME_DIR=" + runtime.string(),
                "QT_QPA_PLATFORM=offscreen", "HOME=" + dir.Str()};
         if (const char* path = std::getenv("PATH"))
@@ -85,15 +65,9 @@ struct Studio {
                 const fs::path& cwd = {})
     {
         std::vector<std::string> a = args;
-        std::vector<char*> argv;
-        for (auto& s : a)
-            argv.push_back(s.data());
-        argv.push_back(nullptr);
+        std::vector<char*> argv = testsupport::CStrings(a);
         std::vector<std::string> e = env;
-        std::vector<char*> envp;
-        for (auto& s : e)
-            envp.push_back(s.data());
-        envp.push_back(nullptr);
+        std::vector<char*> envp = testsupport::CStrings(e);
         posix_spawn_file_actions_t actions;
         posix_spawn_file_actions_init(&actions);
         posix_spawn_file_actions_addopen(&actions, 1, out.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);

@@ -9,6 +9,7 @@
 #include "mainview/CMyTethrocamView.h"
 #include "mainview/ControlIds.h"
 #include "mainview/RegistryStore.h"
+#include "support/MainWindowFixture.h"
 #include "support/QtTestSupport.h"
 #include "support/TestSupport.h"
 
@@ -312,26 +313,11 @@ TEST(HighlightSettings, ThresholdFiftyToTwoFiftyFiveAndTheSortedMethodList)
 
 // ---------------------------------------------------------------- the main window
 
-struct Window {
-    Window() : lib(Small())
+// The pictures start in "first", so that a test can move them elsewhere.
+struct Window : testsupport::MainWindow {
+    Window()
+        : MainWindow(Small(), [this](Settings& s) { s.Directory = (dir.Path() / "first").string(); })
     {
-        testsupport::App();
-        settingsFile = (dir.Path() / "settings.reg").string();
-        Settings s;
-        s.Directory = (dir.Path() / "first").string();
-        s.Year = s.Month = s.Day = false;
-        RegistryStore store(settingsFile);
-        SaveSettings(s, store);
-        frame = std::make_unique<CMainFrame>(settingsFile);
-        view = new CMyTethrocamView(lib, frame.get(), settingsFile);
-        frame->setCentralWidget(view);
-        frame->show();
-        WaitUntil([this] { return view->Camera() != nullptr; }, 5000);
-    }
-    ~Window()
-    {
-        frame->close();
-        frame.reset();
     }
     static sim::SimConfig Small()
     {
@@ -353,13 +339,6 @@ struct Window {
         OnNextDialog(std::move(act));
         frame->Action(command)->trigger();
     }
-
-    testsupport::TempDir dir;
-    std::string settingsFile;
-    msgbox::Script boxes;
-    sim::SimulatedCamera lib;
-    std::unique_ptr<CMainFrame> frame;
-    CMyTethrocamView* view = nullptr;
 };
 
 TEST(SettingsCommands, APictureTakenRightAfterChangingTheFolderLandsInTheNewFolder)

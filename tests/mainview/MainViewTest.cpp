@@ -12,6 +12,7 @@
 #include "mainview/ControlIds.h"
 #include "mainview/RegistryStore.h"
 #include "mainview/Settings.h"
+#include "support/MainWindowFixture.h"
 #include "support/QtTestSupport.h"
 #include "support/TestSupport.h"
 
@@ -43,50 +44,17 @@ namespace fs = std::filesystem;
 
 namespace {
 
-struct Window {
-    explicit Window(sim::SimConfig config = Small(), std::function<void(Settings&)> prefs = {})
-        : lib(config)
+// Waiting for the camera stops early when a message box comes up instead.
+struct Window : testsupport::MainWindow {
+    explicit Window(sim::SimConfig config = Small(), const std::function<void(Settings&)>& prefs = {})
+        : MainWindow(config, prefs, UntilCameraOrBox())
     {
-        testsupport::App();
-        settingsFile = (dir.Path() / "settings.reg").string();
-        pictures = dir.Path() / "pictures";
-        Settings s;
-        s.Directory = pictures.string();
-        s.Year = s.Month = s.Day = false;
-        if (prefs)
-            prefs(s);
-        RegistryStore store(settingsFile);
-        SaveSettings(s, store);
-        Open();
     }
-    void Open()
+    static Options UntilCameraOrBox()
     {
-        frame = std::make_unique<CMainFrame>(settingsFile);
-        view = new CMyTethrocamView(lib, frame.get(), settingsFile);
-        frame->setCentralWidget(view);
-        frame->show();
-        WaitUntil([this] { return view->Camera() != nullptr || boxes.shown.size() > 0; }, 5000);
-        testsupport::Pump(50);
-    }
-    void Close()
-    {
-        frame->close();
-        frame.reset();
-        view = nullptr;
-    }
-    ~Window()
-    {
-        if (frame)
-            Close();
-    }
-    static sim::SimConfig Small()
-    {
-        sim::SimConfig c;
-        c.pictureWidth = 960;
-        c.pictureHeight = 640;
-        c.exposureMs = 5;
-        c.rawFillerBytes = 32 * 1024;
-        return c;
+        Options o;
+        o.untilMessageBox = true;
+        return o;
     }
     QString Status() const { return frame->StatusText(0); }
     std::vector<std::string> Files() const
@@ -104,14 +72,6 @@ struct Window {
         frame->Command(IDC_RELEASE);
         return WaitUntil([&] { return view->History().Count() > before && !view->CurrentBytes().empty() && !view->Shooting(); });
     }
-
-    testsupport::TempDir dir;
-    fs::path pictures;
-    std::string settingsFile;
-    msgbox::Script boxes;
-    sim::SimulatedCamera lib;
-    std::unique_ptr<CMainFrame> frame;
-    CMyTethrocamView* view = nullptr;
 };
 
 std::vector<uint8_t> U32(uint32_t v)

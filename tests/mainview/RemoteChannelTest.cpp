@@ -10,6 +10,7 @@
 #include "mainview/RemoteProtocol.h"
 #include "mainview/Settings.h"
 #include "platform/RemoteTransport.h"
+#include "support/MainWindowFixture.h"
 #include "support/QtTestSupport.h"
 #include "support/TestSupport.h"
 
@@ -32,33 +33,26 @@ using namespace remote;
 
 namespace {
 
-struct Remote {
-    explicit Remote(int cameras = 1, double linkSpeed = 0) : lib(Config(cameras, linkSpeed))
+struct Remote : testsupport::MainWindow {
+    explicit Remote(int cameras = 1, double linkSpeed = 0)
+        : MainWindow(Config(cameras, linkSpeed), {}, Channel(cameras)), runtime(dir.Path() / "runtime")
     {
-        testsupport::App();
-        runtime = dir.Path() / "runtime";
-        fs::create_directory(runtime);
-        chmod(runtime.c_str(), 0700);
-        settingsFile = (dir.Path() / "settings.reg").string();
-        pictures = dir.Path() / "pictures";
-        Settings s;
-        s.Directory = pictures.string();
-        s.Year = s.Month = s.Day = false;
-        RegistryStore store(settingsFile);
-        SaveSettings(s, store);
-        frame = std::make_unique<CMainFrame>(settingsFile);
-        view = new CMyTethrocamView(lib, frame.get(), settingsFile);
-        frame->setCentralWidget(view);
-        view->StartRemoteControl(runtime.string());
-        frame->show();
-        WaitUntil([this] { return view->Camera() != nullptr; }, cameras ? 5000 : 300);
         std::string error;
         EXPECT_TRUE(block.Open(runtime.string(), error)) << error;
     }
-    ~Remote()
+    ~Remote() { Close(); }
+    // The channel gets a private runtime folder and is started before the window shows.
+    static Options Channel(int cameras)
     {
-        frame->close();
-        frame.reset();
+        Options o;
+        o.connectWaitMs = cameras ? 5000 : 300;
+        o.beforeShow = [](MainWindow& w) {
+            const fs::path folder = w.dir.Path() / "runtime";
+            fs::create_directory(folder);
+            chmod(folder.c_str(), 0700);
+            w.view->StartRemoteControl(folder.string());
+        };
+        return o;
     }
     static sim::SimConfig Config(int cameras, double linkSpeed)
     {
@@ -97,13 +91,7 @@ struct Remote {
         return names;
     }
 
-    testsupport::TempDir dir;
-    fs::path runtime, pictures;
-    std::string settingsFile;
-    msgbox::Script boxes;
-    sim::SimulatedCamera lib;
-    std::unique_ptr<CMainFrame> frame;
-    CMyTethrocamView* view = nullptr;
+    fs::path runtime;
     platform::SharedBlock block;
 };
 

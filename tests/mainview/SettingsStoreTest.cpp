@@ -37,30 +37,7 @@ std::string KeyFile(const std::string& valueLines)
     return "Windows Registry Editor Version 5.00\n\n" + kHeader + "\n" + valueLines;
 }
 
-// Sets an environment variable for one scope.
-class ScopedEnv {
-public:
-    ScopedEnv(const char* name, const char* value) : name_(name)
-    {
-        if (const char* old = std::getenv(name))
-            old_ = old;
-        if (value)
-            setenv(name, value, 1);
-        else
-            unsetenv(name);
-    }
-    ~ScopedEnv()
-    {
-        if (old_)
-            setenv(name_, old_->c_str(), 1);
-        else
-            unsetenv(name_);
-    }
-
-private:
-    const char* name_;
-    std::optional<std::string> old_;
-};
+using testsupport::ScopedEnv;
 
 // Every test gets a home of its own, so the default folder is predictable.
 class SettingsStore : public ::testing::Test {

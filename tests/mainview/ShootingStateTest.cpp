@@ -2,13 +2,8 @@
 // picture, after every error a shot can end with, and when the camera shuts down in the
 // middle of one, the body is unlocked and the window is ready for the next shot. A
 // disconnect during a download neither freezes the window nor reports a failed save.
-#include "app/CMainFrame.h"
-#include "app/MessageBox.h"
-#include "backends/sim/SimCamera.h"
-#include "mainview/CMyTethrocamView.h"
 #include "mainview/ControlIds.h"
-#include "mainview/RegistryStore.h"
-#include "mainview/Settings.h"
+#include "support/MainWindowFixture.h"
 #include "support/QtTestSupport.h"
 #include "support/TestSupport.h"
 
@@ -26,29 +21,8 @@ namespace fs = std::filesystem;
 
 namespace {
 
-struct Window {
-    explicit Window(sim::SimConfig config) : lib(config)
-    {
-        testsupport::App();
-        settingsFile = (dir.Path() / "settings.reg").string();
-        pictures = dir.Path() / "pictures";
-        Settings s;
-        s.Directory = pictures.string();
-        s.Year = s.Month = s.Day = false;
-        RegistryStore store(settingsFile);
-        SaveSettings(s, store);
-        frame = std::make_unique<CMainFrame>(settingsFile);
-        view = new CMyTethrocamView(lib, frame.get(), settingsFile);
-        frame->setCentralWidget(view);
-        frame->show();
-        WaitUntil([this] { return view->Camera() != nullptr; }, 5000);
-        testsupport::Pump(50);
-    }
-    ~Window()
-    {
-        frame->close();
-        frame.reset();
-    }
+struct Window : testsupport::MainWindow {
+    explicit Window(sim::SimConfig config) : MainWindow(config) {}
     static sim::SimConfig Small(sim::ReleaseTiming timing)
     {
         sim::SimConfig c;
@@ -62,13 +36,6 @@ struct Window {
     int UnlocksSinceConnect() const { return lib.State().unlockCalls - unlocksAtConnect; }
     bool Ready() const { return !view->Shooting() && view->Form().release->isEnabled(); }
 
-    testsupport::TempDir dir;
-    fs::path pictures;
-    std::string settingsFile;
-    msgbox::Script boxes;
-    sim::SimulatedCamera lib;
-    std::unique_ptr<CMainFrame> frame;
-    CMyTethrocamView* view = nullptr;
     int unlocksAtConnect = 0;
 };
 

@@ -43,27 +43,7 @@ mode_t ModeOf(const fs::path& p)
     return st.st_mode;
 }
 
-// Sets an environment variable for the test's lifetime.
-struct Env {
-    Env(const char* name, const char* value) : name_(name)
-    {
-        if (const char* old = std::getenv(name))
-            old_ = old;
-        if (value)
-            setenv(name, value, 1);
-        else
-            unsetenv(name);
-    }
-    ~Env()
-    {
-        if (old_)
-            setenv(name_, old_->c_str(), 1);
-        else
-            unsetenv(name_);
-    }
-    const char* name_;
-    std::optional<std::string> old_;
-};
+using Env = testsupport::ScopedEnv;
 
 TEST(RemoteBlock, IsCreatedPrivateAndFullSizedAndSharedBetweenBothSides)
 {

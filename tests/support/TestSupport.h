@@ -1,10 +1,13 @@
 // Helpers shared by the test programs: a scratch folder that removes itself, the
-// location of the shared test pictures, and small file utilities.
+// location of the shared test pictures, an environment variable set for one scope, and
+// small file utilities.
 // Test threads only; nothing here blocks beyond file I/O.
 #pragma once
 
 #include <cstdint>
+#include <cstdlib>
 #include <filesystem>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -31,6 +34,34 @@ std::filesystem::path SharedTestData();
 
 // The source tree's root (for files committed with the project).
 std::filesystem::path SourceDir();
+
+// Sets (or, with a null value, removes) an environment variable for one scope; the old
+// value comes back when the object goes away.
+class ScopedEnv {
+public:
+    ScopedEnv(const char* name, const char* value) : name_(name)
+    {
+        if (const char* old = std::getenv(name))
+            old_ = old;
+        if (value)
+            setenv(name, value, 1);
+        else
+            unsetenv(name);
+    }
+    ~ScopedEnv()
+    {
+        if (old_)
+            setenv(name_, old_->c_str(), 1);
+        else
+            unsetenv(name_);
+    }
+    ScopedEnv(const ScopedEnv&) = delete;
+    ScopedEnv& operator=(const ScopedEnv&) = delete;
+
+private:
+    const char* name_;
+    std::optional<std::string> old_;
+};
 
 std::vector<uint8_t> ReadFileBytes(const std::filesystem::path& p);
 void WriteFileBytes(const std::filesystem::path& p, const std::vector<uint8_t>& bytes);

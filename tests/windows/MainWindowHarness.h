@@ -3,68 +3,20 @@
 // helpers to shoot and to read painted pixels. UI thread only.
 #pragma once
 
-#include "app/CMainFrame.h"
-#include "app/MessageBox.h"
-#include "backends/sim/SimCamera.h"
-#include "mainview/CMyTethrocamView.h"
 #include "mainview/ControlIds.h"
-#include "mainview/RegistryStore.h"
-#include "mainview/Settings.h"
-#include "support/QtTestSupport.h"
-#include "support/TestSupport.h"
+#include "support/MainWindowFixture.h"
 
 #include <QImage>
 #include <QWidget>
 
-#include <filesystem>
 #include <functional>
-#include <memory>
 
 namespace harness {
 
-struct Window {
+struct Window : testsupport::MainWindow {
     explicit Window(sim::SimConfig config = Small(), const std::function<void(Settings&)>& prefs = {})
-        : lib(config)
+        : MainWindow(config, prefs)
     {
-        testsupport::App();
-        settingsFile = (dir.Path() / "settings.reg").string();
-        Settings s;
-        s.Directory = (dir.Path() / "pictures").string();
-        s.Year = s.Month = s.Day = false;
-        if (prefs)
-            prefs(s);
-        RegistryStore store(settingsFile);
-        SaveSettings(s, store);
-        Open();
-    }
-    void Open()
-    {
-        frame = std::make_unique<CMainFrame>(settingsFile);
-        view = new CMyTethrocamView(lib, frame.get(), settingsFile);
-        frame->setCentralWidget(view);
-        frame->show();
-        testsupport::WaitUntil([this] { return view->Camera() != nullptr; }, 5000);
-        testsupport::Pump(50);
-    }
-    void Close()
-    {
-        frame->close();
-        frame.reset();
-        view = nullptr;
-    }
-    ~Window()
-    {
-        if (frame)
-            Close();
-    }
-    static sim::SimConfig Small()
-    {
-        sim::SimConfig c;
-        c.pictureWidth = 960;
-        c.pictureHeight = 640;
-        c.exposureMs = 5;
-        c.rawFillerBytes = 32 * 1024;
-        return c;
     }
     // Release and wait until the picture is saved and on show.
     bool Shoot()
@@ -74,13 +26,6 @@ struct Window {
         return testsupport::WaitUntil(
             [&] { return view->History().Count() > before && !view->CurrentBytes().empty() && !view->Shooting(); });
     }
-
-    testsupport::TempDir dir;
-    std::string settingsFile;
-    msgbox::Script boxes;
-    sim::SimulatedCamera lib;
-    std::unique_ptr<CMainFrame> frame;
-    CMyTethrocamView* view = nullptr;
 };
 
 // What the widget paints, as 32-bit pixels.

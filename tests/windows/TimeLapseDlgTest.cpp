@@ -2,13 +2,8 @@
 // and controls, Cancel while running, real sequences through Camera > Time Lapse... that
 // save their pictures, and the failures that must neither stall nor lose a night: an
 // autofocus retry, a refused shot, a release error, a full disk, the camera going away.
-#include "app/CMainFrame.h"
-#include "app/MessageBox.h"
-#include "backends/sim/SimCamera.h"
-#include "mainview/CMyTethrocamView.h"
 #include "mainview/ControlIds.h"
-#include "mainview/RegistryStore.h"
-#include "mainview/Settings.h"
+#include "support/MainWindowFixture.h"
 #include "support/QtTestSupport.h"
 #include "support/TestSupport.h"
 #include "windows/CTimeLapseDlg.h"
@@ -32,31 +27,8 @@ namespace fs = std::filesystem;
 
 namespace {
 
-struct Window {
-    explicit Window(std::function<void(Settings&)> prefs = {}) : lib(Small())
-    {
-        testsupport::App();
-        settingsFile = (dir.Path() / "settings.reg").string();
-        pictures = dir.Path() / "pictures";
-        Settings s;
-        s.Directory = pictures.string();
-        s.Year = s.Month = s.Day = false;
-        if (prefs)
-            prefs(s);
-        RegistryStore store(settingsFile);
-        SaveSettings(s, store);
-        frame = std::make_unique<CMainFrame>(settingsFile);
-        view = new CMyTethrocamView(lib, frame.get(), settingsFile);
-        frame->setCentralWidget(view);
-        frame->show();
-        WaitUntil([this] { return view->Camera() != nullptr; }, 5000);
-        testsupport::Pump(50);
-    }
-    ~Window()
-    {
-        frame->close();
-        frame.reset();
-    }
+struct Window : testsupport::MainWindow {
+    explicit Window(const std::function<void(Settings&)>& prefs = {}) : MainWindow(Small(), prefs) {}
     static sim::SimConfig Small()
     {
         sim::SimConfig c;
@@ -90,14 +62,6 @@ struct Window {
         frame->Command(ids::ID_TIME_LAPSE);
         EXPECT_TRUE(ran);
     }
-
-    testsupport::TempDir dir;
-    fs::path pictures;
-    std::string settingsFile;
-    msgbox::Script boxes;
-    sim::SimulatedCamera lib;
-    std::unique_ptr<CMainFrame> frame;
-    CMyTethrocamView* view = nullptr;
 };
 
 template <typename W>
