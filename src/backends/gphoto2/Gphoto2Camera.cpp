@@ -1355,14 +1355,27 @@ const std::vector<std::string>& NamesOf(EnumSetting setting)
     return kWbNames;
 }
 
-cdError ReadNumeric(Gphoto2Camera::Session& s, NumericSetting setting, uint16_t* value)
+std::optional<uint16_t> CodeOfText(NumericSetting setting, std::string_view text)
+{
+    return CodeFromText(setting, text);
+}
+
+std::optional<uint16_t> CodeOfText(EnumSetting setting, std::string_view text)
+{
+    return EnumCodeFromText(setting, text);
+}
+
+// A setting read from the cache the camera's events keep current: "not supported" when
+// the body has no such widget, an error when its text maps to no code.
+template <typename Setting>
+cdError ReadSetting(Gphoto2Camera::Session& s, Setting setting, uint16_t* value)
 {
     if (!value)
         return cdINVALID_PARAMETER;
     auto w = s.Cached(NamesOf(setting));
     if (!w)
         return cdNOT_SUPPORTED;
-    auto code = CodeFromText(setting, w->value);
+    auto code = CodeOfText(setting, w->value);
     if (!code)
         return cdERROR;
     *value = *code;
@@ -1400,19 +1413,6 @@ cdError WriteNumeric(Gphoto2Camera::Session& s, NumericSetting setting, uint16_t
     return s.Call([&s, name, text, number] { return s.WriteSetting(name, text, number); });
 }
 
-cdError ReadEnum(Gphoto2Camera::Session& s, EnumSetting setting, uint16_t* value)
-{
-    if (!value)
-        return cdINVALID_PARAMETER;
-    auto w = s.Cached(NamesOf(setting));
-    if (!w)
-        return cdNOT_SUPPORTED;
-    auto code = EnumCodeFromText(setting, w->value);
-    if (!code)
-        return cdERROR;
-    *value = *code;
-    return cdOK;
-}
 
 cdError WriteEnum(Gphoto2Camera::Session& s, EnumSetting setting, uint16_t code)
 {
@@ -1446,9 +1446,9 @@ cdError Gphoto2Camera::CDGetRelCamSettingData(cdHSource source, uint32_t setting
     uint16_t v = 0;
     cdError e;
     switch (setting) {
-    case cdREL_SET_ISO: e = ReadNumeric(*s, NumericSetting::Iso, &v); break;
-    case cdREL_SET_METERING: e = ReadEnum(*s, EnumSetting::Metering, &v); break;
-    case cdREL_SET_AF_MODE: e = ReadEnum(*s, EnumSetting::AfMode, &v); break;
+    case cdREL_SET_ISO: e = ReadSetting(*s, NumericSetting::Iso, &v); break;
+    case cdREL_SET_METERING: e = ReadSetting(*s, EnumSetting::Metering, &v); break;
+    case cdREL_SET_AF_MODE: e = ReadSetting(*s, EnumSetting::AfMode, &v); break;
     case cdREL_SET_COLOR_TEMP: {
         auto w = s->Cached(kColourTempNames);
         if (!w)
@@ -1505,7 +1505,7 @@ cdError Gphoto2Camera::CDSetRelCamSettingData(cdHSource source, uint32_t setting
 cdError Gphoto2Camera::CDGetTvValue(cdHSource source, uint16_t* value)
 {
     GPHOTO2_SESSION(source);
-    return ReadNumeric(*s, NumericSetting::Tv, value);
+    return ReadSetting(*s, NumericSetting::Tv, value);
 }
 cdError Gphoto2Camera::CDSetTvValue(cdHSource source, uint16_t value)
 {
@@ -1515,7 +1515,7 @@ cdError Gphoto2Camera::CDSetTvValue(cdHSource source, uint16_t value)
 cdError Gphoto2Camera::CDGetAvValue(cdHSource source, uint16_t* value)
 {
     GPHOTO2_SESSION(source);
-    return ReadNumeric(*s, NumericSetting::Av, value);
+    return ReadSetting(*s, NumericSetting::Av, value);
 }
 cdError Gphoto2Camera::CDSetAvValue(cdHSource source, uint16_t value)
 {
@@ -1525,7 +1525,7 @@ cdError Gphoto2Camera::CDSetAvValue(cdHSource source, uint16_t value)
 cdError Gphoto2Camera::CDGetExposureComp(cdHSource source, uint16_t* value)
 {
     GPHOTO2_SESSION(source);
-    return ReadNumeric(*s, NumericSetting::ExposureComp, value);
+    return ReadSetting(*s, NumericSetting::ExposureComp, value);
 }
 cdError Gphoto2Camera::CDSetExposureComp(cdHSource source, uint16_t value)
 {
@@ -1603,7 +1603,7 @@ cdError Gphoto2Camera::CDSetImageFormatAttribute(cdHSource source, uint16_t qual
 cdError Gphoto2Camera::CDGetWBSetting(cdHSource source, uint16_t* value)
 {
     GPHOTO2_SESSION(source);
-    return ReadEnum(*s, EnumSetting::WhiteBalance, value);
+    return ReadSetting(*s, EnumSetting::WhiteBalance, value);
 }
 cdError Gphoto2Camera::CDSetWBSetting(cdHSource source, uint16_t value)
 {
@@ -1613,7 +1613,7 @@ cdError Gphoto2Camera::CDSetWBSetting(cdHSource source, uint16_t value)
 cdError Gphoto2Camera::CDGetDriveMode(cdHSource source, uint16_t* value)
 {
     GPHOTO2_SESSION(source);
-    return ReadEnum(*s, EnumSetting::Drive, value);
+    return ReadSetting(*s, EnumSetting::Drive, value);
 }
 cdError Gphoto2Camera::CDSetDriveMode(cdHSource source, uint16_t value)
 {
@@ -1623,7 +1623,7 @@ cdError Gphoto2Camera::CDSetDriveMode(cdHSource source, uint16_t value)
 cdError Gphoto2Camera::CDGetShootingMode(cdHSource source, uint16_t* value)
 {
     GPHOTO2_SESSION(source);
-    return ReadEnum(*s, EnumSetting::ShootingMode, value);
+    return ReadSetting(*s, EnumSetting::ShootingMode, value);
 }
 
 #undef GPHOTO2_SESSION
