@@ -381,7 +381,14 @@ TEST(ExifReader, EveryFlippedByteIsSafe)
         for (uint8_t v : {uint8_t(0x00), uint8_t(0xFF), uint8_t(jpeg[i] ^ 0x80)}) {
             Bytes bad = jpeg;
             bad[i] = v;
-            (void)FromMemory(bad);
+            const ImageInfo info = FromMemory(bad);
+            // A damaged byte never yields a rotation outside the four, nor a text longer
+            // than the picture it was read from.
+            EXPECT_TRUE(info.Rotation() == 0 || info.Rotation() == 90 || info.Rotation() == 180 ||
+                        info.Rotation() == 270) << i;
+            EXPECT_LE(info.Model().size(), bad.size()) << i;
+            EXPECT_LE(info.ExposureText().size(), 64u) << i;
+            EXPECT_LE(info.ApertureText().size(), 64u) << i;
         }
     }
 }
