@@ -15,7 +15,7 @@
 #include "RecordingSink.h"
 
 #include "camera/CCamera.h"
-#include "mainview/Settings.h"
+#include "settings/Settings.h"
 #include "support/TestSupport.h"
 
 #include <benchmark/benchmark.h>

@@ -8,9 +8,9 @@
 // Counters: median_ms and p99_ms (targets: median under 2 ms, 99th percentile under
 // 20 ms), busy_share (the share of timed requests made while a picture was on its way;
 // meaningful for the downloading runs) and failed (requests without an answer).
-#include "mainview/RegistryStore.h"
-#include "mainview/RemoteClient.h"
-#include "mainview/Settings.h"
+#include "settings/RegistryStore.h"
+#include "remote/RemoteClient.h"
+#include "settings/Settings.h"
 
 #include <benchmark/benchmark.h>
 

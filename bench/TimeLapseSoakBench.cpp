@@ -16,8 +16,8 @@
 #include "app/MessageBox.h"
 #include "backends/sim/SimCamera.h"
 #include "mainview/CMyTethrocamView.h"
-#include "mainview/RegistryStore.h"
-#include "mainview/Settings.h"
+#include "settings/RegistryStore.h"
+#include "settings/Settings.h"
 #include "support/TestSupport.h"
 #include "windows/CTimeLapseDlg.h"
 

@@ -6,7 +6,7 @@
 #include <string>
 #include <string_view>
 
-#include "mainview/RegistryStore.h"
+#include "settings/RegistryStore.h"
 
 namespace {
 void Check(bool condition)

@@ -5,7 +5,7 @@
 // it. Whatever the input, the handler writes nothing outside the status, text, process-id
 // and progress fields, writes nothing at all for unknown commands, and hands the target
 // only comments the Comment box can hold and absolute folder paths.
-#include "mainview/RemoteProtocol.h"
+#include "remote/RemoteProtocol.h"
 
 #include <cstdint>
 #include <cstdlib>

@@ -4,8 +4,8 @@
 #include "app/ElidedLabel.h"
 
 #include "mainview/ControlIds.h"
-#include "mainview/RegistryStore.h"
-#include "mainview/Settings.h"
+#include "settings/RegistryStore.h"
+#include "settings/Settings.h"
 
 #include <QAction>
 #include <QCloseEvent>

@@ -9,7 +9,7 @@
 // choosers are seams that tests replace.
 #pragma once
 
-#include "mainview/Settings.h"
+#include "settings/Settings.h"
 
 #include <QDialog>
 #include <QString>

@@ -14,7 +14,7 @@
 #include "mainview/CameraSettingsPanel.h"
 #include "mainview/ControlIds.h"
 #include "mainview/EditorSetupDialog.h"
-#include "mainview/RemoteControl.h"
+#include "remote/RemoteControl.h"
 #include "platform/DebugTrace.h"
 #include "windows/CBlankDlg.h"
 #include "windows/CFullscreenDlg.h"

@@ -19,7 +19,8 @@
 #include "imaging/Bitmap.h"
 #include "imaging/ImageHistogram.h"
 #include "mainview/FormControls.h"
-#include "mainview/Settings.h"
+#include "settings/Settings.h"
+#include "windows/ViewSurface.h"
 
 #include <QBasicTimer>
 #include <QImage>
@@ -41,7 +42,7 @@ class RemoteControl;
 class CFullscreenDlg;
 class CImagePreviewDlg;
 
-class CMyTethrocamView : public QWidget, public CameraOwner {
+class CMyTethrocamView : public QWidget, public CameraOwner, public ViewSurface {
     Q_OBJECT
 public:
     // `settingsFile`: the settings key's file (empty: the user's default).
@@ -50,17 +51,17 @@ public:
     ~CMyTethrocamView() override;
 
     // Commands: menu items, accelerators, buttons (ids in ControlIds.h).
-    void OnCommand(int id);
+    void OnCommand(int id) override;
 
     void ConnectCamera();
     // The two shooting commands, for every route that fires the shutter (buttons, F8/F9,
     // mouse actions, the full-screen and preview windows, time-lapse, remote channel).
     // True when a release was started. A command that arrives while a shot is on its way
     // is refused without a word: one release at a time, one lock of the camera's controls.
-    bool TakePicture();
-    bool TakePreviewPicture();
+    bool TakePicture() override;
+    bool TakePreviewPicture() override;
     // The message of the last refusal of TakePicture (empty when none).
-    const QString& LastRefusal() const { return refusal_; }
+    const QString& LastRefusal() const override { return refusal_; }
     void ShootingFinished();
     void UpdateControls();
     void ShowBlankScreen(bool on);
@@ -69,7 +70,7 @@ public:
     // modes now on (the main window's picture and the full-screen window's); decode errors
     // are shown over `owner`. Sets the current rotation.
     display::DisplayResult MakeDisplayBitmap(QWidget* owner, int boxWidth, int boxHeight,
-                                             ImageHistogram& histogram, bool wantHighlight);
+                                             ImageHistogram& histogram, bool wantHighlight) override;
 
     // State, for the windows that act for the view and for tests.
     CCamera* Camera() const { return camera_.get(); }
@@ -92,7 +93,7 @@ public:
     QWidget* CurrentDisplayWindow() const { return currentDisplayWindow_; }
     CFullscreenDlg* FullScreen() const { return fullScreen_; }
     CImagePreviewDlg* Preview() const { return preview_; }
-    void SetCurrentDisplayWindow(QWidget* w) { currentDisplayWindow_ = w; }
+    void SetCurrentDisplayWindow(QWidget* w) override { currentDisplayWindow_ = w; }
     // The picture control shows the highlight companion in this phase of the blink.
     bool ShowingHighlight() const { return showingHighlight_; }
     void BlinkTick();
@@ -112,8 +113,17 @@ public:
     // Hooks for the windows that come and go (time-lapse dialog, full-screen window):
     // while set, the camera notifications are handed to them too. The time-lapse dialog's
     // copy is posted once the view has handled the notification.
-    void SetTimeLapseForward(std::function<void(const Notification&)> forward) { timeLapseForward_ = std::move(forward); }
+    void SetTimeLapseForward(std::function<void(const Notification&)> forward) override
+    {
+        timeLapseForward_ = std::move(forward);
+    }
     void SetFullScreenForward(std::function<void(const Notification&)> forward) { fullScreenForward_ = std::move(forward); }
+
+    // ViewSurface
+    QWidget* ViewWidget() override { return this; }
+    bool Connected() const override { return camera_ != nullptr; }
+    bool SavesOnPcOnly() const override { return settings_.StoreImage == 1; }
+    std::string PictureCaption() const override { return history_.HistoryCaption(!currentBytes_.empty()); }
 
     // CameraOwner
     void Post(Notification n) override { sink_.Post(std::move(n)); }

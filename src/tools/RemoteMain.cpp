@@ -1,7 +1,7 @@
 // tethrocam-remote: drives a running Tethrocam from a shell script through the
 // remote-control channel. One request per run; see UsageText for the commands and the
 // exit codes.
-#include "mainview/RemoteClient.h"
+#include "remote/RemoteClient.h"
 
 #include <cerrno>
 #include <chrono>

@@ -3,7 +3,7 @@
 #include "camera/Notifications.h"
 #include "display/BitmapImage.h"
 #include "imaging/ImageHistogram.h"
-#include "mainview/CMyTethrocamView.h"
+#include "windows/ViewSurface.h"
 #include "mainview/ControlIds.h"
 
 #include <QApplication>
@@ -32,8 +32,8 @@ struct WaitCursor {
 
 } // namespace
 
-CFullscreenDlg::CFullscreenDlg(CMyTethrocamView* view, bool showCaption)
-    : QDialog(view, Qt::Dialog | Qt::FramelessWindowHint), view_(view), showCaption_(showCaption)
+CFullscreenDlg::CFullscreenDlg(ViewSurface* view, bool showCaption)
+    : QDialog(view->ViewWidget(), Qt::Dialog | Qt::FramelessWindowHint), view_(view), showCaption_(showCaption)
 {
     setObjectName("fullScreen");
     setAttribute(Qt::WA_OpaquePaintEvent);
@@ -50,7 +50,7 @@ CFullscreenDlg::CFullscreenDlg(CMyTethrocamView* view, bool showCaption)
 
 void CFullscreenDlg::Start()
 {
-    QWidget* main = view_ ? view_->window() : nullptr;
+    QWidget* main = view_->ViewWidget()->window();
     if (QScreen* screen = main ? main->screen() : QGuiApplication::primaryScreen())
         setGeometry(screen->geometry());
     setWindowModality(Qt::ApplicationModal);
@@ -67,7 +67,7 @@ QPoint CFullscreenDlg::PicturePosition(int clientWidth, int clientHeight, int w,
 
 QString CFullscreenDlg::CaptionText() const
 {
-    return QString::fromStdString(view_->History().HistoryCaption(!view_->CurrentBytes().empty()));
+    return QString::fromStdString(view_->PictureCaption());
 }
 
 void CFullscreenDlg::Render()

@@ -25,7 +25,7 @@
 
 #include <optional>
 
-class CMyTethrocamView;
+class ViewSurface;
 class QProgressBar;
 struct Notification;
 
@@ -33,7 +33,7 @@ class CFullscreenDlg : public QDialog {
     Q_OBJECT
 public:
     // `showCaption`: the view's persisted `FullscreenCaption`, copied in.
-    CFullscreenDlg(CMyTethrocamView* view, bool showCaption);
+    CFullscreenDlg(ViewSurface* view, bool showCaption);
 
     // Covers the screen of the main window and shows the window (application-modal).
     void Start();
@@ -62,7 +62,7 @@ protected:
     void resizeEvent(QResizeEvent* e) override;
 
 private:
-    CMyTethrocamView* view_;
+    ViewSurface* view_;
     std::optional<Bitmap> image_;
     bool showCaption_;
     bool renderRequested_ = false;

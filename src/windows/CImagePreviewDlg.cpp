@@ -2,7 +2,7 @@
 
 #include "display/BitmapImage.h"
 #include "imaging/JpegDecoder.h"
-#include "mainview/CMyTethrocamView.h"
+#include "windows/ViewSurface.h"
 
 #include <QApplication>
 #include <QCloseEvent>
@@ -42,7 +42,7 @@ int KeepCentre(int position, int page, int oldExtent, int newExtent, int client)
 
 } // namespace
 
-CImagePreviewDlg::CImagePreviewDlg(CMyTethrocamView* view) : QAbstractScrollArea(view), view_(view)
+CImagePreviewDlg::CImagePreviewDlg(ViewSurface* view) : QAbstractScrollArea(view ? view->ViewWidget() : nullptr), view_(view)
 {
     setWindowFlags(Qt::Window | Qt::WindowTitleHint | Qt::WindowSystemMenuHint | Qt::WindowMaximizeButtonHint |
                    Qt::WindowCloseButtonHint);
@@ -75,7 +75,7 @@ QSize CImagePreviewDlg::ClientSize() const
 void CImagePreviewDlg::Show(const uint8_t* data, size_t size, int rotation)
 {
     if (!filterInstalled_ && view_) {
-        view_->window()->installEventFilter(this);
+        view_->ViewWidget()->window()->installEventFilter(this);
         filterInstalled_ = true;
     }
     shown_ = true;
@@ -219,7 +219,7 @@ bool CImagePreviewDlg::event(QEvent* e)
 
 bool CImagePreviewDlg::eventFilter(QObject* watched, QEvent* e)
 {
-    if (view_ && watched == view_->window()) {
+    if (view_ && watched == view_->ViewWidget()->window()) {
         if (e->type() == QEvent::WindowActivate)
             MainWindowActivation(true);
         else if (e->type() == QEvent::WindowDeactivate)
@@ -306,8 +306,8 @@ void CImagePreviewDlg::closeEvent(QCloseEvent* e)
     shown_ = false;
     QAbstractScrollArea::closeEvent(e);
     if (view_) {
-        view_->window()->activateWindow();
-        view_->window()->raise();
+        view_->ViewWidget()->window()->activateWindow();
+        view_->ViewWidget()->window()->raise();
     }
 }
 

@@ -28,13 +28,13 @@
 #include <cstdint>
 #include <optional>
 
-class CMyTethrocamView;
+class ViewSurface;
 
 class CImagePreviewDlg : public QAbstractScrollArea {
     Q_OBJECT
 public:
     // `view`: the owner, which gets the shooting commands and the activation back on close.
-    explicit CImagePreviewDlg(CMyTethrocamView* view);
+    explicit CImagePreviewDlg(ViewSurface* view);
     ~CImagePreviewDlg() override;
 
     // F7 in the main window: marks the window shown, decodes the picture and shows the
@@ -77,7 +77,7 @@ private:
     void SetTopmost(bool on);
     void OnScrollAction(class QScrollBar* bar, int action);
 
-    CMyTethrocamView* view_;
+    ViewSurface* view_;
     bool shown_ = false;
     const uint8_t* data_ = nullptr;  // the view's current bytes, not owned
     size_t size_ = 0;

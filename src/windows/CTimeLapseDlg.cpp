@@ -1,7 +1,7 @@
 #include "windows/CTimeLapseDlg.h"
 
 #include "app/MessageBox.h"
-#include "mainview/CMyTethrocamView.h"
+#include "windows/ViewSurface.h"
 
 #include <QDateEdit>
 #include <QGridLayout>
@@ -56,8 +56,8 @@ timelapse::LocalDateTime FromPickers(const QDateEdit* date, const QTimeEdit* tim
 
 }  // namespace
 
-CTimeLapseDlg::CTimeLapseDlg(CMyTethrocamView& view, TimeLapseOptions options, QWidget* parent)
-    : QDialog(parent ? parent : &view),
+CTimeLapseDlg::CTimeLapseDlg(ViewSurface& view, TimeLapseOptions options, QWidget* parent)
+    : QDialog(parent ? parent : view.ViewWidget()),
       view_(view),
       options_(std::move(options)),
       sequencer_(timelapse::SequencerHooks{
@@ -239,7 +239,7 @@ void CTimeLapseDlg::WindowProc(const Notification& n)
     case WM_SAVED_FILE: {
         timelapse::SaveOutcome outcome = timelapse::SaveOutcome::Saved;
         if (n.text && *n.text == kErrorSaving)
-            outcome = view_.Prefs().StoreImage == 1 ? timelapse::SaveOutcome::Lost : timelapse::SaveOutcome::NotSavedOnPc;
+            outcome = view_.SavesOnPcOnly() ? timelapse::SaveOutcome::Lost : timelapse::SaveOutcome::NotSavedOnPc;
         sequencer_.SavedFile(outcome);
         break;
     }
@@ -278,7 +278,7 @@ void CTimeLapseDlg::CloseWhenDone()
         QDialog::reject();
 }
 
-timelapse::State RunTimeLapseDialog(CMyTethrocamView& view, TimeLapseOptions options)
+timelapse::State RunTimeLapseDialog(ViewSurface& view, TimeLapseOptions options)
 {
     const bool autoStart = options.autoFrames.has_value();
     CTimeLapseDlg dlg(view, std::move(options));
@@ -287,14 +287,14 @@ timelapse::State RunTimeLapseDialog(CMyTethrocamView& view, TimeLapseOptions opt
     if (autoStart)
         QTimer::singleShot(0, &dlg, [&dlg] { dlg.OnStartStop(); });
     dlg.exec();
-    view.SetCurrentDisplayWindow(&view);
+    view.SetCurrentDisplayWindow(view.ViewWidget());
     view.SetTimeLapseForward({});
     return dlg.Sequence().GetState();
 }
 
-int RunUnattendedTimeLapse(CMyTethrocamView& view, int frames, uint32_t interval, bool closeWhenDone)
+int RunUnattendedTimeLapse(ViewSurface& view, int frames, uint32_t interval, bool closeWhenDone)
 {
-    if (!view.Camera()) {
+    if (!view.Connected()) {
         std::fprintf(stderr, "tethrocam: time lapse not started: the camera is not connected\n");
         return 1;
     }

@@ -20,7 +20,7 @@
 #include <functional>
 #include <optional>
 
-class CMyTethrocamView;
+class ViewSurface;
 class QDateEdit;
 class QLabel;
 class QLineEdit;
@@ -41,7 +41,7 @@ struct TimeLapseOptions {
 class CTimeLapseDlg : public QDialog {
     Q_OBJECT
 public:
-    CTimeLapseDlg(CMyTethrocamView& view, TimeLapseOptions options = {}, QWidget* parent = nullptr);
+    CTimeLapseDlg(ViewSurface& view, TimeLapseOptions options = {}, QWidget* parent = nullptr);
     ~CTimeLapseDlg() override;
 
     // A camera notification forwarded by the main window.
@@ -62,7 +62,7 @@ private:
     bool ReadInput(timelapse::Schedule& schedule);
     void CloseWhenDone();
 
-    CMyTethrocamView& view_;
+    ViewSurface& view_;
     TimeLapseOptions options_;
     timelapse::TimeLapseSequencer sequencer_;
     QBasicTimer timer_;
@@ -87,9 +87,9 @@ private:
 
 // Runs the dialog for the view (command 156 once connected) and returns the state the
 // sequence was in when the dialog closed.
-timelapse::State RunTimeLapseDialog(CMyTethrocamView& view, TimeLapseOptions options = {});
+timelapse::State RunTimeLapseDialog(ViewSurface& view, TimeLapseOptions options = {});
 
 // The unattended start of the command line: opens the dialog and starts a number-of-frames
 // sequence at once; with `closeWhenDone` the dialog closes when the sequence ends. Returns
 // 0 when the sequence completed, 1 otherwise (also when no camera is connected).
-int RunUnattendedTimeLapse(CMyTethrocamView& view, int frames, uint32_t interval, bool closeWhenDone);
+int RunUnattendedTimeLapse(ViewSurface& view, int frames, uint32_t interval, bool closeWhenDone);

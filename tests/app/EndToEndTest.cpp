@@ -2,7 +2,7 @@
 // body's shutter is pressed once, and the picture must be on disk under the expected
 // name with the comment and the rotation stamped in, read back with Exiv2.
 #include "imaging/ImageInfo.h"
-#include "mainview/Settings.h"
+#include "settings/Settings.h"
 #include "support/ProgramSupport.h"
 #include "support/TestSupport.h"
 

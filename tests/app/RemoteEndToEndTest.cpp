@@ -1,7 +1,7 @@
 // The real program on the simulated camera (offscreen), driven from outside as a studio
 // script would: by the real tethrocam-remote and by the Python example of docs/remote.md.
 // Every run gets its own private runtime folder, never the user's.
-#include "platform/RemoteTransport.h"
+#include "remote/RemoteTransport.h"
 #include "support/ProgramSupport.h"
 #include "support/TestSupport.h"
 

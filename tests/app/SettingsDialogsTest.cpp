@@ -8,7 +8,7 @@
 #include "backends/sim/SimCamera.h"
 #include "mainview/CMyTethrocamView.h"
 #include "mainview/ControlIds.h"
-#include "mainview/RegistryStore.h"
+#include "settings/RegistryStore.h"
 #include "support/MainWindowFixture.h"
 #include "support/QtTestSupport.h"
 #include "support/TestSupport.h"

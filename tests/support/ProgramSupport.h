@@ -3,8 +3,8 @@
 // saved picture carries. Any thread; nothing here blocks beyond reading or writing a file.
 #pragma once
 
-#include "mainview/RegistryStore.h"
-#include "mainview/Settings.h"
+#include "settings/RegistryStore.h"
+#include "settings/Settings.h"
 
 #include <exiv2/exiv2.hpp>
 

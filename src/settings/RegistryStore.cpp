@@ -1,4 +1,4 @@
-#include "mainview/RegistryStore.h"
+#include "settings/RegistryStore.h"
 
 #include "platform/UserFolders.h"
 

@@ -1,4 +1,4 @@
-#include "mainview/RemoteControl.h"
+#include "remote/RemoteControl.h"
 
 #include "mainview/CMyTethrocamView.h"
 #include "mainview/CameraSettingsPanel.h"

@@ -1,4 +1,4 @@
-#include "mainview/RemoteClient.h"
+#include "remote/RemoteClient.h"
 
 #include <atomic>
 #include <thread>

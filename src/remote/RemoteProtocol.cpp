@@ -1,4 +1,4 @@
-#include "mainview/RemoteProtocol.h"
+#include "remote/RemoteProtocol.h"
 
 #include <atomic>
 #include <cstring>

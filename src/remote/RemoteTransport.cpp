@@ -1,4 +1,4 @@
-#include "platform/RemoteTransport.h"
+#include "remote/RemoteTransport.h"
 
 #include <cerrno>
 #include <cstdlib>

@@ -1,7 +1,7 @@
 // The remote protocol on its own, against a scripted target: the byte layout a client
 // sees, texts that do not fit, comments counted in the Comment box's characters, and
 // folder texts.
-#include "mainview/RemoteProtocol.h"
+#include "remote/RemoteProtocol.h"
 
 #include <gtest/gtest.h>
 

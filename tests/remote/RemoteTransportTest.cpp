@@ -2,8 +2,8 @@
 // created is private, anything planted in the channel's place (a symbolic link, a file of
 // the wrong size or mode, another user's file) is refused and left as it was, a stale
 // socket is replaced, and a second program cannot take a live one.
-#include "mainview/RemoteProtocol.h"
-#include "platform/RemoteTransport.h"
+#include "remote/RemoteProtocol.h"
+#include "remote/RemoteTransport.h"
 #include "support/TestSupport.h"
 
 #include <gtest/gtest.h>

@@ -1,7 +1,7 @@
 // The registry key as a text file, and the settings record and the frame's placement
 // loaded from and saved to it.
-#include "mainview/RegistryStore.h"
-#include "mainview/Settings.h"
+#include "settings/RegistryStore.h"
+#include "settings/Settings.h"
 
 #include <cstdlib>
 #include <filesystem>

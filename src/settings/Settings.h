@@ -15,7 +15,7 @@
 #include <optional>
 #include <string>
 
-#include "mainview/RegistryStore.h"
+#include "settings/RegistryStore.h"
 #include "storage/SaveFolders.h"
 
 struct Settings {

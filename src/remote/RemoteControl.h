@@ -12,8 +12,8 @@
 // program runs on without it.
 #pragma once
 
-#include "mainview/RemoteProtocol.h"
-#include "platform/RemoteTransport.h"
+#include "remote/RemoteProtocol.h"
+#include "remote/RemoteTransport.h"
 
 #include <QObject>
 

@@ -6,8 +6,8 @@
 // block every fraction of a millisecond, for at most the time given.
 #pragma once
 
-#include "mainview/RemoteProtocol.h"
-#include "platform/RemoteTransport.h"
+#include "remote/RemoteProtocol.h"
+#include "remote/RemoteTransport.h"
 
 #include <chrono>
 #include <string>

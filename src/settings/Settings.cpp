@@ -1,4 +1,4 @@
-#include "mainview/Settings.h"
+#include "settings/Settings.h"
 
 #include "platform/UserFolders.h"
 
