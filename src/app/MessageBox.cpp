@@ -25,11 +25,19 @@ QMessageBox::Icon QtIcon(Icon icon)
 
 Answer Show(QWidget* owner, const QString& text, Icon icon, Buttons buttons, const QString& caption)
 {
-    const Shown shown{text, caption, icon, buttons, owner};
+    return ShowWithDetail(owner, text, QString(), icon, buttons, caption);
+}
+
+Answer ShowWithDetail(QWidget* owner, const QString& text, const QString& detail, Icon icon, Buttons buttons,
+                      const QString& caption)
+{
+    const Shown shown{text, caption, icon, buttons, owner, detail};
     if (CurrentHandler())
         return CurrentHandler()(shown);
     QMessageBox box(QtIcon(icon), shown.caption, text,
                     buttons == Buttons::YesNo ? (QMessageBox::Yes | QMessageBox::No) : QMessageBox::Ok, owner);
+    if (!detail.isEmpty())
+        box.setInformativeText(detail);
     const int result = box.exec();
     if (buttons == Buttons::YesNo)
         return result == QMessageBox::Yes ? Answer::Yes : Answer::No;

@@ -24,11 +24,17 @@ struct Shown {
     Icon icon;
     Buttons buttons;
     QWidget* owner;
+    QString detail;  // the reason and the remedy, under the headline (empty: none)
 };
 
 // Shows a box with the caption "Tethrocam" (or the one given) and returns the answer.
 Answer Show(QWidget* owner, const QString& text, Icon icon = Icon::None, Buttons buttons = Buttons::Ok,
             const QString& caption = "Tethrocam");
+
+// The same with a detail under the headline `text`: what went wrong and what to do, as
+// the backend or the system told it (shown as the box's informative text).
+Answer ShowWithDetail(QWidget* owner, const QString& text, const QString& detail, Icon icon = Icon::None,
+                      Buttons buttons = Buttons::Ok, const QString& caption = "Tethrocam");
 
 // Replaces the handler (tests); an empty function restores the real message boxes.
 using Handler = std::function<Answer(const Shown&)>;

@@ -37,6 +37,31 @@
 //    blocking CDRelease on that source promptly, with a non-zero result;
 //  - the program leaves release control before it closes the source, and finishes the
 //    library (CDFinishSDK) only after every thread that used a source has ended.
+//
+// Live view and focus (bodies that have them; CDGetLiveViewCapabilities says which):
+//  - CDGetLiveViewCapabilities answers from what the body was probed to do when the source
+//    was opened, never from a flag alone; a body without live view answers 0 and every
+//    other live-view call then answers cdNOT_SUPPORTED;
+//  - CDStartLiveView and CDEndLiveView switch the body's viewfinder output on and off;
+//    ending an ended live view succeeds;
+//  - CDGetLiveViewFrame writes one JPEG frame through the stream callbacks (open for
+//    writing, writes, close), on the calling thread. It blocks at most one frame time of the
+//    body; when no new frame came within it, it answers cdLIVE_VIEW_NO_FRAME (ask again).
+//    While a release or a download runs it answers cdDEVICE_BUSY at once (a release is
+//    allowed during live view: the picture's road comes first). When the body ended live
+//    view by itself (mode dial, battery, a release that needs the mirror down for good) it
+//    answers cdLIVE_VIEW_ENDED. CDCloseSource ends a blocked frame call promptly;
+//  - CDDriveFocus moves the lens one step: negative towards the nearest distance,
+//    positive towards infinity; 1 is the body's finest step, 2 a medium and 3 its coarsest.
+//    It returns once the body has taken the step (or, where the body does not say, once
+//    the step was sent: callers that need the lens at rest wait a settle time). At the end
+//    of the lens's travel it answers cdFOCUS_AT_LIMIT. Bodies with
+//    cdLV_CAP_FOCUS_NEEDS_LIVE_VIEW drive focus only while live view runs;
+//  - CDSetLiveViewZoom magnifies the body's own frames (cdLV_CAP_CAMERA_ZOOM): 1 (whole
+//    frame), 5 or 10, centred on (x, y) in the pixels of the whole frame;
+//  - CDStartAutoFocus runs the body's autofocus once and returns when the body has
+//    finished it (or, where the body does not say, once it was started); a failure to
+//    find focus answers cdAF_FAILED.
 #pragma once
 
 #include <cstddef>
@@ -65,6 +90,10 @@ constexpr cdError cdINCOMPATIBLE_VERSION = 0x00000096;
 constexpr cdError cdCAMERA_BUSY_LCD = 0x00000092;   // controls cannot be locked: the LCD is on
 constexpr cdError cdSTREAM_ERROR = 0x000000A0;
 constexpr cdError cdCOMM_ERROR = 0x000000B0;
+constexpr cdError cdLIVE_VIEW_NO_FRAME = 0x000000C0;  // no new frame within one frame time
+constexpr cdError cdLIVE_VIEW_ENDED = 0x000000C1;     // the body ended live view by itself
+constexpr cdError cdFOCUS_AT_LIMIT = 0x000000C2;      // the lens is at the end of its travel
+constexpr cdError cdAF_FAILED = 0x000000C3;           // autofocus could not find focus
 
 #pragma pack(push, 1)
 // Version record handed to CDStartSDK: 16-bit size (40), major, minor, rest zero.
@@ -190,6 +219,14 @@ constexpr uint32_t cdREL_SET_AF_POINT = 0x08000005;
 constexpr uint32_t cdREL_SET_ISO = 0x0800000C;
 constexpr uint32_t cdREL_SET_FLASH_COMP = 0x0800000D;
 
+// What a body can do in live view (CDGetLiveViewCapabilities), bits.
+constexpr uint32_t cdLV_CAP_LIVE_VIEW = 1;              // frames through CDGetLiveViewFrame
+constexpr uint32_t cdLV_CAP_CAMERA_ZOOM = 2;            // the body magnifies its own frames
+constexpr uint32_t cdLV_CAP_FOCUS_DRIVE = 4;            // CDDriveFocus moves the lens
+constexpr uint32_t cdLV_CAP_AUTOFOCUS = 8;              // CDStartAutoFocus
+constexpr uint32_t cdLV_CAP_FOCUS_COUNTS_STEPS = 16;    // n steps back undo n steps: focus can be put back
+constexpr uint32_t cdLV_CAP_FOCUS_NEEDS_LIVE_VIEW = 32; // focus drives only while live view runs
+
 // Properties of image items.
 constexpr uint32_t cdITEM_PROP_COMMENT = 0x8000C00;
 constexpr uint32_t cdITEM_PROP_ROTATION = 0x8001800;
@@ -249,6 +286,15 @@ public:
     virtual cdError CDGetDriveMode(cdHSource source, uint16_t* value) = 0;
     virtual cdError CDSetDriveMode(cdHSource source, uint16_t value) = 0;
     virtual cdError CDGetShootingMode(cdHSource source, uint16_t* value) = 0;
+
+    // Live view and focus.
+    virtual cdError CDGetLiveViewCapabilities(cdHSource source, uint32_t* capabilities) = 0;
+    virtual cdError CDStartLiveView(cdHSource source) = 0;
+    virtual cdError CDEndLiveView(cdHSource source) = 0;
+    virtual cdError CDGetLiveViewFrame(cdHSource source, cdStgMedium* medium) = 0;
+    virtual cdError CDDriveFocus(cdHSource source, int32_t step) = 0;
+    virtual cdError CDSetLiveViewZoom(cdHSource source, uint32_t magnification, int32_t x, int32_t y) = 0;
+    virtual cdError CDStartAutoFocus(cdHSource source) = 0;
 
     // Image items: properties stamped into a saved file.
     virtual cdError CDMakeImageItem(uint32_t option, const char* path, uint32_t value, cdHItem* itemOut) = 0;

@@ -177,6 +177,20 @@ public:
     cdsdk::cdError CDGetDriveMode(cdsdk::cdHSource, uint16_t*) override { return Hit("CDGetDriveMode"); }
     cdsdk::cdError CDSetDriveMode(cdsdk::cdHSource, uint16_t) override { return Hit("CDSetDriveMode"); }
     cdsdk::cdError CDGetShootingMode(cdsdk::cdHSource, uint16_t*) override { return Hit("CDGetShootingMode"); }
+    cdsdk::cdError CDGetLiveViewCapabilities(cdsdk::cdHSource, uint32_t* caps) override
+    {
+        *caps = 0;
+        return Hit("CDGetLiveViewCapabilities");
+    }
+    cdsdk::cdError CDStartLiveView(cdsdk::cdHSource) override { return cdsdk::cdNOT_SUPPORTED; }
+    cdsdk::cdError CDEndLiveView(cdsdk::cdHSource) override { return cdsdk::cdNOT_SUPPORTED; }
+    cdsdk::cdError CDGetLiveViewFrame(cdsdk::cdHSource, cdsdk::cdStgMedium*) override { return cdsdk::cdNOT_SUPPORTED; }
+    cdsdk::cdError CDDriveFocus(cdsdk::cdHSource, int32_t) override { return cdsdk::cdNOT_SUPPORTED; }
+    cdsdk::cdError CDSetLiveViewZoom(cdsdk::cdHSource, uint32_t, int32_t, int32_t) override
+    {
+        return cdsdk::cdNOT_SUPPORTED;
+    }
+    cdsdk::cdError CDStartAutoFocus(cdsdk::cdHSource) override { return cdsdk::cdNOT_SUPPORTED; }
     cdsdk::cdError CDMakeImageItem(uint32_t, const char*, uint32_t, cdsdk::cdHItem*) override
     {
         return Hit("CDMakeImageItem");

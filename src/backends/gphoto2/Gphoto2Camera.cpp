@@ -1626,6 +1626,25 @@ cdError Gphoto2Camera::CDGetShootingMode(cdHSource source, uint16_t* value)
     return ReadSetting(*s, EnumSetting::ShootingMode, value);
 }
 
+// ---------------------------------------------------------------- live view and focus
+// Not offered yet.
+
+cdError Gphoto2Camera::CDGetLiveViewCapabilities(cdHSource source, uint32_t* capabilities)
+{
+    GPHOTO2_SESSION(source);
+    if (!capabilities)
+        return cdINVALID_PARAMETER;
+    *capabilities = 0;
+    return cdOK;
+}
+
+cdError Gphoto2Camera::CDStartLiveView(cdHSource) { return cdNOT_SUPPORTED; }
+cdError Gphoto2Camera::CDEndLiveView(cdHSource) { return cdNOT_SUPPORTED; }
+cdError Gphoto2Camera::CDGetLiveViewFrame(cdHSource, cdStgMedium*) { return cdNOT_SUPPORTED; }
+cdError Gphoto2Camera::CDDriveFocus(cdHSource, int32_t) { return cdNOT_SUPPORTED; }
+cdError Gphoto2Camera::CDSetLiveViewZoom(cdHSource, uint32_t, int32_t, int32_t) { return cdNOT_SUPPORTED; }
+cdError Gphoto2Camera::CDStartAutoFocus(cdHSource) { return cdNOT_SUPPORTED; }
+
 #undef GPHOTO2_SESSION
 
 // ---------------------------------------------------------------- image items

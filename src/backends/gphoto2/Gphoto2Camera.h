@@ -125,6 +125,13 @@ public:
     cdsdk::cdError CDGetDriveMode(cdsdk::cdHSource source, uint16_t* value) override;
     cdsdk::cdError CDSetDriveMode(cdsdk::cdHSource source, uint16_t value) override;
     cdsdk::cdError CDGetShootingMode(cdsdk::cdHSource source, uint16_t* value) override;
+    cdsdk::cdError CDGetLiveViewCapabilities(cdsdk::cdHSource source, uint32_t* capabilities) override;
+    cdsdk::cdError CDStartLiveView(cdsdk::cdHSource source) override;
+    cdsdk::cdError CDEndLiveView(cdsdk::cdHSource source) override;
+    cdsdk::cdError CDGetLiveViewFrame(cdsdk::cdHSource source, cdsdk::cdStgMedium* medium) override;
+    cdsdk::cdError CDDriveFocus(cdsdk::cdHSource source, int32_t step) override;
+    cdsdk::cdError CDSetLiveViewZoom(cdsdk::cdHSource source, uint32_t magnification, int32_t x, int32_t y) override;
+    cdsdk::cdError CDStartAutoFocus(cdsdk::cdHSource source) override;
     cdsdk::cdError CDMakeImageItem(uint32_t option, const char* path, uint32_t value,
                                    cdsdk::cdHItem* itemOut) override;
     cdsdk::cdError CDOpenImage(cdsdk::cdHItem item) override;

@@ -1084,4 +1084,23 @@ cdError SimulatedCamera::CDFlashImageItemProperty(cdHItem item) { return itemSto
 cdError SimulatedCamera::CDCloseImage(cdHItem item) { return itemStore_->CloseImage(item); }
 cdError SimulatedCamera::CDFreeImageItem(cdHItem item) { return itemStore_->FreeItem(item); }
 
+// Live view and focus: not offered yet.
+cdError SimulatedCamera::CDGetLiveViewCapabilities(cdHSource source, uint32_t* capabilities)
+{
+    if (cdError e = Check(source, "CDGetLiveViewCapabilities"))
+        return e;
+    if (!capabilities)
+        return cdINVALID_PARAMETER;
+    *capabilities = 0;
+    return cdOK;
+}
+
+cdError SimulatedCamera::CDStartLiveView(cdHSource) { return cdNOT_SUPPORTED; }
+cdError SimulatedCamera::CDEndLiveView(cdHSource) { return cdNOT_SUPPORTED; }
+cdError SimulatedCamera::CDGetLiveViewFrame(cdHSource, cdStgMedium*) { return cdNOT_SUPPORTED; }
+cdError SimulatedCamera::CDDriveFocus(cdHSource, int32_t) { return cdNOT_SUPPORTED; }
+cdError SimulatedCamera::CDSetLiveViewZoom(cdHSource, uint32_t, int32_t, int32_t) { return cdNOT_SUPPORTED; }
+cdError SimulatedCamera::CDStartAutoFocus(cdHSource) { return cdNOT_SUPPORTED; }
+
 }  // namespace sim
+
