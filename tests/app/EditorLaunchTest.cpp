@@ -208,7 +208,10 @@ TEST(EditImage, ChoosesBetweenTheDesktopAndTheCommandLine)
     std::vector<EditorCommand> started;
     int startResult = 0;
     const MessageSink showError = [&](const std::string& t) { errors.push_back(t); };
-    const DesktopOpener open = [&](const std::string& p) { opened.push_back(p); };
+    const DesktopOpener open = [&](const std::string& p) {
+        opened.push_back(p);
+        return true;
+    };
     const ProcessStarter start = [&](const EditorCommand& c) {
         started.push_back(c);
         return startResult;
