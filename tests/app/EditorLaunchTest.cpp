@@ -253,6 +253,12 @@ TEST(EditImage, AnInstalledRecorderStandsInForTheDesktopAndTheProcess)
         EditorSettings settings;
         EXPECT_EQ(EditImage(settings, &picture, showError), EditOutcome::OpenedOnDesktop);
         EXPECT_EQ(recorder.opened, Args{picture});
+        // Nothing on the desktop opens pictures: said, not only left on standard error.
+        recorder.openResult = false;
+        EXPECT_EQ(EditImage(settings, &picture, showError), EditOutcome::OpenFailed);
+        EXPECT_EQ(errors, Args{"Unable to open the picture:\n/photos/IMG_0001.JPG\nThe desktop has no program to open "
+                               "pictures with. Choose an editor in File > Setup Image Editor."});
+        errors.clear();
 
         settings.shellExecute = false;
         settings.launchEditorCmd = "/nonexistent/editor -n";
