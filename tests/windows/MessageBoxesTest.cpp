@@ -116,6 +116,7 @@ TEST(MessageBoxes, TheAutofocusBoxIsNotUnderThe1To1Window)
     CImagePreviewDlg* preview = w.view->Preview();
     ASSERT_TRUE(preview->isVisible());
     preview->activateWindow();
+    ASSERT_TRUE(WaitUntil([&] { return QApplication::activeWindow() == preview; }, 5000));
     ASSERT_TRUE(preview->windowHandle()->flags() & Qt::WindowStaysOnTopHint);
 
     struct {

@@ -278,7 +278,7 @@ TEST(TimeLapseDialog, BulbStopsTheSequenceWithItsReasonAndNoBox)
     Window w;
     QString final;
     w.RunDialog([&](CTimeLapseDlg& dlg) {
-        Start(dlg, 3, 2);
+        Start(dlg, 3, 5);  // time to put the Tv on bulb before the second shot
         ASSERT_TRUE(WaitUntil([&] { return w.Files() == 1; }, 10000));
         w.view->Form().tv->addItem("bulb", 4u);
         w.view->Form().tv->setCurrentIndex(w.view->Form().tv->count() - 1);
