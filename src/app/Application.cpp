@@ -121,6 +121,13 @@ LaunchOptions ParseLaunchOptions(int argc, const char* const* argv)
                 return o;
             }
             o.simulatedShutterPresses = static_cast<int>(v);
+        } else if (auto f = value("--sim-fail")) {
+            if (!sim::ParseArmedFaults(*f)) {
+                o.error = "--sim-fail takes FAULT[@SHOT],... with FAULT one of " + sim::FaultNames() +
+                          " and SHOT the shot it strikes (1, the first, by default)";
+                return o;
+            }
+            o.simulatedFaults = *f;
         } else if (auto t = value("--time-lapse")) {
             if (!ParseTimeLapse(*t, o)) {
                 o.error = "--time-lapse takes FRAMES[,INTERVAL]: FRAMES from 1 to 25000, INTERVAL in whole seconds";
@@ -139,6 +146,8 @@ LaunchOptions ParseLaunchOptions(int argc, const char* const* argv)
     }
     if (o.quitWhenDone && o.timeLapseFrames == 0)
         o.error = "--quit-when-done needs --time-lapse";
+    else if (!o.simulatedFaults.empty() && !o.simulate)
+        o.error = "--sim-fail works only with --simulate";
     return o;
 }
 
@@ -148,7 +157,7 @@ std::string UsageText()
     for (int i = 0; i < sim::kSimModelCount; ++i)
         models += std::string("                          \"") + sim::kSimModels[i] + "\"\n";
     return "Usage: tethrocam [OPTION]...\n"
-           "Tethered shooting: drive a Canon EOS camera from the PC, save and review every picture.\n\n"
+           "Tethered shooting: drive a camera from the PC, save and review every picture.\n\n"
            "  --simulate[=MODEL]      use the simulated camera (default model \"Canon EOS 10D\"); models:\n" +
            models +
            "  --sim-cameras=N         simulated cameras attached: 0, 1 or 2 (default 1)\n"
@@ -156,6 +165,11 @@ std::string UsageText()
            "                          default unlimited\n"
            "  --sim-seed=N            seed for the simulated pictures\n"
            "  --sim-press-shutter=N   press the simulated body's shutter button N times, a second apart\n"
+           "  --sim-fail=FAULT[@SHOT],...\n"
+           "                          rehearse a fault of the simulated camera at its SHOTth shot (default the\n"
+           "                          first): autofocus (fails), download-halfway (stops), unplug-download (the\n"
+           "                          cable comes out during it), card-door, battery, cable (the camera goes off\n"
+           "                          as the shutter is pressed)\n"
            "  --list-cameras          list the cameras libgphoto2 sees (model and port) and stop\n"
            "  --camera=PORT           use the camera at PORT (e.g. usb:001,005) when several are attached\n"
            "  --comment=TEXT          start with TEXT in the Comment box (stamped into saved pictures)\n"
@@ -185,6 +199,7 @@ std::unique_ptr<cdsdk::CameraLibrary> MakeCameraLibrary(const LaunchOptions& opt
         config.cameraCount = options.simulatedCameras;
         config.linkBytesPerSecond = options.simulatedLinkSpeed;
         config.seed = options.simulatedSeed;
+        config.armedFaults = sim::ParseArmedFaults(options.simulatedFaults).value_or(std::vector<sim::ArmedFault>{});
         auto library = std::make_unique<sim::SimulatedCamera>(config);
         *simulated = library.get();
         return library;
@@ -273,8 +288,7 @@ int RunApplication(int argc, char** argv)
         frame.show();
         if (simulated) {
             panel = std::make_unique<SimulatorPanel>(*simulated, &frame);
-            panel->move(frame.frameGeometry().topRight() + QPoint(8, 0));
-            panel->show();
+            panel->ShowBeside(frame);
             for (int i = 0; i < options.simulatedShutterPresses; ++i)
                 QTimer::singleShot(1500 + 1000 * i, &frame, [simulated] { simulated->PressShutterButton(); });
         }

@@ -14,6 +14,7 @@ struct LaunchOptions {
     double simulatedLinkSpeed = 0;  // bytes per second, 0 = unlimited
     unsigned simulatedSeed = 1;
     int simulatedShutterPresses = 0;  // body shutter presses once connected (demos, checks)
+    std::string simulatedFaults;      // --sim-fail: faults armed for given shots (SimFaults.h)
     std::string comment;              // initial text of the Comment box
     bool listCameras = false;         // print what libgphoto2 sees and stop
     std::string cameraPort;           // the camera to use when several are attached

@@ -8,6 +8,7 @@
 #include "settings/Settings.h"
 
 #include <QAction>
+#include <QApplication>
 #include <QCloseEvent>
 #include <QDesktopServices>
 #include <QDialog>
@@ -15,10 +16,14 @@
 #include <QLabel>
 #include <QMenu>
 #include <QMenuBar>
+#include <QScreen>
+#include <QShowEvent>
 #include <QStatusBar>
 #include <QUrl>
 #include <QVBoxLayout>
 #include <QWindowStateChangeEvent>
+
+#include <algorithm>
 
 using namespace ids;
 
@@ -30,7 +35,7 @@ CMainFrame::CMainFrame(std::string settingsFile, QWidget* parent)
     statusBar()->addWidget(pane0_, 1);
     setWindowTitle("Tethrocam - Not connected");
     BuildMenus();
-    resize(980, 700);  // the platform default for a first start; a stored placement wins
+    resize(980, 700);  // until the first show chooses a size that fits; a stored placement wins
     RestorePlacement();
 }
 
@@ -58,7 +63,7 @@ void CMainFrame::BuildMenus()
     Add(file, "E&xit", ID_APP_EXIT);
 
     QMenu* camera = menuBar()->addMenu("&Camera");
-    Add(camera, "Connect to Camera", ID_CONNECT);
+    Add(camera, "Connect to Camera", ID_CONNECT, QKeySequence(Qt::Key_F2));
     Add(camera, "&Refresh", ID_REFRESH, QKeySequence(Qt::Key_F5));
     Add(camera, "Re&lease", IDC_RELEASE, QKeySequence(Qt::Key_F8));
     Add(camera, "&Preview", IDC_PREVIEW, QKeySequence(Qt::Key_F9));
@@ -164,8 +169,10 @@ void CMainFrame::RestorePlacement()
         r.setWidth(*p.right - r.x());
     if (p.bottom && *p.bottom > r.y())
         r.setHeight(*p.bottom - r.y());
-    if (p.left || p.top || p.right || p.bottom)
+    if (p.left || p.top || p.right || p.bottom) {
         setGeometry(r);
+        placementRestored_ = true;
+    }
     startMaximised_ = p.zoomed.value_or(false);
 }
 
@@ -182,8 +189,30 @@ void CMainFrame::SavePlacement()
     SaveWindowPlacement(p, store);
 }
 
+QSize CMainFrame::FirstSize(QSize wanted, const QRect& available)
+{
+    // The window manager adds a title bar and borders around the window.
+    constexpr int kFrameWidth = 16, kFrameHeight = 48;
+    return {std::max(1, std::min(wanted.width(), available.width() - kFrameWidth)),
+            std::max(1, std::min(wanted.height(), available.height() - kFrameHeight))};
+}
+
 void CMainFrame::showEvent(QShowEvent* e)
 {
+    if (!firstShowDone_) {
+        firstShowDone_ = true;
+        if (!placementRestored_ && !e->spontaneous()) {
+            // The first start: the size that shows the whole panel with room for a picture,
+            // on the screen the window opens on, placed inside that screen.
+            if (QScreen* s = screen()) {
+                const QRect available = s->availableGeometry();
+                const QSize size = FirstSize(sizeHint(), available);
+                resize(size);
+                move(available.left() + std::max(0, (available.width() - size.width()) / 2),
+                     available.top() + std::max(0, (available.height() - size.height()) / 2));
+            }
+        }
+    }
     QMainWindow::showEvent(e);
     if (startMaximised_) {
         startMaximised_ = false;
@@ -219,6 +248,7 @@ QString CMainFrame::AboutText()
 void CMainFrame::ShowAbout()
 {
     QDialog dialog(this);
+    dialog.setObjectName("aboutBox");
     dialog.setWindowTitle("About Tethrocam");
     auto* layout = new QVBoxLayout(&dialog);
     auto* icon = new QLabel(&dialog);
@@ -237,5 +267,12 @@ void CMainFrame::ShowAbout()
     auto* buttons = new QDialogButtonBox(QDialogButtonBox::Ok, &dialog);
     connect(buttons, &QDialogButtonBox::accepted, &dialog, &QDialog::accept);
     layout->addWidget(buttons);
+    // The window manager draws the title, often in bold, beside the window's icon and its
+    // buttons: the box is made wide enough for all of them, never cut to "About T...hrocam".
+    QFont titleFont = QApplication::font("QMdiSubWindowTitleBar");
+    titleFont.setBold(true);
+    const QFontMetrics title(titleFont);
+    dialog.setMinimumWidth(std::max(dialog.sizeHint().width(),
+                                    title.horizontalAdvance(dialog.windowTitle()) + 10 * title.height()));
     dialog.exec();
 }

@@ -2,11 +2,14 @@
 // the view), the status bar whose pane 0 carries the program's messages, the remembered
 // placement (restored rectangle and maximised state, kept under the settings key), the
 // About box, and the hooks that hide and re-show the floating preview window when the
-// frame is minimised and restored.
+// frame is minimised and restored. Without a stored placement, the first show sizes the
+// window to show the whole panel and a picture area on the screen it opens on.
 // UI thread only; nothing here blocks except the modal About box.
 #pragma once
 
 #include <QMainWindow>
+#include <QRect>
+#include <QSize>
 #include <QString>
 
 #include <functional>
@@ -41,6 +44,13 @@ public:
     // Applies the stored placement (before the first show) and saves it (at close).
     void RestorePlacement();
     void SavePlacement();
+    // True when a stored placement was applied (otherwise the first show chooses the size).
+    bool PlacementRestored() const { return placementRestored_; }
+
+    // The first size of a window that asks for `wanted` (menus, panel and picture area)
+    // on a screen whose free area is `available`: all of `wanted` where the screen has room,
+    // else as much as fits with room left for the window's frame and title.
+    static QSize FirstSize(QSize wanted, const QRect& available);
 
     static QString AboutText();
     void ShowAbout();
@@ -61,4 +71,6 @@ private:
     std::function<void(int)> onCommand_;
     std::function<void()> onMinimise_, onRestore_;
     bool startMaximised_ = false;
+    bool placementRestored_ = false;
+    bool firstShowDone_ = false;
 };

@@ -274,9 +274,16 @@ int StartDetachedProcess(const EditorCommand& command, long* pidOut)
     return 0;
 }
 
-void OpenWithDesktop(const std::string& path)
+bool OpenWithDesktop(const std::string& path)
 {
-    QDesktopServices::openUrl(QUrl::fromLocalFile(QFile::decodeName(QByteArray::fromStdString(path))));
+    return QDesktopServices::openUrl(QUrl::fromLocalFile(QFile::decodeName(QByteArray::fromStdString(path))));
+}
+
+std::string OpenFailureText(const std::string& path)
+{
+    return "Unable to open the picture:\n" + path +
+           "\nThe desktop has no program to open pictures with. Choose an editor in "
+           "File > Setup Image Editor.";
 }
 
 namespace {
@@ -301,7 +308,10 @@ void SetLaunchers(DesktopOpener open, ProcessStarter start)
 
 LaunchRecorder::LaunchRecorder()
 {
-    SetLaunchers([this](const std::string& path) { opened.push_back(path); },
+    SetLaunchers([this](const std::string& path) {
+                     opened.push_back(path);
+                     return openResult;
+                 },
                  [this](const EditorCommand& command) {
                      started.push_back(command);
                      return startResult;
@@ -322,13 +332,13 @@ EditOutcome EditImage(const EditorSettings& settings, const std::string* picture
     const std::string& file = *picturePath;
     const Launchers& installed = InstalledLaunchers();
     if (settings.shellExecute) {
-        if (open)
-            open(file);
-        else if (installed.open)
-            installed.open(file);
-        else
-            OpenWithDesktop(file);
-        return EditOutcome::OpenedOnDesktop;
+        const bool opened = open ? open(file) : installed.open ? installed.open(file) : OpenWithDesktop(file);
+        if (opened)
+            return EditOutcome::OpenedOnDesktop;
+        // The desktop only told standard error; the user is told here, as for the help page.
+        if (showError)
+            showError(OpenFailureText(file));
+        return EditOutcome::OpenFailed;
     }
     const auto command = SplitEditorCommandLine(settings.launchEditorCmd, file);
     if (!command) {

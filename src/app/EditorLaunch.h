@@ -81,18 +81,23 @@ std::string StartFailureText(int error, const EditorCommand& command);
 // `pidOut`, when given, receives the child's process id.
 int StartDetachedProcess(const EditorCommand& command, long* pidOut = nullptr);
 
-// The desktop's "open" action on a local file (QDesktopServices::openUrl). The result is
-// not reported.
-void OpenWithDesktop(const std::string& path);
+// The desktop's "open" action on a local file (QDesktopServices::openUrl). False when the
+// desktop has nothing to open it with (no launcher found).
+bool OpenWithDesktop(const std::string& path);
+
+// "Unable to open the picture:\n" + path + why, and what to do instead.
+std::string OpenFailureText(const std::string& path);
 
 // An error message box (error icon, caption "Tethrocam") over the main window.
 using MessageSink = std::function<void(const std::string& text)>;
-using DesktopOpener = std::function<void(const std::string& path)>;
+// Opens the file with the desktop's action; false when nothing could open it.
+using DesktopOpener = std::function<bool(const std::string& path)>;
 using ProcessStarter = std::function<int(const EditorCommand& command)>;
 
 enum class EditOutcome {
     NothingToEdit,    // no current history picture: nothing done, nothing said
     OpenedOnDesktop,  // handed to the desktop's "open" action
+    OpenFailed,       // the desktop had nothing to open it with: reported with OpenFailureText
     Started,          // the editor process was started
     InvalidCommand,   // unclosed quote: reported, nothing started
     StartFailed,      // reported with StartFailureText
@@ -111,7 +116,7 @@ EditOutcome EditImage(const EditorSettings& settings, const std::string* picture
 void SetLaunchers(DesktopOpener open, ProcessStarter start);
 
 // For tests: while alive, records every desktop open and every process start instead of
-// performing them; a start reports `startResult`.
+// performing them; an open reports `openResult`, a start `startResult`.
 class LaunchRecorder {
 public:
     LaunchRecorder();
@@ -120,6 +125,7 @@ public:
     LaunchRecorder& operator=(const LaunchRecorder&) = delete;
     std::vector<std::string> opened;
     std::vector<EditorCommand> started;
+    bool openResult = true;
     int startResult = 0;
 };
 

@@ -2,6 +2,14 @@
 // errors name their own caption), owned by
 // the window given (the current display window), with the icon asked for. Tests install a
 // scripted handler that records each box and answers questions without showing anything.
+//
+// No window of the program may hide a box: the box is parented to the topmost of the
+// program's modal windows, else to the active window when that belongs to the owner's
+// (the 1:1 window), else to the owner's window, and raised; and
+// the hooks set with SetAroundEveryBox run around every box, the scripted ones included
+// (the main view removes the blank cover before and takes the 1:1 window out of its
+// stays-on-top band until the box is answered).
+//
 // UI thread only; the default handler blocks in the modal box until the user answers.
 #pragma once
 
@@ -25,6 +33,7 @@ struct Shown {
     Buttons buttons;
     QWidget* owner;
     QString detail;  // the reason and the remedy, under the headline (empty: none)
+    QWidget* parent = nullptr;  // the window the box is parented to (see the head of this file)
 };
 
 // Shows a box with the caption "Tethrocam" (or the one given) and returns the answer.
@@ -35,6 +44,15 @@ Answer Show(QWidget* owner, const QString& text, Icon icon = Icon::None, Buttons
 // the backend or the system told it (shown as the box's informative text).
 Answer ShowWithDetail(QWidget* owner, const QString& text, const QString& detail, Icon icon = Icon::None,
                       Buttons buttons = Buttons::Ok, const QString& caption = "Tethrocam");
+
+// The window a box for `owner` is parented to: the topmost modal window of the program
+// when one is open and `owner` is not inside it, else the active window when it is a
+// window of the owner's window (the 1:1 window), else the owner's window (null: none).
+QWidget* ParentFor(QWidget* owner);
+
+// Runs `before` just before every box is shown and `after` once it is answered (boxes
+// may nest: each gets its own pair of calls). Empty functions remove the hooks.
+void SetAroundEveryBox(std::function<void()> before, std::function<void()> after);
 
 // Replaces the handler (tests); an empty function restores the real message boxes.
 using Handler = std::function<Answer(const Shown&)>;

@@ -7,10 +7,13 @@
 #include <QFormLayout>
 #include <QGroupBox>
 #include <QPushButton>
+#include <QScreen>
 #include <QVBoxLayout>
 
+#include <algorithm>
+
 SimulatorPanel::SimulatorPanel(sim::SimulatedCamera& camera, QWidget* parent)
-    : QWidget(parent, Qt::Tool), camera_(camera)
+    : QWidget(parent, Qt::Window), camera_(camera)
 {
     setWindowTitle("Simulated camera");
     setObjectName("simulatorPanel");
@@ -84,4 +87,38 @@ SimulatorPanel::SimulatorPanel(sim::SimulatedCamera& camera, QWidget* parent)
     fault("Unplug during the next download", "simUnplugDownload", [this] { camera_.UnplugDuringNextDownload(); });
     layout->addWidget(faults);
     layout->addStretch(1);
+}
+
+SimulatorPanel::Placement SimulatorPanel::PlaceBeside(const QRect& frame, QSize panel, const QRect& available,
+                                                      bool frameFixed)
+{
+    // Room for the window frames the window manager draws around both.
+    constexpr int kGap = 16, kTitle = 32, kMinimumMainWidth = 640;
+    const int panelWidth = panel.width() + kGap;
+    const int top = std::clamp(frame.top(), available.top(),
+                               std::max(available.top(), available.bottom() + 1 - panel.height() - kTitle));
+    if (frame.right() + 1 + panelWidth <= available.right() + 1)
+        return {frame, {frame.right() + 1 + kGap, top}};
+    if (frame.left() - panelWidth >= available.left())
+        return {frame, {frame.left() - panelWidth, top}};
+    const int narrower = available.width() - panelWidth - kGap;
+    if (!frameFixed && narrower >= kMinimumMainWidth) {
+        const QRect moved(available.left(), frame.top(), narrower, frame.height());
+        return {moved, {moved.right() + 1 + kGap, top}};
+    }
+    return {frame, {available.right() + 1 - panel.width() - kGap,
+                    available.bottom() + 1 - panel.height() - kTitle}};
+}
+
+void SimulatorPanel::ShowBeside(QWidget& mainWindow)
+{
+    adjustSize();
+    const QScreen* screen = mainWindow.screen();
+    const QRect available = screen ? screen->availableGeometry() : QRect(QPoint(0, 0), mainWindow.size());
+    const bool fixed = mainWindow.isMaximized() || mainWindow.isFullScreen();
+    const Placement place = PlaceBeside(mainWindow.geometry(), size(), available, fixed);
+    if (place.frame != mainWindow.geometry())
+        mainWindow.setGeometry(place.frame);
+    move(place.panel);
+    show();
 }

@@ -19,10 +19,15 @@ enum NotificationMessage : uint32_t {
     WM_CAMERA_SHUTDOWN = 2027,         // wParam shutdown cause
     WM_RELEASE_ERROR = 2028,           // wParam error code
     WM_FULLSCREEN_DISPLAY = 2029,      // used by the full-screen window
-    WM_SAVED_FILE = 2030,              // text: saved path or a status text (absent is treated as empty)
+    WM_SAVED_FILE = 2030,              // text: saved path or a status text (absent is treated as empty);
+                                       // wParam kItemNotReceived when the download was cut off
     WM_AUTO_CONNECT = 2031,            // the view's own connect request
     WM_CAMERA_SETTINGS_CHANGED = 2032, // re-read the camera settings
 };
+
+// WM_SAVED_FILE's wParam for an item that never arrived whole (its download was cut off or
+// failed), as opposed to one that arrived and was saved, or could not be saved.
+constexpr int64_t kItemNotReceived = 1;
 
 struct Notification {
     uint32_t message = 0;

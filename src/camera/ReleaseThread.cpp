@@ -97,9 +97,10 @@ void CCamera::HandleItem(const ShotKind& shot)
     // decides whether a thumbnail stands for a picture the camera keeps.
     const bool pictureToPc = shot.kind & cdREL_KIND_PICT_TO_PC;
 
-    auto postText = [this](const std::string& text) {
+    auto postText = [this](const std::string& text, int64_t outcome = 0) {
         Notification n;
         n.message = WM_SAVED_FILE;
+        n.wParam = outcome;
         n.text = text;
         Post(std::move(n));
     };
@@ -132,7 +133,7 @@ void CCamera::HandleItem(const ShotKind& shot)
             previewPending_ = false;
         // A download cut off by a disconnect is not an error the user made happen.
         if ((isPicture || !pictureToPc) && running_)
-            postText(kErrorSaving);
+            postText(kErrorSaving, kItemNotReceived);
         return;
     }
 

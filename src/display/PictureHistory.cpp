@@ -4,6 +4,7 @@
 
 #include <algorithm>
 #include <cstdint>
+#include <cerrno>
 #include <cstdio>
 #include <memory>
 #include <new>
@@ -214,13 +215,21 @@ bool PictureHistory::ShowCurrent(const HistoryView& view)
     const ImageInfo* entry = Current();
     if (!entry)
         return false;
-    auto bytes = LoadDisplayData(*entry);
-    if (!bytes)
-        return false;  // the index has moved; the picture on show stays
     const std::string path = entry->Path();
-    ImageInfo fresh = ImageInfo::ReadImageInfoFromFile(path);
     char counter[64];
     std::snprintf(counter, sizeof counter, "Image %d of %d: ", current_ + 1, static_cast<int>(entries_.size()));
+    auto bytes = LoadDisplayData(*entry);
+    if (!bytes) {
+        // The index has moved: no other picture may stay on show under this one's number
+        // (Delete acts on this one), and the status says why there is nothing to see.
+        if (view.clearDisplay)
+            view.clearDisplay();
+        if (view.setStatusText)
+            view.setStatusText(counter + path +
+                               (IsFile(path) ? " - this picture cannot be shown" : " - the file is gone"));
+        return false;
+    }
+    ImageInfo fresh = ImageInfo::ReadImageInfoFromFile(path);
     const std::string status = counter + path + ExposureSuffix(&fresh);
     if (view.showPicture)
         view.showPicture(std::move(*bytes), std::move(fresh));
@@ -232,7 +241,7 @@ bool PictureHistory::ShowCurrent(const HistoryView& view)
 void PictureHistory::DeleteCurrentPicture(const HistoryView& view)
 {
     const ImageInfo* entry = Current();
-    if (!entry || !IsFile(entry->Path())) {
+    if (!entry) {
         ClearDisplay(view);
         return;
     }
@@ -246,7 +255,8 @@ void PictureHistory::DeleteCurrentPicture(const HistoryView& view)
     // is left alone then.
     const bool unchanged = current_ == askedIndex && Current() && Current()->Path() == path;
 
-    if (::unlink(path.c_str()) != 0) {
+    // A file already gone (deleted outside the program) only leaves this run's list.
+    if (::unlink(path.c_str()) != 0 && errno != ENOENT) {
         if (view.showError)
             view.showError("Error deleting file: " + path, "Error");
         if (unchanged)
@@ -288,13 +298,12 @@ void PictureHistory::DeleteCurrentPicture(const HistoryView& view)
     entries_.erase(entries_.begin() + current_);
     if (!entries_.empty()) {
         --current_;
-        if (ShowNextPicture(view)) {
-            if (view.refreshMenuChecks)
-                view.refreshMenuChecks();
-            return;
-        }
-        // The following picture cannot be loaded: rather than leave the deleted picture
-        // on show under another picture's name, the display is cleared.
+        // The following picture, or, when it cannot be loaded, an empty display that says
+        // why: the deleted picture never stays on show under another picture's name.
+        ShowNextPicture(view);
+        if (view.refreshMenuChecks)
+            view.refreshMenuChecks();
+        return;
     }
     ClearDisplay(view);
 }

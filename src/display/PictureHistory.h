@@ -38,8 +38,9 @@ struct HistoryView {
     // has moved, so the display takes its rotation from PictureHistory::Current().
     std::function<void(std::vector<uint8_t> bytes, ImageInfo info)> showPicture;
     // Empties the picture control, deletes the display and highlight bitmaps, frees the
-    // current bytes, blanks an open preview window and resets and redraws the histogram.
-    // The history has set its index to -1 before this is called.
+    // current bytes, blanks an open preview or full-screen window and resets and redraws
+    // the histogram. The history has set its index to -1 before this is called, or has
+    // moved it onto a picture that cannot be shown (then the status text says why).
     std::function<void()> clearDisplay;
     // Refreshes the menu check marks.
     std::function<void()> refreshMenuChecks;
@@ -67,12 +68,14 @@ public:
     bool ShowPreviousPicture(const HistoryView& view);
     // "Next Image ->" (command 1054, Right arrow): one on, wrapping from the newest to
     // the oldest; from -1 to the oldest. Returns true when a picture was shown.
-    // A picture whose bytes cannot be loaded (moved away, no preview) is skipped over in
-    // the sense that the index moves but the picture on show stays.
+    // On a picture whose bytes cannot be loaded (deleted outside the program, no preview)
+    // the index stays, the display is cleared and the status text says "the file is gone"
+    // or "this picture cannot be shown"; both browse commands then return false.
     bool ShowNextPicture(const HistoryView& view);
-    // "Delete Image" (command 157, Delete key): asks, deletes the file on show (and a
-    // RAW picture's thumbnail), then shows the picture that followed it, or clears the
-    // display when none is left or the file is already gone.
+    // "Delete Image" (command 157, Delete key): asks, deletes the file of the current
+    // entry (and a RAW picture's thumbnail; an entry whose file is already gone only
+    // leaves the list), then shows the picture that followed it, or clears the display
+    // when none is left. With no current entry it only clears the display.
     void DeleteCurrentPicture(const HistoryView& view);
 
     // The full-screen window's caption: "Tethrocam" with nothing on show, "Preview" when

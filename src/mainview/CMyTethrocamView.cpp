@@ -21,6 +21,7 @@
 #include "windows/CImagePreviewDlg.h"
 #include "windows/CTimeLapseDlg.h"
 
+#include <QApplication>
 #include <QCheckBox>
 #include <QComboBox>
 #include <QGroupBox>
@@ -200,12 +201,22 @@ CMyTethrocamView::CMyTethrocamView(cdsdk::CameraLibrary& library, CMainFrame* fr
     connect(form_.next, &QPushButton::clicked, this, [this] { OnCommand(IDC_NEXT); });
     connect(form_.displayOverlay, &QCheckBox::clicked, this, [this] { OnCommand(IDC_DISPLAY_OVERLAY); });
     connect(form_.comment, &QLineEdit::textChanged, this, [this] { UpdateSnapshot(); });
-    auto* left = new QShortcut(QKeySequence(Qt::Key_Left), this, nullptr, nullptr, Qt::WidgetWithChildrenShortcut);
+    // Left and Right browse whatever has the keyboard in the main window (also nothing, as
+    // after a shot disabled the panel); only a text box keeps them for its own cursor.
+    auto* left = new QShortcut(QKeySequence(Qt::Key_Left), this, nullptr, nullptr, Qt::WindowShortcut);
     connect(left, &QShortcut::activated, this, [this] { OnCommand(IDC_PREVIOUS); });
-    auto* right = new QShortcut(QKeySequence(Qt::Key_Right), this, nullptr, nullptr, Qt::WidgetWithChildrenShortcut);
+    auto* right = new QShortcut(QKeySequence(Qt::Key_Right), this, nullptr, nullptr, Qt::WindowShortcut);
     connect(right, &QShortcut::activated, this, [this] { OnCommand(IDC_NEXT); });
 
     preview_ = new CImagePreviewDlg(this);
+    // No window of the program hides a box: the cover goes, the 1:1 window leaves its
+    // stays-on-top band until the box is answered.
+    msgbox::SetAroundEveryBox(
+        [this] {
+            ShowBlankScreen(false);
+            preview_->BoxOpening();
+        },
+        [this] { preview_->BoxClosed(); });
     if (frame_) {
         frame_->SetCommandHandler([this](int id) { OnCommand(id); });
         frame_->SetMinimiseHooks([this] { preview_->FrameMinimised(); }, [this] { preview_->FrameRestored(); });
@@ -221,9 +232,10 @@ CMyTethrocamView::CMyTethrocamView(cdsdk::CameraLibrary& library, CMainFrame* fr
 
 CMyTethrocamView::~CMyTethrocamView()
 {
+    msgbox::SetAroundEveryBox({}, {});
     remote_.reset();
     SaveSettingsNow();
-    blankWindow_.reset();
+    ShowBlankScreen(false);
     DeleteCamera();
     FinishCameraLibrary(library_);
 }
@@ -278,6 +290,12 @@ void CMyTethrocamView::showEvent(QShowEvent* e)
     UpdateControls();
     DrawHistogram();
     blinkTimer_.start(750, this);
+}
+
+QSize CMyTethrocamView::sizeHint() const
+{
+    const QSize panel = form_.panel->sizeHint().expandedTo(form_.panel->size());
+    return {panel.width() + panel.height() * 3 / 2, panel.height()};
 }
 
 bool CMyTethrocamView::PanelScrolls() const
@@ -390,18 +408,7 @@ void CMyTethrocamView::OnDownloadProgress(int64_t progress, int64_t waiting)
         bar.wParam = progress;
         fullScreenForward_(bar);
     }
-    if (progress == 0) {
-        form_.lensLine->show();
-        form_.parameterSetLine->show();
-        form_.progress->hide();
-    } else {
-        if (camera_ && !camera_->Is300D()) {
-            form_.lensLine->hide();
-            form_.parameterSetLine->hide();
-        }
-        form_.progress->show();
-        form_.progress->raise();
-    }
+    panel_->ShowProgressBar(progress != 0);
     if (static_cast<uint64_t>(progress) <= 100) {
         form_.progress->setValue(static_cast<int>(progress));
         if (remote_)
@@ -414,9 +421,21 @@ void CMyTethrocamView::OnDownloadProgress(int64_t progress, int64_t waiting)
         SetStatus(text);
 }
 
+// The download is over, however it ended (cut off, the camera gone, a new connection):
+// the bars in the window and in full screen are hidden and the remote channel reads 0.
+void CMyTethrocamView::ResetProgress()
+{
+    OnDownloadProgress(0, 0);
+}
+
 void CMyTethrocamView::OnDisplayJpeg(std::vector<uint8_t> bytes)
 {
     DebugTrace("CMyTethrocamView::WindowProc() - WM_DISPLAY_JPEG\n");
+    // A picture shown before its shot has been saved (the thumbnail that comes ahead of a
+    // RAW picture) is no picture of the history yet: Delete must not act on the one
+    // browsed to before the release.
+    if (shooting_)
+        history_.ForgetCurrent();
     currentBytes_ = std::move(bytes);
     ForwardPictureToFullScreen();
     RefreshDisplay();
@@ -440,6 +459,7 @@ void CMyTethrocamView::ForwardPictureToFullScreen()
 void CMyTethrocamView::OnSavedFile(const std::optional<std::string>& text)
 {
     DebugTrace("CMyTethrocamView::WindowProc() - WM_SAVED_FILE\n");
+    ResetProgress();  // the item's download is over, also when it was cut off
     ShootingFinished();
     history_.ForgetCurrent();
     if (!text || text->empty()) {
@@ -464,8 +484,13 @@ void CMyTethrocamView::OnSavedFile(const std::optional<std::string>& text)
 
 void CMyTethrocamView::OnCameraShutdown(int64_t cause)
 {
+    ShowBlankScreen(false);
+    ResetProgress();
     if (camera_) {
-        msgbox::Show(currentDisplayWindow_, QString("Camera shutdown: ") + ShutdownCause(cause), msgbox::Icon::Error);
+        const QString text = QString("Camera shutdown: ") + ShutdownCause(cause);
+        // What ended the shot stays in the status bar once the box is answered.
+        SetStatus(text);
+        msgbox::Show(currentDisplayWindow_, text, msgbox::Icon::Error);
         DeleteCamera();
         SetTitle("Tethrocam - Not connected");
     }
@@ -475,16 +500,19 @@ void CMyTethrocamView::OnCameraShutdown(int64_t cause)
 
 void CMyTethrocamView::OnReleaseError(int64_t code)
 {
-    if (!timeLapseForward_) {  // an open time-lapse dialog reports it
-        QString text;
-        if (code == 1)
-            text = "Unable to release shutter.\nThis may be because the AF was unable to lock";
-        else if (code == 135)
-            text = "Error: no CF card";
-        else
-            text = QString::asprintf("H/W Error: 0x%08x", static_cast<unsigned>(code));
+    ShowBlankScreen(false);
+    QString text;
+    if (code == 1)
+        text = "Unable to release shutter.\nThis may be because the AF was unable to lock";
+    else if (code == 135)
+        text = "Error: no CF card";
+    else
+        text = QString::asprintf("H/W Error: 0x%08x", static_cast<unsigned>(code));
+    // "Taking picture" gives way to what happened, also when the time-lapse dialog
+    // reports it instead of a box.
+    SetStatus(QString(text).replace('\n', ' '));
+    if (!timeLapseForward_)  // an open time-lapse dialog reports it
         msgbox::Show(currentDisplayWindow_, text, msgbox::Icon::Error);
-    }
     ShootingFinished();
 }
 
@@ -511,6 +539,7 @@ void CMyTethrocamView::DeleteCamera()
 
 void CMyTethrocamView::ConnectCamera()
 {
+    ResetProgress();  // nothing of a download cut off with the last camera stays on show
     bool ok = false;
     try {
         camera_ = std::make_unique<CCamera>(library_, this);
@@ -535,6 +564,8 @@ void CMyTethrocamView::ConnectCamera()
     } else {
         DeleteCamera();
         SetTitle("Tethrocam - Not connected");
+        // A failed attempt says so: the old text ("Connected to ...") must not stay.
+        SetStatus("Unable to connect to camera. Press F2 to try again.");
     }
     UpdateControls();
 }
@@ -545,6 +576,7 @@ void CMyTethrocamView::ToggleConnection()
         ConnectCamera();
     } else if (!shooting_) {
         DeleteCamera();
+        ResetProgress();
         SetStatus("Tethrocam - Not connected");
         SetTitle("Tethrocam - Not connected");
     }
@@ -565,21 +597,31 @@ bool CMyTethrocamView::ReconnectPrompt()
 
 bool CMyTethrocamView::TakePicture()
 {
+    return StartRelease(false).started;
+}
+
+ShotAttempt CMyTethrocamView::TakeSequencedPicture()
+{
+    return StartRelease(true);
+}
+
+ShotAttempt CMyTethrocamView::StartRelease(bool quiet)
+{
+    ShotAttempt attempt;
     if (shooting_) {
-        refusal_ = "A picture is still being taken";
-        return false;
+        attempt.refusal = "A picture is still being taken";
+    } else if (!camera_ || !camera_->Source()) {
+        attempt.refusal = "Camera is not connected";
+        attempt.needsPerson = true;
+        if (!quiet)
+            ReconnectPrompt();
+    } else if (PrepareShot(false, quiet, attempt)) {
+        attempt.started = true;
+        SetStatus("Taking picture");
+        camera_->StartRelease();
     }
-    refusal_ = "Camera is not connected";
-    if (!camera_ || !camera_->Source()) {
-        ReconnectPrompt();
-        return false;
-    }
-    if (!PrepareShot(false))
-        return false;
-    refusal_.clear();
-    SetStatus("Taking picture");
-    camera_->StartRelease();
-    return true;
+    refusal_ = attempt.refusal;
+    return attempt;
 }
 
 bool CMyTethrocamView::TakePreviewPicture()
@@ -590,25 +632,29 @@ bool CMyTethrocamView::TakePreviewPicture()
         ReconnectPrompt();
         return false;
     }
-    if (!PrepareShot(true))
+    ShotAttempt refused;
+    if (!PrepareShot(true, false, refused))
         return false;
     SetStatus("Taking preview picture");
     camera_->StartPreviewRelease();
     return true;
 }
 
-bool CMyTethrocamView::PrepareShot(bool preview)
+bool CMyTethrocamView::PrepareShot(bool preview, bool quiet, ShotAttempt& refused)
 {
-    if (form_.tv->currentIndex() >= 0 && (form_.tv->currentData().toUInt() & 0xFFFF) == 4) {
-        refusal_ = "Bulb mode is only available when using the camera's shutter release";
-        msgbox::Show(currentDisplayWindow_, refusal_);
+    auto refuse = [&](const QString& text, bool needsPerson) {
+        refused.refusal = text;
+        refused.needsPerson = needsPerson;
+        if (!quiet)
+            msgbox::Show(currentDisplayWindow_, text);
         return false;
-    }
-    if (!camera_->LockUI()) {
-        refusal_ = "Unable to release the shutter.\nPlease check that the camera's LCD display is off and try again";
-        msgbox::Show(currentDisplayWindow_, refusal_);
-        return false;
-    }
+    };
+    if (form_.tv->currentIndex() >= 0 && (form_.tv->currentData().toUInt() & 0xFFFF) == 4)
+        return refuse("Bulb mode is only available when using the camera's shutter release", true);
+    // The LCD display goes off by itself after a while: worth trying again.
+    if (!camera_->LockUI())
+        return refuse("Unable to release the shutter.\nPlease check that the camera's LCD display is off and try again",
+                      false);
     if (preview) {
         // The format to put back afterwards is the camera's own, read now: the panel's list
         // may have no selection (or an old one) and would leave later shots small.
@@ -625,6 +671,9 @@ bool CMyTethrocamView::PrepareShot(bool preview)
     }
     previewFlag_ = preview;
     shooting_ = true;
+    // Disabling the panel takes the keyboard from it; it is given back when the shot ends.
+    QWidget* focus = QApplication::focusWidget();
+    focusBeforeShot_ = focus && isAncestorOf(focus) ? focus : nullptr;
     form_.panel->setEnabled(false);
     form_.release->setEnabled(false);
     form_.preview->setEnabled(false);
@@ -638,6 +687,14 @@ void CMyTethrocamView::ShootingFinished()
     form_.panel->setEnabled(true);
     form_.release->setEnabled(true);
     form_.preview->setEnabled(true);
+    // The control that had the keyboard before the shot gets it back, unless the user has
+    // moved it somewhere else in the meantime.
+    if (QWidget* focus = focusBeforeShot_.data()) {
+        QWidget* now = QApplication::focusWidget();
+        if (focus->isEnabled() && focus->isVisible() && (!now || now == window() || !now->isEnabled()))
+            focus->setFocus(Qt::OtherFocusReason);
+        focusBeforeShot_ = nullptr;
+    }
     if (previewFlag_) {
         panel_->RestoreSizeQuality(formatQualityBeforePreview_, formatSizeBeforePreview_);
         previewFlag_ = false;
@@ -651,13 +708,21 @@ void CMyTethrocamView::ShootingFinished()
 
 void CMyTethrocamView::ShowBlankScreen(bool on)
 {
-    if (on && !blankWindow_) {
-        auto blank = std::make_unique<CBlankDlg>(this);
-        blank->ShowCover();
-        blankWindow_ = std::move(blank);
-    } else if (!on && blankWindow_) {
-        blankWindow_.reset();
+    if (on) {
+        // A cover clicked away that still exists is made again, over the windows open now.
+        if (blankWindow_ && !blankWindow_->isVisible())
+            delete blankWindow_.data();
+        if (!blankWindow_)
+            blankWindow_ = new CBlankDlg(this);
+        blankWindow_->ShowCover();
+    } else if (blankWindow_) {
+        delete blankWindow_.data();
     }
+}
+
+QWidget* CMyTethrocamView::BlankWindow() const
+{
+    return blankWindow_.data();
 }
 
 void CMyTethrocamView::UpdateControls()
@@ -930,6 +995,7 @@ void CMyTethrocamView::ClearDisplay()
     highlightBitmap_.reset();
     currentBytes_.clear();
     preview_->SetPicture(nullptr, 0, 0);
+    ForwardPictureToFullScreen();  // an open full-screen window goes black too
     histogram_.Clear();
     DrawHistogram();
 }

@@ -24,6 +24,7 @@
 
 #include <QBasicTimer>
 #include <QImage>
+#include <QPointer>
 #include <QWidget>
 
 #include <functional>
@@ -39,6 +40,7 @@ class PictureControl;
 class HistogramControl;
 class QScrollArea;
 class RemoteControl;
+class CBlankDlg;
 class CFullscreenDlg;
 class CImagePreviewDlg;
 
@@ -62,6 +64,7 @@ public:
     bool TakePreviewPicture() override;
     // The message of the last refusal of TakePicture (empty when none).
     const QString& LastRefusal() const override { return refusal_; }
+    ShotAttempt TakeSequencedPicture() override;
     void ShootingFinished();
     void UpdateControls();
     void ShowBlankScreen(bool on);
@@ -89,7 +92,7 @@ public:
     QWidget* HistogramWidget() const;
     // The scroll area that holds the left panel (it scrolls when the window is shorter).
     QScrollArea* PanelScroller() const { return panelScroller_; }
-    QWidget* BlankWindow() const { return blankWindow_.get(); }
+    QWidget* BlankWindow() const;
     QWidget* CurrentDisplayWindow() const { return currentDisplayWindow_; }
     CFullscreenDlg* FullScreen() const { return fullScreen_; }
     CImagePreviewDlg* Preview() const { return preview_; }
@@ -136,10 +139,13 @@ protected:
     void mousePressEvent(QMouseEvent* e) override;
     void timerEvent(QTimerEvent* e) override;
     QSize minimumSizeHint() const override { return {400, 410}; }
+    // The whole panel, and beside it a picture area of the camera's 3:2 as high as the panel.
+    QSize sizeHint() const override;
 
 private:
     void WindowProc(Notification& n);
     void OnDownloadProgress(int64_t progress, int64_t waiting);
+    void ResetProgress();
     void OnDisplayJpeg(std::vector<uint8_t> bytes);
     void ForwardPictureToFullScreen();
     void OnSavedFile(const std::optional<std::string>& text);
@@ -149,8 +155,11 @@ private:
     void OpenFullScreen();
     void ViewImage();
     bool ReconnectPrompt();
-    // The checks and state shared by both shooting commands; false when refused.
-    bool PrepareShot(bool preview);
+    // Release for TakePicture (`quiet` false: refusals shown in boxes) and for a sequence.
+    ShotAttempt StartRelease(bool quiet);
+    // The checks and state shared by both shooting commands; false when refused, with the
+    // reason in `refused` (shown in a box unless `quiet`).
+    bool PrepareShot(bool preview, bool quiet, ShotAttempt& refused);
     void DeleteCamera();
     void SetTitle(const QString& title);
     void SetStatus(const QString& text);
@@ -187,7 +196,10 @@ private:
     bool blackAndWhite_ = false;
     bool fullScreenOpen_ = false;
     QWidget* currentDisplayWindow_ = nullptr;
-    std::unique_ptr<QWidget> blankWindow_;
+    // The cover is a child of a modal window when one was open as it was made, and goes
+    // with that window: hence a guarded pointer, deleted here otherwise.
+    QPointer<CBlankDlg> blankWindow_;
+    QPointer<QWidget> focusBeforeShot_;  // the view's control that had the keyboard at the release
     CFullscreenDlg* fullScreen_ = nullptr;   // while full screen is on
     CImagePreviewDlg* preview_ = nullptr;    // a child window, created hidden, lives with the view
     QString refusal_;

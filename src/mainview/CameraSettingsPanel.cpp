@@ -164,8 +164,23 @@ void CameraSettingsPanel::PlaceProgressBar()
 {
     if (!form_.progress || !progressAnchor_)
         return;
-    // The bar keeps its size; only its top-left corner follows the line.
-    form_.progress->move(progressAnchor_->x(), progressAnchor_->y() + progressOffset_);
+    form_.progress->setGeometry(progressAnchor_->geometry());
+}
+
+void CameraSettingsPanel::ShowProgressBar(bool on)
+{
+    if (!form_.progress || !progressAnchor_)
+        return;
+    if (on) {
+        PlaceProgressBar();
+        progressAnchor_->hide();  // its room stays (retained when hidden)
+        form_.progress->show();
+        form_.progress->raise();
+    } else {
+        form_.progress->hide();
+        for (QLabel* line : {form_.lensLine, form_.parameterSetLine, form_.aeLockLine})
+            line->show();
+    }
 }
 
 // ------------------------------------------------------------------ lists for the body
@@ -183,12 +198,13 @@ void CameraSettingsPanel::PrepareModelLists()
         if (QPushButton* button = form_.FocusPoint(b.controlId))
             button->setVisible(panel::FocusPointShown(b.controlId, model_));
     }
-    if (model_ == panel::Model::Eos300D) {
-        progressAnchor_ = form_.aeLockLine;
-        progressOffset_ = -3;
-    } else {
-        progressAnchor_ = form_.lensLine;
-        progressOffset_ = 2;
+    QLabel* anchor = model_ == panel::Model::Eos300D ? form_.aeLockLine : form_.lensLine;
+    if (anchor != progressAnchor_) {
+        const bool showing = form_.progress && form_.progress->isVisibleTo(form_.panel);
+        ShowProgressBar(false);
+        progressAnchor_ = anchor;
+        if (showing)
+            ShowProgressBar(true);
     }
     PlaceProgressBar();
 }

@@ -73,6 +73,13 @@ public:
     void OnFocusPointClicked(int id);
     void OnSelectAllClicked();
 
+    // The download progress bar (1004) on (it takes the place of the lens line, or of the
+    // AE lock line on an EOS 300D; the line keeps its room, so nothing in the panel moves)
+    // or off (the lines are shown again).
+    void ShowProgressBar(bool on);
+    // The line the progress bar stands in for.
+    QLabel* ProgressAnchor() const { return progressAnchor_; }
+
     // The model the lists were last prepared for.
     panel::Model PreparedModel() const { return model_; }
 
@@ -95,7 +102,6 @@ private:
     std::function<bool()> shooting_;
     panel::Model model_ = panel::Model::Other;
     QLabel* progressAnchor_ = nullptr;
-    int progressOffset_ = 2;
 };
 
 // Helpers shared with tests: the list's entries and selection by code.

@@ -124,13 +124,17 @@ FormControls BuildForm(QWidget* parent)
     f.mirrorLockupLine = Named(new QLabel(f.panel), IDC_MIRROR_LOCKUP_LINE);
     for (QLabel* l : {f.lensLine, f.parameterSetLine, f.shutterButtonLine, f.aeLockLine, f.mirrorLockupLine}) {
         l->setMinimumHeight(l->fontMetrics().height() + 2);
+        // A line the progress bar stands in for keeps its room while hidden: nothing moves.
+        QSizePolicy policy = l->sizePolicy();
+        policy.setRetainSizeWhenHidden(true);
+        l->setSizePolicy(policy);
         column->addWidget(l);
     }
-    // The progress bar floats over the lens line (or the AE lock line); the view places it.
+    // The progress bar takes the place of the lens line (or the AE lock line); the settings
+    // panel places it.
     f.progress = Named(new QProgressBar(f.panel), IDC_PROGRESS);
     f.progress->setRange(0, 100);
     f.progress->setTextVisible(false);
-    f.progress->setFixedHeight(f.lensLine->fontMetrics().height());
     f.progress->hide();
 
     auto* commentRow = new QHBoxLayout;

@@ -24,7 +24,7 @@ struct FormControls {
     QWidget* panel = nullptr;
     QPushButton* release = nullptr;      // 1003
     QPushButton* preview = nullptr;      // 1028
-    QProgressBar* progress = nullptr;    // 1004, floats over the lens line (or the AE lock line)
+    QProgressBar* progress = nullptr;    // 1004, in the lens line's place (or the AE lock line's)
     QLabel* modeLine = nullptr;          // 1007
     QComboBox* tv = nullptr;             // 1000
     QComboBox* av = nullptr;             // 1002: the right-most control of the panel

@@ -88,9 +88,10 @@ StartOutcome TimeLapseSequencer::Start(const Schedule& s)
     interval_ = s.interval;
     running_ = true;
     completed_ = false;
-    stoppedBySaveError_ = false;
+    stopReason_.clear();
     shotsTaken_ = 0;
     notSavedOnPc_ = 0;
+    notReceived_ = 0;
     note_.clear();
     caughtUp_ = false;
     maxLate_ = 0;
@@ -122,6 +123,8 @@ std::string TimeLapseSequencer::Totals() const
     std::string text = N(shotsTaken_) + " shots taken";
     if (notSavedOnPc_ > 0)
         text += ", " + N(notSavedOnPc_) + " not saved on the PC";
+    if (notReceived_ > 0)
+        text += ", " + N(notReceived_) + " not received";
     return text;
 }
 
@@ -146,6 +149,8 @@ void TimeLapseSequencer::Tick()
                 lead = "Taking photo " + N(shotsTaken_);
             } else if (nextShot_ - now <= 0) {
                 Fire(now, lead);
+                if (!running_)
+                    return;  // the refusal stopped the sequence and said why
             } else {
                 caughtUp_ = true;  // the schedule is ahead: the next shot waits for its slot
                 lead = N(nextShot_ - now) + " secs until next shot";
@@ -159,13 +164,15 @@ void TimeLapseSequencer::Tick()
                 status += ", running " + N(now - nextShot_) + " secs late";
             if (notSavedOnPc_ > 0)
                 status += ", " + N(notSavedOnPc_) + " not saved on the PC";
+            if (notReceived_ > 0)
+                status += ", " + N(notReceived_) + " not received";
             if (!note_.empty())
                 status += " - " + note_;
             hooks_.setStatus(status);
         }
     } else if (stopped_) {
-        hooks_.setStatus(std::string(stoppedBySaveError_ ? "Sequence stopped: Error saving image, "
-                                                         : "Sequence stopped, ") +
+        hooks_.setStatus((stopReason_.empty() ? std::string("Sequence stopped, ")
+                                              : "Sequence stopped: " + stopReason_ + ", ") +
                          Totals());
     }
     hooks_.setClock(ClockText(now) + (running_ ? " - running" : ""));
@@ -185,9 +192,18 @@ void TimeLapseSequencer::Fire(Seconds now, std::string& lead)
     const ShotStart shot = hooks_.takePicture();
     if (!shot.started && takingPhoto_) {
         // Refused before any release began: no notification will follow, so the shot is
-        // given back and tried again, as after an autofocus failure answered Yes.
+        // given back. Someone must act on a refusal such as bulb mode or a camera that is
+        // gone: the sequence stops and says why, once. Anything else is tried again, as
+        // after an autofocus failure answered Yes.
         std::string why = shot.refusal;
         std::replace(why.begin(), why.end(), '\n', ' ');
+        if (shot.needsPerson) {
+            GiveBackShot();
+            takingPhoto_ = false;
+            stopReason_ = why.empty() ? "Shot not started" : why;
+            StopNow();
+            return;
+        }
         RetrySoon(why.empty() ? "Shot not started, retrying" : "Shot not started: " + why + ", retrying");
     }
     if (takingPhoto_)
@@ -232,12 +248,18 @@ void TimeLapseSequencer::SavedFile(SaveOutcome outcome)
         if (ofThisRun)
             ++notSavedOnPc_;
         break;
+    case SaveOutcome::NotReceived:
+        // One cut-off download is one frame missing, not the end of the night.
+        note_.clear();
+        if (ofThisRun)
+            ++notReceived_;
+        break;
     case SaveOutcome::Lost:
         // Shooting on into a PC that cannot keep the pictures would lose the whole night.
         if (ofThisRun)
             --shotsTaken_;
         if (running_ || stopped_) {
-            stoppedBySaveError_ = true;
+            stopReason_ = "Error saving image";
             StopNow();
         }
         break;

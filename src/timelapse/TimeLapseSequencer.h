@@ -5,6 +5,11 @@
 // the time through an injected clock, and reports through injected calls: the status line,
 // the clock line, the enabling of the controls, the autofocus retry question and error boxes.
 //
+// A shot the camera side refuses is tried again a second later with the reason in the
+// status line, unless the refusal needs a person (bulb, no camera): then the sequence
+// stops with that reason. A frame whose download was cut off is counted as not received
+// and the sequence goes on; one the PC could not keep while the card keeps none stops it.
+//
 // Times are whole seconds since 1 January 1970 in 64 bits; picker values are local calendar
 // times, converted with the C library (which decides daylight saving).
 //
@@ -47,12 +52,14 @@ enum class SaveOutcome {
     Saved,           // on the PC (or on the card when the card is the only target)
     NotSavedOnPc,    // the PC copy failed, the card keeps one
     Lost,            // the PC copy failed and the card keeps none
+    NotReceived,     // the download was cut off: the frame is missing, the sequence goes on
 };
 
 // The answer of the "take picture" call.
 struct ShotStart {
     bool started = true;
-    std::string refusal;  // why not, when refused (may be empty)
+    std::string refusal;       // why not, when refused (may be empty)
+    bool needsPerson = false;  // refused for a reason retrying cannot mend: the sequence stops
 };
 
 struct SequencerHooks {
@@ -91,6 +98,9 @@ public:
     int FramesRemaining() const { return framesRemaining_; }
     Seconds NextShotTime() const { return nextShot_; }
     int NotSavedOnPc() const { return notSavedOnPc_; }
+    int NotReceived() const { return notReceived_; }
+    // Why the sequence stopped by itself (empty: it did not, or the user stopped it).
+    const std::string& StopReason() const { return stopReason_; }
     // The largest lateness of a shot (seconds after its slot) since the schedule first had
     // to wait for a slot; nothing while it has never caught up.
     std::optional<Seconds> MaxLatenessOnceCaughtUp() const;
@@ -107,7 +117,7 @@ private:
     bool running_ = false;
     bool stopped_ = false;
     bool completed_ = false;
-    bool stoppedBySaveError_ = false;
+    std::string stopReason_;  // why the sequence stopped by itself
     bool takingPhoto_ = false;
     bool shotOfThisRun_ = false;  // the shot in progress was fired by the current sequence
     bool endAtTime_ = false;
@@ -117,6 +127,7 @@ private:
     int framesRemaining_ = 0;
     int shotsTaken_ = 0;
     int notSavedOnPc_ = 0;
+    int notReceived_ = 0;
     std::string note_;  // what went wrong with the last shot, until one is saved
     bool caughtUp_ = false;
     Seconds maxLate_ = 0;

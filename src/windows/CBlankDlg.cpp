@@ -1,18 +1,16 @@
 #include "windows/CBlankDlg.h"
 
+#include <QApplication>
 #include <QGuiApplication>
 #include <QMouseEvent>
 #include <QPainter>
 #include <QScreen>
 
 CBlankDlg::CBlankDlg(QWidget* mainWindow)
-    : QWidget(nullptr, Qt::Window | Qt::FramelessWindowHint | Qt::WindowStaysOnTopHint)
+    : QWidget(QApplication::activeModalWidget(), Qt::Window | Qt::FramelessWindowHint | Qt::WindowStaysOnTopHint)
 {
     setObjectName("blankScreen");
     setAttribute(Qt::WA_OpaquePaintEvent);
-    // Above everything, also above an open full-screen window, and the window that gets the
-    // click: a cover over a modal window must not be blocked by it.
-    setWindowModality(Qt::ApplicationModal);
     QScreen* screen = mainWindow ? mainWindow->window()->screen() : QGuiApplication::primaryScreen();
     if (screen)
         setGeometry(screen->geometry());

@@ -106,6 +106,10 @@ void CImagePreviewDlg::SetPicture(const uint8_t* data, size_t size, int rotation
     bitmap_.reset();
     decoded_.reset();
     if (!source) {
+        // No picture (its only one was deleted): nothing of the last one stays, neither its
+        // size in the caption nor its scroll ranges; the next picture opens centred.
+        setWindowTitle("Image Preview");
+        ClearScrollRanges();
         viewport()->update();
         return;
     }
@@ -119,6 +123,7 @@ void CImagePreviewDlg::SetPicture(const uint8_t* data, size_t size, int rotation
     }
     if (!bitmap_ || bitmap_->Empty()) {
         bitmap_.reset();
+        ClearScrollRanges();
         viewport()->update();
         return;
     }
@@ -157,6 +162,14 @@ void CImagePreviewDlg::UpdateScrollBars(bool newPicture, int oldWidth, int oldHe
     vb->setPageStep(std::max(1, client.height()));
     hb->setValue(x);
     vb->setValue(y);
+}
+
+void CImagePreviewDlg::ClearScrollRanges()
+{
+    rangeWidth_ = 0;
+    rangeHeight_ = 0;
+    scrollInitialised_ = false;
+    UpdateScrollBars(false, 0, 0);
 }
 
 void CImagePreviewDlg::OnScrollAction(QScrollBar* bar, int action)
@@ -313,6 +326,11 @@ void CImagePreviewDlg::closeEvent(QCloseEvent* e)
 
 void CImagePreviewDlg::SetTopmost(bool on)
 {
+    if (boxesOpen_ > 0) {
+        // Not while a box is open: it is remembered for when the last box is answered.
+        topmostBeforeBoxes_ = on;
+        on = false;
+    }
     topmost_ = on;
     if (QWindow* w = windowHandle())
         w->setFlag(Qt::WindowStaysOnTopHint, on);
@@ -320,6 +338,13 @@ void CImagePreviewDlg::SetTopmost(bool on)
 
 void CImagePreviewDlg::MainWindowActivation(bool active)
 {
+    if (boxesOpen_ > 0) {
+        // A box is up: the window stays out of the band and is not raised over the box;
+        // whether it floats again is decided when the last box is answered.
+        if (active)
+            topmostBeforeBoxes_ = shown_;
+        return;
+    }
     if (active) {
         if (shown_ && !topmost_) {
             SetTopmost(true);
@@ -347,4 +372,22 @@ void CImagePreviewDlg::FrameRestored()
         return;
     show();
     SetTopmost(true);
+}
+
+void CImagePreviewDlg::BoxOpening()
+{
+    if (boxesOpen_++ > 0)
+        return;
+    const bool was = topmost_;
+    SetTopmost(false);
+    topmostBeforeBoxes_ = was;
+}
+
+void CImagePreviewDlg::BoxClosed()
+{
+    if (boxesOpen_ == 0 || --boxesOpen_ > 0)
+        return;
+    if (topmostBeforeBoxes_ && shown_ && isVisible())
+        SetTopmost(true);
+    topmostBeforeBoxes_ = false;
 }

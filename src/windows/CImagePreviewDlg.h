@@ -12,7 +12,9 @@
 // Scrolling: line 10 pixels, page four fifths of the client extent, wheel 60 pixels per
 // whole notch; a picture smaller than the window is centred. The first picture opens
 // centred; a later picture of another size keeps the point at the window's centre.
-// A picture that cannot be decoded leaves the window empty with the error in its caption.
+// A picture that cannot be decoded leaves the window empty with the error in its caption;
+// no picture at all (the last one deleted) leaves it empty, captioned "Image Preview",
+// with nothing to scroll.
 //
 // UI thread only. Show and SetPicture block for one full-size decode (tens of milliseconds
 // for a camera picture); nothing else blocks.
@@ -51,6 +53,11 @@ public:
     // The main window became active (float above it) or lost the activation to another
     // window than this one (leave the top band and go behind it).
     void MainWindowActivation(bool active);
+    // A message box of the program opens (leave the stays-on-top band, so the box is never
+    // under this window) or has been answered (back into the band if the window floated
+    // before). Boxes may nest; the band comes back with the last one.
+    void BoxOpening();
+    void BoxClosed();
 
     bool IsShown() const { return shown_; }
     bool Topmost() const { return topmost_; }
@@ -74,6 +81,7 @@ protected:
 
 private:
     void UpdateScrollBars(bool keepCentre, int oldWidth, int oldHeight);
+    void ClearScrollRanges();
     void SetTopmost(bool on);
     void OnScrollAction(class QScrollBar* bar, int action);
 
@@ -91,6 +99,8 @@ private:
     QCursor savedCursor_;
     QPoint lastPoint_;
     bool topmost_ = false;
+    int boxesOpen_ = 0;
+    bool topmostBeforeBoxes_ = false;
     // What the bitmap was decoded from, to know the same picture when it comes again.
     struct Source {
         size_t hash;

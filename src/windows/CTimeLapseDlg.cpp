@@ -63,10 +63,12 @@ CTimeLapseDlg::CTimeLapseDlg(ViewSurface& view, TimeLapseOptions options, QWidge
       sequencer_(timelapse::SequencerHooks{
           [this] { return options_.clock ? options_.clock() : static_cast<timelapse::Seconds>(std::time(nullptr)); },
           [this] {
+              // A refusal is told to the sequence, never put up as a box at every retry.
+              const ShotAttempt attempt = view_.TakeSequencedPicture();
               timelapse::ShotStart shot;
-              shot.started = view_.TakePicture();
-              if (!shot.started)
-                  shot.refusal = view_.LastRefusal().toStdString();
+              shot.started = attempt.started;
+              shot.refusal = attempt.refusal.toStdString();
+              shot.needsPerson = attempt.needsPerson;
               return shot;
           },
           [this](const std::string& text) { status_->setText(QString::fromStdString(text)); },
@@ -164,6 +166,11 @@ CTimeLapseDlg::~CTimeLapseDlg()
     timer_.stop();
 }
 
+QString CTimeLapseDlg::StatusText() const
+{
+    return status_->text();
+}
+
 void CTimeLapseDlg::UpdateControls()
 {
     startNow_->setChecked(startImmediately_);
@@ -238,7 +245,9 @@ void CTimeLapseDlg::WindowProc(const Notification& n)
     switch (n.message) {
     case WM_SAVED_FILE: {
         timelapse::SaveOutcome outcome = timelapse::SaveOutcome::Saved;
-        if (n.text && *n.text == kErrorSaving)
+        if (n.wParam == kItemNotReceived)
+            outcome = timelapse::SaveOutcome::NotReceived;
+        else if (n.text && *n.text == kErrorSaving)
             outcome = view_.SavesOnPcOnly() ? timelapse::SaveOutcome::Lost : timelapse::SaveOutcome::NotSavedOnPc;
         sequencer_.SavedFile(outcome);
         break;
@@ -278,7 +287,7 @@ void CTimeLapseDlg::CloseWhenDone()
         QDialog::reject();
 }
 
-timelapse::State RunTimeLapseDialog(ViewSurface& view, TimeLapseOptions options)
+timelapse::State RunTimeLapseDialog(ViewSurface& view, TimeLapseOptions options, QString* finalStatus)
 {
     const bool autoStart = options.autoFrames.has_value();
     CTimeLapseDlg dlg(view, std::move(options));
@@ -289,6 +298,8 @@ timelapse::State RunTimeLapseDialog(ViewSurface& view, TimeLapseOptions options)
     dlg.exec();
     view.SetCurrentDisplayWindow(view.ViewWidget());
     view.SetTimeLapseForward({});
+    if (finalStatus)
+        *finalStatus = dlg.StatusText();
     return dlg.Sequence().GetState();
 }
 
@@ -302,6 +313,9 @@ int RunUnattendedTimeLapse(ViewSurface& view, int frames, uint32_t interval, boo
     options.autoFrames = frames;
     options.autoInterval = interval;
     options.closeWhenDone = closeWhenDone;
-    const timelapse::State state = RunTimeLapseDialog(view, std::move(options));
+    QString status;
+    const timelapse::State state = RunTimeLapseDialog(view, std::move(options), &status);
+    if (state != timelapse::State::Completed && !status.isEmpty())
+        std::fprintf(stderr, "tethrocam: %s\n", status.toLocal8Bit().constData());
     return state == timelapse::State::Completed ? 0 : 1;
 }

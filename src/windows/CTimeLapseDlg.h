@@ -52,6 +52,7 @@ public:
     void reject() override;  // Cancel, Escape, close box
 
     const timelapse::TimeLapseSequencer& Sequence() const { return sequencer_; }
+    QString StatusText() const;  // the status line (1064)
 
 protected:
     void timerEvent(QTimerEvent* e) override;
@@ -86,10 +87,12 @@ private:
 };
 
 // Runs the dialog for the view (command 156 once connected) and returns the state the
-// sequence was in when the dialog closed.
-timelapse::State RunTimeLapseDialog(ViewSurface& view, TimeLapseOptions options = {});
+// sequence was in when the dialog closed; `finalStatus` receives its last status line.
+timelapse::State RunTimeLapseDialog(ViewSurface& view, TimeLapseOptions options = {},
+                                    QString* finalStatus = nullptr);
 
 // The unattended start of the command line: opens the dialog and starts a number-of-frames
 // sequence at once; with `closeWhenDone` the dialog closes when the sequence ends. Returns
-// 0 when the sequence completed, 1 otherwise (also when no camera is connected).
+// 0 when the sequence completed, 1 otherwise (also when no camera is connected); a sequence
+// that did not complete leaves its last status line on standard error.
 int RunUnattendedTimeLapse(ViewSurface& view, int frames, uint32_t interval, bool closeWhenDone);

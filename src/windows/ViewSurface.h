@@ -19,6 +19,13 @@
 class QWidget;
 struct Notification;
 
+// The answer of a shot fired for a sequence (time-lapse; brackets and stacks).
+struct ShotAttempt {
+    bool started = false;
+    QString refusal;           // why not, when refused
+    bool needsPerson = false;  // retrying will not help (bulb, no camera): someone must act
+};
+
 class ViewSurface {
 public:
     // The main view's widget: parent and owner of the auxiliary windows; its window() is
@@ -30,6 +37,9 @@ public:
     virtual bool TakePreviewPicture() = 0;
     // The message of the last refusal of TakePicture (empty when none).
     virtual const QString& LastRefusal() const = 0;
+    // TakePicture for a sequence that runs unattended: a refusal is never shown in a box
+    // (no reconnect question, no bulb message), it is told back for the sequence to act on.
+    virtual ShotAttempt TakeSequencedPicture() = 0;
     // One of the main view's commands (ids in mainview/ControlIds.h).
     virtual void OnCommand(int id) = 0;
     // True while a camera is connected.

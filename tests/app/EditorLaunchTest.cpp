@@ -208,7 +208,10 @@ TEST(EditImage, ChoosesBetweenTheDesktopAndTheCommandLine)
     std::vector<EditorCommand> started;
     int startResult = 0;
     const MessageSink showError = [&](const std::string& t) { errors.push_back(t); };
-    const DesktopOpener open = [&](const std::string& p) { opened.push_back(p); };
+    const DesktopOpener open = [&](const std::string& p) {
+        opened.push_back(p);
+        return true;
+    };
     const ProcessStarter start = [&](const EditorCommand& c) {
         started.push_back(c);
         return startResult;
@@ -250,6 +253,12 @@ TEST(EditImage, AnInstalledRecorderStandsInForTheDesktopAndTheProcess)
         EditorSettings settings;
         EXPECT_EQ(EditImage(settings, &picture, showError), EditOutcome::OpenedOnDesktop);
         EXPECT_EQ(recorder.opened, Args{picture});
+        // Nothing on the desktop opens pictures: said, not only left on standard error.
+        recorder.openResult = false;
+        EXPECT_EQ(EditImage(settings, &picture, showError), EditOutcome::OpenFailed);
+        EXPECT_EQ(errors, Args{"Unable to open the picture:\n/photos/IMG_0001.JPG\nThe desktop has no program to open "
+                               "pictures with. Choose an editor in File > Setup Image Editor."});
+        errors.clear();
 
         settings.shellExecute = false;
         settings.launchEditorCmd = "/nonexistent/editor -n";

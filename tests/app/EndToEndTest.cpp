@@ -128,4 +128,17 @@ TEST(EndToEnd, UnattendedTimeLapseWithoutACameraOrWithBadValuesFails)
     EXPECT_EQ(JpegCount(pictures), 0u);
 }
 
+// Faults armed on the command line strike without the panel: a download stopped halfway
+// in an unattended sequence is one frame not received, and the sequence still completes.
+TEST(EndToEnd, AFaultArmedOnTheCommandLineStrikesItsShot)
+{
+    testsupport::TempDir dir;
+    const fs::path pictures = dir.Path() / "pictures";
+    EXPECT_EQ(RunToExit(dir, pictures,
+                        {"--simulate", "--sim-fail=download-halfway@2", "--time-lapse=3,0", "--quit-when-done"}),
+              0);
+    EXPECT_EQ(JpegCount(pictures), 2u);
+    EXPECT_EQ(RunToExit(dir, pictures, {"--simulate", "--sim-fail=lens"}), 2);
+}
+
 }  // namespace

@@ -157,4 +157,59 @@ TEST(SimulatedBody, ShutterButtonWithoutReleaseControlQueuesNothing)
     EXPECT_EQ(body.lib.State().itemsQueued, 1);
 }
 
+// Faults armed ahead (the command line's --sim-fail) strike the shot they name and no
+// other: the autofocus of the second, the download of the third, the card door at the
+// fourth press of the shutter.
+TEST(SimulatedBody, FaultsArmedForAShotStrikeThatShotOnly)
+{
+    auto config = Body::Small();
+    config.armedFaults = *sim::ParseArmedFaults("autofocus@2,download-halfway@3,card-door@4");
+    Body body(config);
+    Events camera;
+    cdHandle cookie = 0;
+    ASSERT_EQ(body.lib.CDRegisterEventCallbackFunction(body.source, &Events::Callback, &camera, &cookie), cdOK);
+    ASSERT_EQ(body.lib.CDEnterReleaseControl(body.source, &Events::Callback, &body.events), cdOK);
+    ASSERT_EQ(body.lib.CDSelectReleaseDataKind(body.source, 2), cdOK);
+    auto release = [&] {
+        uint32_t count = 0;
+        EXPECT_EQ(body.lib.CDRelease(body.source, 0, nullptr, nullptr, 0, &count), cdOK);
+    };
+    const auto picture = std::make_pair(cdDATA_TYPE_PICTURE, cdFORMAT_JPEG);
+
+    release();  // 1: a picture
+    ASSERT_TRUE(body.events.WaitForCount(2));
+    EXPECT_EQ(body.events.Take()[1].first, cdRELEASE_EVENT_RELEASE_COMPLETE);
+    EXPECT_EQ(body.Items(1), ItemList{picture});
+
+    release();  // 2: the autofocus fails
+    ASSERT_TRUE(body.events.WaitForCount(1));
+    const auto failed = body.events.Take();
+    ASSERT_EQ(failed.size(), 1u);
+    EXPECT_EQ(failed[0], std::make_pair(cdRELEASE_EVENT_RESET_HW_ERROR, cdHW_ERROR_AF_FAILED));
+
+    release();  // 3: announced, but the download stops halfway
+    ASSERT_TRUE(body.events.WaitForCount(2));
+    EXPECT_EQ(body.events.Take()[1].second, 1u);
+    EXPECT_TRUE(body.Items(1).empty());
+
+    release();  // 4: the card door opens instead of a picture
+    ASSERT_TRUE(camera.WaitForCount(1));
+    EXPECT_EQ(camera.Take()[0].first, cdEVENT_CLASS_SHUTDOWN | cdSHUTDOWN_CF_GATE_OPEN);
+    EXPECT_EQ(body.lib.State().releases, 4);
+    EXPECT_EQ(body.lib.State().itemsQueued, 0);
+}
+
+TEST(SimulatedBody, ArmedFaultsAreReadFromTheirNames)
+{
+    using sim::ArmedFault;
+    using sim::SimFault;
+    EXPECT_EQ(sim::ParseArmedFaults("autofocus"), (std::vector<ArmedFault>{{SimFault::Autofocus, 1}}));
+    EXPECT_EQ(sim::ParseArmedFaults("unplug-download@12,battery@3,cable"),
+              (std::vector<ArmedFault>{{SimFault::UnplugDuringDownload, 12}, {SimFault::Battery, 3}, {SimFault::Cable, 1}}));
+    for (const char* bad : {"", "autofocus@", "autofocus@0", "autofocus@-1", "autofocus@x", "autofocus,", "lens",
+                            "Autofocus", "autofocus@1000001"})
+        EXPECT_FALSE(sim::ParseArmedFaults(bad).has_value()) << bad;
+    EXPECT_EQ(sim::FaultNames(), "autofocus, download-halfway, unplug-download, card-door, battery, cable");
+}
+
 }  // namespace

@@ -61,6 +61,15 @@ struct Rig {
         std::sort(names.begin(), names.end());
         return names;
     }
+    // The saved-file notifications: their text and whether the item was received.
+    std::vector<std::pair<std::string, bool>> SavedFiles()
+    {
+        std::vector<std::pair<std::string, bool>> out;
+        for (auto& n : owner.Take())
+            if (n.message == WM_SAVED_FILE)
+                out.emplace_back(n.text.value_or(""), n.wParam != kItemNotReceived);
+        return out;
+    }
     std::vector<std::string> Texts()
     {
         std::vector<std::string> out;
@@ -369,7 +378,8 @@ TEST_P(ReleaseFaults, DownloadStoppingHalfwaySavesNothingAndTheNextShotWorks)
     rig.lib.StopNextDownloadHalfway();
     rig.camera->StartRelease();
     ASSERT_TRUE(rig.owner.WaitFor(WM_SAVED_FILE));
-    EXPECT_EQ(rig.Texts(), std::vector<std::string>{"Error saving image"});
+    using Saved = std::vector<std::pair<std::string, bool>>;
+    EXPECT_EQ(rig.SavedFiles(), (Saved{{"Error saving image", false}}));  // told apart from a failed save
     EXPECT_TRUE(rig.Files().empty());
     rig.camera->StartRelease();
     ASSERT_TRUE(rig.owner.WaitFor(WM_DISPLAY_JPEG));
@@ -398,7 +408,8 @@ TEST_P(ReleaseFaults, UnwritableFolderReportsAndStillDisplays)
     rig.camera->StartRelease();
     ASSERT_TRUE(rig.owner.WaitFor(WM_DISPLAY_JPEG));
     EXPECT_EQ(rig.owner.Sequence(), (Seq{WM_EXIF, WM_SAVED_FILE, WM_DISPLAY_JPEG}));
-    EXPECT_EQ(rig.Texts(), std::vector<std::string>{"Error saving image"});
+    using Saved = std::vector<std::pair<std::string, bool>>;
+    EXPECT_EQ(rig.SavedFiles(), (Saved{{"Error saving image", true}}));  // received, not saved
     EXPECT_EQ(rig.Files(), std::vector<std::string>{"blocker"});
 }
 

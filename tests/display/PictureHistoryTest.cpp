@@ -324,18 +324,38 @@ TEST_F(HistoryTest, EmptyHistoryBrowsesNowhere)
     EXPECT_TRUE(view.statuses.empty());
 }
 
-TEST_F(HistoryTest, AMissingPictureMovesTheIndexButLeavesThePictureOnShow)
+// Stepping onto a picture deleted outside the program (or one without a picture to show)
+// leaves nothing of the previous picture on show and says why; Delete then asks about
+// that entry and takes it out of the list.
+TEST_F(HistoryTest, APictureThatCannotBeShownEmptiesTheDisplayAndSaysWhy)
 {
     const auto p = SaveJpegs(3);
+    const std::string noPreview = Save("IMG_0004.CRW", Crw({{0x2005, Bytes(64, 1)}}));
     fs::remove(p[1]);
     const auto h = view.Hooks();
-    EXPECT_FALSE(history.ShowPreviousPicture(h));
-    EXPECT_EQ(history.CurrentIndex(), 1);
-    EXPECT_TRUE(view.shownPaths.empty());
-    EXPECT_TRUE(view.statuses.empty());
-    // The next step goes on past it.
-    EXPECT_TRUE(history.ShowPreviousPicture(h));
+    EXPECT_TRUE(history.ShowNextPicture(h));  // from the CRW round to A
     EXPECT_EQ(view.shownPaths.back(), p[0]);
+    EXPECT_FALSE(history.ShowNextPicture(h));
+    EXPECT_EQ(history.CurrentIndex(), 1);
+    EXPECT_EQ(view.shownPaths.size(), 1u);
+    EXPECT_EQ(view.clears, 1);
+    EXPECT_EQ(view.LastStatus(), "Image 2 of 4: " + p[1] + " - the file is gone");
+    EXPECT_TRUE(history.ShowNextPicture(h));  // the next step goes on past it
+    EXPECT_EQ(view.shownPaths.back(), p[2]);
+    EXPECT_FALSE(history.ShowNextPicture(h));
+    EXPECT_EQ(view.LastStatus(), "Image 4 of 4: " + noPreview + " - this picture cannot be shown");
+    EXPECT_EQ(view.clears, 2);
+
+    // Delete acts on the entry the status names: asked, gone from the list.
+    ASSERT_TRUE(history.ShowPreviousPicture(h));  // C
+    EXPECT_FALSE(history.ShowPreviousPicture(h));  // B, gone
+    history.DeleteCurrentPicture(h);
+    ASSERT_EQ(view.questions.size(), 1u);
+    EXPECT_EQ(view.questions[0], "Are you sure you wish to delete:\n" + p[1]);
+    EXPECT_TRUE(view.errors.empty());
+    EXPECT_EQ(history.Count(), 3u);
+    EXPECT_EQ(view.shownPaths.back(), p[2]);  // the picture that followed it
+    EXPECT_TRUE(fs::exists(p[2]));
 }
 
 TEST_F(HistoryTest, BrowsingReadsThePictureInformationAfresh)
@@ -430,20 +450,26 @@ TEST_F(HistoryTest, DeletingARawPictureTakesItsThumbnailAlong)
     EXPECT_TRUE(view.errors.empty());
 }
 
-TEST_F(HistoryTest, APictureAlreadyGoneIsDroppedFromTheDisplayWithoutAQuestion)
+TEST_F(HistoryTest, APictureAlreadyGoneIsAskedAboutThenDroppedFromTheList)
 {
     const auto p = SaveJpegs(2);
     fs::remove(p[1]);
+    view.answer = false;
     history.DeleteCurrentPicture(view.Hooks());
-    EXPECT_TRUE(view.questions.empty());
-    EXPECT_EQ(view.clears, 1);
-    EXPECT_EQ(history.CurrentIndex(), -1);
-    EXPECT_EQ(history.Count(), 2u) << "the entry stays";
+    EXPECT_EQ(view.questions.size(), 1u);
+    EXPECT_EQ(history.Count(), 2u) << "No: the entry stays";
+    view.answer = true;
+    history.DeleteCurrentPicture(view.Hooks());
+    EXPECT_EQ(history.Count(), 1u);
+    EXPECT_TRUE(view.errors.empty());
+    EXPECT_EQ(view.shownPaths.back(), p[0]);
 
-    // With a preview on show there is nothing to delete either.
+    // With a preview on show there is nothing to delete: the display is only cleared.
+    history.ForgetCurrent();
     history.DeleteCurrentPicture(view.Hooks());
-    EXPECT_TRUE(view.questions.empty());
-    EXPECT_EQ(view.clears, 2);
+    EXPECT_EQ(view.questions.size(), 2u);
+    EXPECT_EQ(view.clears, 1);
+    EXPECT_EQ(history.Count(), 1u);
 }
 
 TEST_F(HistoryTest, AFailedDeletionIsReportedKeepsTheEntryAndClearsTheDisplay)
@@ -470,7 +496,8 @@ TEST_F(HistoryTest, WhenTheFollowingPictureCannotBeLoadedTheDeletedOneIsNotLeftO
     EXPECT_FALSE(fs::exists(p[1]));
     EXPECT_EQ(history.Count(), 2u);
     EXPECT_EQ(view.clears, 1);
-    EXPECT_EQ(history.CurrentIndex(), -1);
+    EXPECT_EQ(history.CurrentIndex(), 1);  // on C, which is gone: the status says so
+    EXPECT_EQ(view.LastStatus(), "Image 2 of 2: " + p[2] + " - the file is gone");
 }
 
 TEST_F(HistoryTest, APictureSavedWhileTheQuestionIsUpStaysOnShow)

@@ -443,18 +443,16 @@ TEST_F(PanelTest, D30AndD60HaveThreeFocusPointsAndTheirIsoLists)
         EXPECT_FALSE(Hidden(id)) << id;
 }
 
-TEST_F(PanelTest, ProgressBarSitsOnTheLensLineOrOnThe300DsAeLockLine)
+TEST_F(PanelTest, ProgressBarTakesThePlaceOfTheLensLineOrOfThe300DsAeLockLine)
 {
     Connect("Canon EOS 10D");
     QApplication::processEvents();
-    EXPECT_EQ(form.progress->pos(), form.lensLine->pos() + QPoint(0, 2));
-    const QSize size = form.progress->size();
+    EXPECT_EQ(form.progress->geometry(), form.lensLine->geometry());
 
     camera.reset();
     Connect("Canon EOS Kiss Digital");
     QApplication::processEvents();
-    EXPECT_EQ(form.progress->pos(), form.aeLockLine->pos() + QPoint(0, -3));
-    EXPECT_EQ(form.progress->size(), size);
+    EXPECT_EQ(form.progress->geometry(), form.aeLockLine->geometry());
 
     // The panel is laid out again (a line above disappears): the bar follows.
     const QPoint old = form.aeLockLine->pos();
@@ -462,7 +460,7 @@ TEST_F(PanelTest, ProgressBarSitsOnTheLensLineOrOnThe300DsAeLockLine)
     form.panel->layout()->activate();
     QApplication::processEvents();
     ASSERT_NE(form.aeLockLine->pos(), old);
-    EXPECT_EQ(form.progress->pos(), form.aeLockLine->pos() + QPoint(0, -3));
+    EXPECT_EQ(form.progress->geometry(), form.aeLockLine->geometry());
 }
 
 TEST_F(PanelTest, EnablingByConnection)

@@ -23,6 +23,7 @@
 #include <QPushButton>
 #include <QAction>
 #include <QCheckBox>
+#include <QFontMetrics>
 #include <QDialog>
 #include <QDialogButtonBox>
 #include <QMenu>
@@ -502,6 +503,67 @@ TEST(MainWindow, AutomaticEditingHandsEachSavedPictureToTheEditor)
     EXPECT_TRUE(w.boxes.shown.empty());
 }
 
+// The desktop has no program for pictures: Edit Image says so, as F1 does for the guide.
+TEST(MainWindow, EditImageWithNothingOnTheDesktopToOpenItSaysSo)
+{
+    editor::LaunchRecorder editors;
+    editors.openResult = false;
+    Window w;
+    ASSERT_TRUE(w.Shoot());
+    w.frame->Command(ID_EDIT_IMAGE);
+    const std::string path = (w.pictures / "IMG_0001.JPG").string();
+    EXPECT_EQ(editors.opened, std::vector<std::string>{path});
+    ASSERT_EQ(w.boxes.shown.size(), 1u);
+    EXPECT_EQ(w.boxes.LastText().toStdString(), editor::OpenFailureText(path));
+    EXPECT_TRUE(w.boxes.LastText().startsWith("Unable to open the picture:\n"));
+    EXPECT_EQ(w.boxes.shown[0].icon, msgbox::Icon::Error);
+}
+
+// A picture deleted outside the program: stepping onto it empties the picture area and
+// says it is gone; Delete asks about it and takes it out of the run's list.
+TEST(MainWindow, SteppingOntoAPictureDeletedElsewhereSaysItIsGone)
+{
+    Window w;
+    for (int i = 0; i < 3; ++i)
+        ASSERT_TRUE(w.Shoot());
+    fs::remove(w.pictures / "IMG_0002.JPG");
+    w.frame->Command(IDC_PREVIOUS);
+    EXPECT_EQ(w.view->History().CurrentIndex(), 1);
+    EXPECT_EQ(w.Status().toStdString(), "Image 2 of 3: " + (w.pictures / "IMG_0002.JPG").string() + " - the file is gone");
+    EXPECT_TRUE(w.view->CurrentBytes().empty());
+    EXPECT_FALSE(w.view->DisplayBitmap().has_value());
+    w.frame->Command(ID_DELETE_IMAGE);
+    ASSERT_EQ(w.boxes.shown.size(), 1u);
+    EXPECT_EQ(w.boxes.LastText().toStdString(), "Are you sure you wish to delete:\n" + (w.pictures / "IMG_0002.JPG").string());
+    EXPECT_EQ(w.view->History().Count(), 2u);
+    EXPECT_TRUE(w.Status().startsWith("Image 2 of 2: ")) << w.Status().toStdString();
+    EXPECT_FALSE(w.view->CurrentBytes().empty());
+}
+
+// The About box is wide enough for its title beside the title bar's icon and buttons.
+TEST(MainWindow, AboutBoxShowsItsWholeTitle)
+{
+    Window w;
+    int width = 0;
+    QString title;
+    QTimer::singleShot(0, [&] {
+        QWidget* box = QApplication::activeModalWidget();
+        if (!box)
+            return;
+        title = box->windowTitle();
+        width = box->width();
+        box->close();
+    });
+    w.frame->Command(ID_APP_ABOUT);
+    EXPECT_EQ(title, "About Tethrocam");
+    QFont font = QApplication::font("QMdiSubWindowTitleBar");
+    font.setBold(true);  // as window managers draw titles
+    const QFontMetrics titleFont(font);
+    // Room for the title and, in a title bar of the font's height, an icon and three
+    // buttons with their spacing.
+    EXPECT_GE(width, titleFont.horizontalAdvance(title) + 4 * (titleFont.height() + 12)) << width;
+}
+
 TEST(MainWindow, LongStatusTextIsElidedAndNeverWidensTheWindow)
 {
     Window w;
@@ -579,6 +641,8 @@ TEST(MainWindow, MenuEntriesSitInTheirMenusWithTheirKeys)
     EXPECT_EQ(menuOf(ID_BLANK_SCREEN), "&Camera");
     EXPECT_EQ(menuOf(ID_FULL_SCREEN), "&View");
     EXPECT_EQ(menuOf(ID_VIEW_IMAGE), "&View");
+    EXPECT_EQ(menuOf(ID_CONNECT), "&Camera");
+    EXPECT_EQ(w.frame->Action(ID_CONNECT)->shortcut(), QKeySequence(Qt::Key_F2));
     EXPECT_EQ(menuOf(ID_HELP_CONTENTS), "&Help");
     EXPECT_EQ(w.frame->Action(ID_HELP_CONTENTS)->shortcut(), QKeySequence(Qt::Key_F1));
     EXPECT_EQ(menuOf(ID_APP_ABOUT), "&Help");

@@ -1,6 +1,7 @@
 // The body's controls are locked for the length of a shot and only then: after a saved
 // picture, after every error a shot can end with, and when the camera shuts down in the
-// middle of one, the body is unlocked and the window is ready for the next shot. A
+// middle of one, the body is unlocked and the window is ready for the next shot, with what
+// ended the shot in the status bar instead of "Taking picture". A
 // disconnect during a download neither freezes the window nor reports a failed save.
 #include "mainview/ControlIds.h"
 #include "support/MainWindowFixture.h"
@@ -74,9 +75,12 @@ TEST_P(ShootingState, BodyIsUnlockedAfterAShotAndAfterEachError)
         EXPECT_EQ(w.UnlocksSinceConnect(), shots) << c.what;
         if (c.box.isEmpty()) {
             EXPECT_EQ(w.boxes.shown.size(), boxes) << c.what;
+            EXPECT_TRUE(w.frame->StatusText(0).startsWith("Saved: ")) << c.what;
         } else {
             ASSERT_EQ(w.boxes.shown.size(), boxes + 1) << c.what;
             EXPECT_EQ(w.boxes.LastText(), c.box) << c.what;
+            // "Taking picture" gives way to what ended the shot, on one line.
+            EXPECT_EQ(w.frame->StatusText(0), QString(c.box).replace('\n', ' ')) << c.what;
         }
     }
 }

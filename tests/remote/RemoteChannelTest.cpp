@@ -155,6 +155,19 @@ TEST(RemoteChannel, ReleaseRepliesThreeThenFourWithTheSavedPathAndProgress)
     EXPECT_NE(std::find(seen.begin(), seen.end(), 100), seen.end()) << ::testing::PrintToString(seen);
 }
 
+// A download cut off halfway: the progress field does not stay at the half it reached.
+TEST(RemoteChannel, ProgressFallsBackToZeroWhenADownloadIsCutOff)
+{
+    Remote r(1, 2e6);
+    r.lib.StopNextDownloadHalfway();
+    ASSERT_EQ(r.Ask(kCmdRelease), kReplyReleased);
+    ASSERT_TRUE(WaitUntil([&] { return ReadInt(r.B(), kProgressOffset) > 0; }, 10000));
+    ASSERT_TRUE(WaitUntil([&] { return !r.view->Shooting(); }, 20000));
+    testsupport::Pump(100);
+    EXPECT_EQ(ReadInt(r.B(), kProgressOffset), 0);
+    EXPECT_TRUE(r.Files().empty());
+}
+
 TEST(RemoteChannel, ReleaseOnBulbIsRefusedAndNoPictureFollows)
 {
     Remote r;

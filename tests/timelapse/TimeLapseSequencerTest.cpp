@@ -318,14 +318,14 @@ TEST(TimeLapse, AutofocusFailureAnsweredNoStopsAndUncountsTheShot)
 TEST(TimeLapse, RefusedShotIsNotCountedAndIsRetried)
 {
     Rig r;
-    r.refusals = {ShotStart{false, "Bulb mode is only available when using the camera's shutter release"},
+    r.refusals = {ShotStart{false, "A picture is still being taken"},
                   ShotStart{false, "Unable to release the shutter.\nPlease check that the camera's LCD display is off and try again"}};
     r.seq.Start(Rig::Frames(3, 60));
     EXPECT_FALSE(r.seq.TakingPhoto());  // no notification will come: not left taking photo
     EXPECT_EQ(r.seq.ShotsTaken(), 0);
     EXPECT_EQ(r.status,
-              "1 secs until next shot, 3 shots remaining - Shot not started: Bulb mode is only available when using "
-              "the camera's shutter release, retrying");
+              "1 secs until next shot, 3 shots remaining - Shot not started: A picture is still being taken, "
+              "retrying");
     r.Tick();
     EXPECT_EQ(r.fired, 2);
     EXPECT_EQ(r.status,
@@ -340,6 +340,44 @@ TEST(TimeLapse, RefusedShotIsNotCountedAndIsRetried)
     r.RunToEnd(2);
     EXPECT_EQ(r.status, "Sequence completed, 3 shots taken");
     EXPECT_EQ(r.fired, 5);
+}
+
+TEST(TimeLapse, ARefusalThatNeedsAPersonStopsTheSequenceOnceWithItsReason)
+{
+    Rig r;
+    r.seq.Start(Rig::Frames(5, 10));
+    r.seq.SavedFile(SaveOutcome::Saved);
+    r.refusals = {ShotStart{false, "Bulb mode is only available when using the camera's shutter release", true}};
+    r.Tick(10);
+    EXPECT_EQ(r.seq.GetState(), State::Stopped);
+    EXPECT_EQ(r.status, "Sequence stopped: Bulb mode is only available when using the camera's shutter release, "
+                        "1 shots taken");
+    EXPECT_EQ(r.seq.FramesRemaining(), 4);
+    EXPECT_FALSE(r.seq.TakingPhoto());
+    for (int i = 0; i < 30; ++i)
+        r.Tick();
+    EXPECT_EQ(r.fired, 2) << "not tried again";
+    EXPECT_TRUE(r.errors.empty());
+    EXPECT_EQ(r.questions, 0);
+
+    // A new start forgets the reason.
+    r.seq.Start(Rig::Frames(1, 0));
+    r.seq.SavedFile(SaveOutcome::Saved);
+    r.Tick();
+    EXPECT_EQ(r.status, "Sequence completed, 1 shots taken");
+}
+
+TEST(TimeLapse, AnInterruptedDownloadIsCountedAsNotReceivedAndTheSequenceGoesOn)
+{
+    Rig r;
+    r.seq.Start(Rig::Frames(3, 0));
+    r.seq.SavedFile(SaveOutcome::NotReceived);
+    r.Tick();
+    EXPECT_EQ(r.seq.GetState(), State::Running);
+    EXPECT_EQ(r.status, "Taking photo 2, 1 shots remaining, running 1 secs late, 1 not received");
+    r.RunToEnd(1);
+    EXPECT_EQ(r.status, "Sequence completed, 3 shots taken, 1 not received");
+    EXPECT_EQ(r.fired, 3);
 }
 
 TEST(TimeLapse, ReleaseErrorOtherThanAutofocusIsRetriedWithoutAQuestion)

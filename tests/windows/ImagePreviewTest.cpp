@@ -290,6 +290,31 @@ TEST(ImagePreview, ViewImageFromTheMainWindowAndShootingFromThePreview)
     EXPECT_FALSE(preview->IsShown());
 }
 
+// Its only picture deleted, the window shows nothing of it: neither its size in the
+// caption nor scroll bars to move it.
+TEST(ImagePreview, DeletingTheOnlyPictureLeavesNoSizeAndNothingToScroll)
+{
+    Window w(Window::Small());
+    ASSERT_TRUE(w.Shoot());
+    CImagePreviewDlg* preview = w.view->Preview();
+    w.frame->Command(ID_VIEW_IMAGE);
+    preview->resize(400, 300);
+    Pump(30);
+    ASSERT_EQ(preview->windowTitle(), "Image Preview (960x640)");
+    ASSERT_GT(preview->horizontalScrollBar()->maximum(), 0);
+    w.frame->Command(ID_DELETE_IMAGE);  // answered Yes
+    EXPECT_EQ(w.view->History().Count(), 0u);
+    EXPECT_EQ(preview->windowTitle(), "Image Preview");
+    EXPECT_FALSE(preview->Picture().has_value());
+    EXPECT_EQ(preview->horizontalScrollBar()->maximum(), 0);
+    EXPECT_EQ(preview->verticalScrollBar()->maximum(), 0);
+    // The next picture opens centred again.
+    ASSERT_TRUE(w.Shoot());
+    EXPECT_EQ(preview->windowTitle(), "Image Preview (960x640)");
+    EXPECT_EQ(preview->ScrollPosition(), QPoint((960 - preview->ClientSize().width()) / 2,
+                                                (640 - preview->ClientSize().height()) / 2));
+}
+
 TEST(ImagePreview, MinimisingTheMainWindowHidesItAndRestoringShowsIt)
 {
     Window w;

@@ -8,6 +8,7 @@
 #include "support/TestSupport.h"
 #include "windows/CTimeLapseDlg.h"
 
+#include <QComboBox>
 #include <QDateEdit>
 #include <QLabel>
 #include <QLineEdit>
@@ -259,8 +260,8 @@ TEST(TimeLapseDialog, RefusedShotIsRetriedOnceTheCameraAllowsIt)
         Start(dlg, 2, 0);
         refused = Status(dlg);
         EXPECT_FALSE(dlg.Sequence().TakingPhoto());
-        ASSERT_GE(w.boxes.shown.size(), 1u);
-        EXPECT_EQ(w.boxes.shown[0].owner, &dlg);  // the view's own refusal, owned by the dialog
+        testsupport::Pump(2500);  // a retry or two, refused again
+        EXPECT_TRUE(w.boxes.shown.empty()) << "a refusal is said in the status line, never in a box";
         w.lib.SetLcdOn(false);
         ASSERT_TRUE(WaitUntil([&] { return !dlg.Sequence().Running(); }, 15000));
         final = Status(dlg);
@@ -269,6 +270,42 @@ TEST(TimeLapseDialog, RefusedShotIsRetriedOnceTheCameraAllowsIt)
                        "Please check that the camera's LCD display is off and try again, retrying");
     EXPECT_EQ(final, "Sequence completed, 2 shots taken");
     EXPECT_EQ(w.Files(), 2u);
+}
+
+// A refusal that needs a person stops the sequence once, with its reason, and no box.
+TEST(TimeLapseDialog, BulbStopsTheSequenceWithItsReasonAndNoBox)
+{
+    Window w;
+    QString final;
+    w.RunDialog([&](CTimeLapseDlg& dlg) {
+        Start(dlg, 3, 5);  // time to put the Tv on bulb before the second shot
+        ASSERT_TRUE(WaitUntil([&] { return w.Files() == 1; }, 10000));
+        w.view->Form().tv->addItem("bulb", 4u);
+        w.view->Form().tv->setCurrentIndex(w.view->Form().tv->count() - 1);
+        ASSERT_TRUE(WaitUntil([&] { return !dlg.Sequence().Running(); }, 10000));
+        testsupport::Pump(2500);  // no retry follows
+        final = Status(dlg);
+    });
+    EXPECT_EQ(final, "Sequence stopped: Bulb mode is only available when using the camera's shutter release, "
+                     "1 shots taken");
+    EXPECT_TRUE(w.boxes.shown.empty());
+    EXPECT_EQ(w.lib.State().releases, 1);
+}
+
+// One download cut off halfway is one frame not received; the sequence takes the rest.
+TEST(TimeLapseDialog, AnInterruptedDownloadIsCountedAndTheSequenceGoesOn)
+{
+    Window w;
+    w.lib.StopNextDownloadHalfway();
+    QString final;
+    w.RunDialog([&](CTimeLapseDlg& dlg) {
+        Start(dlg, 3, 0);
+        ASSERT_TRUE(WaitUntil([&] { return !dlg.Sequence().Running(); }, 15000));
+        final = Status(dlg);
+    });
+    EXPECT_EQ(final, "Sequence completed, 3 shots taken, 1 not received");
+    EXPECT_EQ(w.Files(), 2u);
+    EXPECT_EQ(w.lib.State().releases, 3);
 }
 
 TEST(TimeLapseDialog, ReleaseErrorIsRetriedSilently)

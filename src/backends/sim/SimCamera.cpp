@@ -196,6 +196,7 @@ void SimulatedCamera::Shoot(bool fromBody, uint16_t releaseKind)
     uint16_t kind;
     bool fail;
     uint32_t hwError = 0;
+    uint32_t goesOff = 0;  // a shutdown cause when an armed fault makes the camera go off
     cdHSource source;
     {
         std::lock_guard<std::mutex> lock(mutex_);
@@ -206,6 +207,22 @@ void SimulatedCamera::Shoot(bool fromBody, uint16_t releaseKind)
             return;
         source = openSource_;
         kind = fromBody ? state_.releaseKind : releaseKind;
+        // Faults armed for this shot.
+        for (const ArmedFault& armed : config_.armedFaults) {
+            if (armed.atShot != state_.releases + 1)
+                continue;
+            switch (armed.fault) {
+            case SimFault::Autofocus: failNextAf_ = true; break;
+            case SimFault::DownloadHalfway: stopNextDownload_ = true; break;
+            case SimFault::UnplugDuringDownload: unplugNextDownload_ = true; break;
+            case SimFault::CardDoor: goesOff = cdSHUTDOWN_CF_GATE_OPEN; break;
+            case SimFault::Battery: goesOff = cdSHUTDOWN_BATT_COVER_OPEN; break;
+            case SimFault::Cable:
+                goesOff = 0xFFFF;
+                state_.connected = false;
+                break;
+            }
+        }
         fail = failNextAf_;
         failNextAf_ = false;
         if (fail)
@@ -213,6 +230,12 @@ void SimulatedCamera::Shoot(bool fromBody, uint16_t releaseKind)
         else if (!state_.cardPresent && (kind & (cdREL_KIND_THUMB_TO_CAM | cdREL_KIND_PICT_TO_CAM)))
             hwError = cdHW_ERROR_NO_CF_CARD;
         state_.releases++;
+    }
+    if (goesOff) {
+        // The camera goes off as the shutter is pressed: no picture, only the shutdown.
+        wake_.notify_all();
+        DeliverCameraEvent(cdEVENT_CLASS_SHUTDOWN | (goesOff & cdEVENT_NUMBER_MASK));
+        return;
     }
     if (hwError) {
         DeliverReleaseEvent(cdRELEASE_EVENT_RESET_HW_ERROR, U32Data(hwError));

@@ -22,6 +22,7 @@
 // registered on that source runs any more.
 #pragma once
 
+#include "backends/sim/SimFaults.h"
 #include "camera/CameraLibrary.h"
 
 #include <array>
@@ -66,6 +67,7 @@ struct SimConfig {
     bool tiffRaw = false;                     // RAW comes as TIFF plus a JPEG (EOS-1D style)
     bool lcdOn = false;
     ReleaseTiming releaseTiming = ReleaseTiming::Async;
+    std::vector<ArmedFault> armedFaults;      // faults that strike given shots (SimFaults.h)
 };
 
 // Everything a test or the simulator panel may want to read about the camera's state.
