@@ -447,16 +447,20 @@ void CMyTethrocamView::OnSavedFile(const std::optional<std::string>& text)
             remote_->PictureSaved({});
         return;
     }
+    // What the library reported meanwhile (a picture it could not hand over, a copy it could
+    // not delete on the camera) is said after the picture's own line.
+    const QString problem = TakeProblemReport();
+    const QString reason = problem.isEmpty() ? QString() : " \u2014 " + problem;
     struct stat st {};
     if (stat(text->c_str(), &st) == 0 && S_ISREG(st.st_mode)) {
-        SetStatus(Q(display::SavedStatusText(*text, static_cast<uint64_t>(st.st_size), currentInfo_.get())));
+        SetStatus(Q(display::SavedStatusText(*text, static_cast<uint64_t>(st.st_size), currentInfo_.get())) + reason);
         history_.AddToHistory(*text);
         if (remote_)
             remote_->PictureSaved(history_.Current() ? history_.Current()->Path() : *text);
         if (settings_.AutoEdit)
             EditImage();
     } else {
-        SetStatus(Q(*text + display::ExposureSuffix(currentInfo_.get())));
+        SetStatus(Q(*text + display::ExposureSuffix(currentInfo_.get())) + reason);
         if (remote_)
             remote_->PictureSaved({});
     }
@@ -465,7 +469,7 @@ void CMyTethrocamView::OnSavedFile(const std::optional<std::string>& text)
 void CMyTethrocamView::OnCameraShutdown(int64_t cause)
 {
     if (camera_) {
-        msgbox::Show(currentDisplayWindow_, QString("Camera shutdown: ") + ShutdownCause(cause), msgbox::Icon::Error);
+        ShowCameraError(QString("Camera shutdown: ") + ShutdownCause(cause), TakeProblemReport());
         DeleteCamera();
         SetTitle("Tethrocam - Not connected");
     }
@@ -475,17 +479,37 @@ void CMyTethrocamView::OnCameraShutdown(int64_t cause)
 
 void CMyTethrocamView::OnReleaseError(int64_t code)
 {
+    QString text;
+    if (code == 1)
+        text = "Unable to release shutter.\nThis may be because the AF was unable to lock";
+    else if (code == 135)
+        text = "Error: no CF card";
+    else
+        text = QString::asprintf("H/W Error: 0x%08x", static_cast<unsigned>(code));
+    const QString detail = TakeProblemReport();
     if (!timeLapseForward_) {  // an open time-lapse dialog reports it
-        QString text;
-        if (code == 1)
-            text = "Unable to release shutter.\nThis may be because the AF was unable to lock";
-        else if (code == 135)
-            text = "Error: no CF card";
-        else
-            text = QString::asprintf("H/W Error: 0x%08x", static_cast<unsigned>(code));
-        msgbox::Show(currentDisplayWindow_, text, msgbox::Icon::Error);
+        ShowCameraError(text, detail);
+    } else if (!detail.isEmpty()) {
+        SetStatus(text.section('\n', 0, 0) + ": " + detail);
     }
     ShootingFinished();
+}
+
+QString CMyTethrocamView::TakeProblemReport()
+{
+    char buffer[2048];
+    uint32_t size = sizeof buffer;
+    const cdsdk::cdHSource source = camera_ ? camera_->Source() : 0;
+    if (library_.CDGetProblemReport(source, buffer, &size) != cdsdk::cdOK || size == 0 || size >= sizeof buffer)
+        return {};
+    return QString::fromUtf8(buffer, static_cast<qsizetype>(size));
+}
+
+void CMyTethrocamView::ShowCameraError(const QString& headline, const QString& detail)
+{
+    if (!detail.isEmpty())
+        SetStatus(headline.section('\n', 0, 0) + ": " + detail);
+    msgbox::ShowWithDetail(currentDisplayWindow_, headline, detail, msgbox::Icon::Error);
 }
 
 // ---------------------------------------------------------------- connection and shooting
@@ -525,6 +549,7 @@ void CMyTethrocamView::ConnectCamera()
         }
     } catch (int) {
     }
+    connectProblem_.clear();
     if (ok) {
         const QString title = Q("Tethrocam - Connected to " + camera_->GetModelName());
         SetTitle(title);
@@ -535,6 +560,9 @@ void CMyTethrocamView::ConnectCamera()
     } else {
         DeleteCamera();
         SetTitle("Tethrocam - Not connected");
+        connectProblem_ = TakeProblemReport();
+        if (!connectProblem_.isEmpty())
+            SetStatus("Unable to connect to camera: " + connectProblem_);
     }
     UpdateControls();
 }
@@ -559,7 +587,8 @@ bool CMyTethrocamView::ReconnectPrompt()
         return false;
     ConnectCamera();
     if (!camera_)
-        msgbox::Show(currentDisplayWindow_, "Unable to connect to camera", msgbox::Icon::Error);
+        msgbox::ShowWithDetail(currentDisplayWindow_, "Unable to connect to camera", connectProblem_,
+                               msgbox::Icon::Error);
     return camera_ != nullptr;
 }
 
