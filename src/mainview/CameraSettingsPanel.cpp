@@ -5,6 +5,7 @@
 
 #include <QComboBox>
 #include <QEvent>
+#include <QGroupBox>
 #include <QLabel>
 #include <QLineEdit>
 #include <QProgressBar>
@@ -202,6 +203,8 @@ void CameraSettingsPanel::PrepareModelLists()
     }
     if (bodyDescribed_)
         ShowFocusPoints(Offers(cdOFFERS_AF_POINT));
+    else
+        form_.focusGroup->setVisible(true);
     if (model_ == panel::Model::Eos300D) {
         progressAnchor_ = form_.aeLockLine;
         progressOffset_ = -3;
@@ -380,6 +383,7 @@ void CameraSettingsPanel::ShowFocusPoints(bool shown)
     for (QPushButton* b : form_.focusPoints)
         b->setVisible(shown);
     form_.selectAll->setVisible(shown);
+    form_.focusGroup->setVisible(shown);
 }
 
 // The body's own choices for Tv, Av, ISO or exposure compensation; the selection is kept by code.
@@ -578,6 +582,7 @@ void CameraSettingsPanel::UpdateEnabling(bool connected)
                 button->setVisible(panel::FocusPointShown(b.controlId, model));
         }
         form_.selectAll->setVisible(true);
+        form_.focusGroup->setVisible(true);
         return;
     }
     for (QWidget* w : std::initializer_list<QWidget*>{form_.tv, form_.av, form_.exposureComp, form_.flashComp,

@@ -6,7 +6,7 @@
 // A body the program's own tables do not describe (one the camera library describes itself,
 // CDGetOfferedSettings) gets its own Tv, Av, ISO and exposure-compensation choices, the
 // settings it offers enabled whatever its mode reads, a setting it lacks shown as an empty
-// disabled list marked "Not offered by this camera", and the focus points, lens, parameter
+// disabled list marked "Not offered", and the focus points, lens, parameter
 // set and custom-function lines only where it has them. The seed bodies keep their panel.
 //
 // It works on widgets it does not own (FormControls) and reaches the camera, the save
@@ -120,7 +120,7 @@ namespace panel {
 void FillCombo(QComboBox* combo, ValueList list);
 // Empties the list, disables it and marks it as a setting the body does not have.
 void MarkNotOffered(QComboBox* combo);
-constexpr const char* kNotOffered = "Not offered by this camera";
+constexpr const char* kNotOffered = "Not offered";
 // Selects the first entry with this code; without one the selection stays as it is.
 void SelectByCode(QComboBox* combo, uint32_t code);
 // Code of the current selection, none when nothing is selected.

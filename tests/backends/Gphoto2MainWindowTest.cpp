@@ -20,6 +20,7 @@
 #include "remote/RemoteTransport.h"
 
 #include <QComboBox>
+#include <QGroupBox>
 #include <QLabel>
 #include <QLineEdit>
 #include <QPushButton>
@@ -215,6 +216,7 @@ TEST(Gphoto2MainWindow, ThePanelShowsTheBodyInFrontOfIt)
         EXPECT_EQ(lacking->placeholderText().toStdString(), panel::kNotOffered);
     }
     EXPECT_FALSE(form.colourTemp->isEnabled());
+    EXPECT_FALSE(form.focusGroup->isVisibleTo(rig.frame.get()));
     for (QPushButton* point : form.focusPoints)
         EXPECT_FALSE(point->isVisibleTo(rig.frame.get()));
     EXPECT_FALSE(form.selectAll->isVisibleTo(rig.frame.get()));
