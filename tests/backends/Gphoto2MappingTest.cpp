@@ -271,6 +271,8 @@ TEST(Gphoto2Mapping, BodyChoicesGetLabelsInTheProgramsStyle)
     EXPECT_EQ(PanelLabel(NumericSetting::Tv, "0.0001s"), "1/10000");
     EXPECT_EQ(PanelLabel(NumericSetting::Tv, "1.0000s"), "1\"");
     EXPECT_EQ(PanelLabel(NumericSetting::Tv, "45"), "45\"");
+    EXPECT_EQ(PanelLabel(NumericSetting::Tv, "11"), "11\"");  // not the half-stop list's "10"
+    EXPECT_EQ(PanelLabel(NumericSetting::Tv, "6000000"), "6000000\"");  // never "6e+06"
     EXPECT_EQ(PanelLabel(NumericSetting::Tv, "bulb"), "bulb");
     EXPECT_EQ(PanelLabel(NumericSetting::Av, "f/2.8"), "2.8");
     EXPECT_EQ(PanelLabel(NumericSetting::Av, "f/6.7"), "6.7");

@@ -190,6 +190,8 @@ public:
     cdsdk::cdError CDGetProblemReport(cdsdk::cdHSource, char* buffer, uint32_t* size) override
     {
         const cdsdk::cdError e = Hit("CDGetProblemReport");
+        if (!buffer || !size || *size == 0)
+            return cdsdk::cdINVALID_PARAMETER;
         std::lock_guard<std::mutex> lock(mutex_);
         const size_t n = std::min<size_t>(problemReport.size(), *size - 1);
         std::memcpy(buffer, problemReport.data(), n);

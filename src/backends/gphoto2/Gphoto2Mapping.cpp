@@ -235,7 +235,8 @@ std::optional<std::pair<int, int>> Dimensions(std::string_view text)
         return std::nullopt;
     s.remove_prefix(1);
     auto h = TakeNumber(s);
-    if (!h)
+    constexpr double kLargest = 1e6;  // pixels a side; more is not a picture size
+    if (!h || *w > kLargest || *h > kLargest)
         return std::nullopt;
     return std::make_pair(static_cast<int>(*w), static_cast<int>(*h));
 }
@@ -320,6 +321,11 @@ std::optional<double> ParseIso(std::string_view text)
 
 int StopOffset(double stops)
 {
+    // A device's nonsense (an exposure of 1e57 s) stays within what an int holds; every code
+    // is kept within 16 bits afterwards anyway.
+    if (!std::isfinite(stops))
+        return 0;
+    stops = std::clamp(stops, -10000.0, 10000.0);
     const double whole = std::floor(stops + 1e-9);
     const double frac = stops - whole;
     static constexpr std::pair<double, int> kSteps[] = {
@@ -384,16 +390,16 @@ int ChoiceForCode(NumericSetting setting, const std::vector<std::string>& choice
 
 std::string NumberText(double value)
 {
-    char buf[32];
-    const auto r = std::to_chars(buf, buf + sizeof buf, value);
-    return std::string(buf, r.ptr);
+    char buf[400];  // the longest a double can be written without an exponent
+    const auto r = std::to_chars(buf, buf + sizeof buf, value, std::chars_format::fixed);
+    return r.ec == std::errc() ? std::string(buf, r.ptr) : std::string("0");
 }
 
 std::string FixedText(double value, int decimals)
 {
-    char buf[48];
+    char buf[400];
     const auto r = std::to_chars(buf, buf + sizeof buf, value, std::chars_format::fixed, decimals);
-    return std::string(buf, r.ptr);
+    return r.ec == std::errc() ? std::string(buf, r.ptr) : std::string("0");
 }
 
 std::string TextForCode(NumericSetting setting, uint16_t code)
@@ -716,11 +722,16 @@ uint32_t HardwareErrorOf(Problem problem, int gpResult)
 
 namespace {
 
-std::string ListLabelOfCode(NumericSetting setting, uint16_t code)
+// The label of the program's list entry with this code whose value is the body's own
+// (within a sixteenth of a stop): 1/833 s shows as "1/800", 11 s not as "10".
+std::string ListLabelOfCode(NumericSetting setting, uint16_t code, double value)
 {
     for (panel::ValueList list : ListsOf(setting)) {
         for (const panel::ValueEntry& e : list) {
-            if (e.code == code)
+            if (e.code != code)
+                continue;
+            const auto v = ParseValue(setting, e.label);
+            if (v && std::fabs(StopsOf(setting, *v) - StopsOf(setting, value)) < 1.0 / 16)
                 return e.label;
         }
     }
@@ -738,21 +749,31 @@ std::string PanelLabel(NumericSetting setting, std::string_view text)
         return "Auto";
     if (setting == NumericSetting::Tv && *code == kTvBulb)
         return "bulb";
-    if (std::string label = ListLabelOfCode(setting, *code); !label.empty())
-        return label;
     const auto value = ParseValue(setting, text);
     if (!value)
         return {};
+    if (std::string label = ListLabelOfCode(setting, *code, *value); !label.empty())
+        return label;
+    std::string label;
     switch (setting) {
     case NumericSetting::Tv:
-        if (*value >= 0.3)
-            return NumberText(std::round(*value * 10) / 10) + "\"";
-        return "1/" + FixedText(1.0 / *value, 0);
-    case NumericSetting::Av: return NumberText(std::round(*value * 10) / 10);
-    case NumericSetting::ExposureComp: return (*value > 0 ? "+" : "") + FixedText(std::round(*value * 10) / 10, 1);
-    case NumericSetting::Iso: return FixedText(*value, 0);
+        label = *value >= 0.3 ? NumberText(std::round(*value * 10) / 10) + "\"" : "1/" + FixedText(1.0 / *value, 0);
+        break;
+    case NumericSetting::Av: label = NumberText(std::round(*value * 10) / 10); break;
+    case NumericSetting::ExposureComp:
+        label = (*value > 0 ? "+" : "") + FixedText(std::round(*value * 10) / 10, 1);
+        break;
+    case NumericSetting::Iso: label = FixedText(*value, 0); break;
     }
-    return {};
+    // A value the rounding would move to another code keeps all its digits.
+    if (CodeFromText(setting, label) != code) {
+        label = NumberText(*value);
+        if (setting == NumericSetting::Tv)
+            label += "s";
+        else if (setting == NumericSetting::ExposureComp && *value > 0)
+            label = "+" + label;
+    }
+    return label;
 }
 
 // ---------------------------------------------------------------- where pictures go
