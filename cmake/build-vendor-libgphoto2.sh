@@ -1,12 +1,23 @@
 #!/usr/bin/env bash
 # Builds libgphoto2's virtual USB camera from the untouched source release, for the tests only.
-#   build-vendor-libgphoto2.sh TARBALL OUTDIR
-# Unpacks into OUTDIR/src, installs into OUTDIR/prefix and writes OUTDIR/stamp when done.
-# Idempotent: a finished OUTDIR is left as it is. Runs niced, the machine is shared.
+#   build-vendor-libgphoto2.sh TARBALL OUTDIR [PATCHDIR]
+# Unpacks into OUTDIR/src, applies PATCHDIR/*.patch (ours, in name order) to that copy,
+# installs into OUTDIR/prefix and writes OUTDIR/stamp when done.
+# Idempotent: a finished OUTDIR built with the same options and patches is left as it is.
+# Runs niced, the machine is shared. Translations are built and installed (NLS on), so that
+# tests can run the library under a translated desktop language.
 set -euo pipefail
 tarball=$1
 out=$2
-if [ -f "$out/stamp" ]; then
+patchdir=${3:-}
+patches=()
+if [ -n "$patchdir" ] && [ -d "$patchdir" ]; then
+  for p in "$patchdir"/*.patch; do
+    [ -f "$p" ] && patches+=("$p")
+  done
+fi
+options="nls $( ( [ ${#patches[@]} -eq 0 ] || cat "${patches[@]}" ) | cksum)"
+if [ -f "$out/stamp" ] && [ "$(cat "$out/stamp")" = "$options" ]; then
   exit 0
 fi
 if [ ! -f "$tarball" ]; then
@@ -26,11 +37,15 @@ cd "$out/src"
 log="$out/build.log"
 echo "Building libgphoto2's virtual camera into $out (log: $log)"
 {
+  for p in "${patches[@]}"; do
+    echo "Applying $p"
+    patch -p1 <"$p"
+  done
   nice autoreconf -is
-  nice ./configure --prefix="$out/prefix" --enable-vusb --with-camlibs=ptp2 --disable-nls \
+  nice ./configure --prefix="$out/prefix" --enable-vusb --with-camlibs=ptp2 --enable-nls \
        --disable-static --without-libexif --without-libcurl --without-libxml-2.0 --without-gdlib \
        CFLAGS="-O1 -w"
   nice make -j"$(nproc)"
   nice make install
 } >"$log" 2>&1 || { tail -40 "$log" >&2; exit 1; }
-touch "$out/stamp"
+echo "$options" >"$out/stamp"

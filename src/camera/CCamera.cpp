@@ -83,6 +83,11 @@ void CCamera::Connect()
     if (library_.CDSelectReleaseDataKind(source, releaseKind_) != cdOK)
         Fail();
 
+    // The rest the library asks for between an announcement and its first download.
+    uint32_t pause = 0;
+    if (library_.CDGetTransferPause(source, &pause) == cdOK)
+        settleDelayMs_ = static_cast<int>(std::min<uint32_t>(pause, 1000));
+
     ReadCustomFunctions();
     library_.CDUnlockUI(source);
 
@@ -362,9 +367,10 @@ void CCamera::ReleaseThread()
         }
         if (!running_)
             break;
-        // Give the camera a moment after it announced its items; releases announced
-        // meanwhile are handled in the same wake-up. A disconnect cuts the pause short.
-        {
+        // Give the camera the moment its library asks for after it announced its items
+        // (none where the items are already on the PC); releases announced meanwhile are
+        // handled in the same wake-up. A disconnect cuts the pause short.
+        if (settleDelayMs_ > 0) {
             std::unique_lock<std::mutex> lock(eventMutex_);
             eventCv_.wait_for(lock, std::chrono::milliseconds(settleDelayMs_.load()), [this] { return !running_; });
         }

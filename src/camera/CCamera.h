@@ -118,8 +118,10 @@ public:
                                                cdsdk::cdContext ctx);
     static cdsdk::cdError ProgressCallback(uint32_t progress, uint32_t status, cdsdk::cdContext ctx);
 
-    // The pause between the release thread's wake-up and its first download (100 ms).
-    // Benchmarks set 0 to measure the handling alone.
+    // The pause between the release thread's wake-up and its first download: what the
+    // library asks for at connection (CDGetTransferPause; the seed's bodies 100 ms, none
+    // where announced items are already on the PC). Benchmarks set 0 to measure the
+    // handling alone.
     void SetSettleDelay(int milliseconds) { settleDelayMs_ = milliseconds; }
 
 private:

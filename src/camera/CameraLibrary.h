@@ -22,9 +22,13 @@
 //    delivers events 28 and 29 (or 10) before it returns. Callers handle both: they
 //    record whatever the shot needs before calling CDRelease. The release data kind of a
 //    shot is the one selected when CDRelease is called; selecting another kind afterwards
-//    does not change the shot;
+//    does not change the shot. Event 29 announces at most 16 items: a shot with more is
+//    announced in parts, each opened by its own event 28;
 //  - CDGetReleasedData: until the whole item has streamed through the stream callbacks
 //    (seconds for a picture over USB 1.1);
+//  - CDSelectReleaseDataKind: where the body must be told where its pictures go (a
+//    capture target), until the body has taken it; a body that refuses answers non-zero
+//    and keeps its previous target;
 //  - CDExitReleaseControl, CDCloseSource: until a callback in flight has returned;
 //  - CDFlashImageItemProperty: for the file I/O of rewriting the picture.
 //  Every other call returns promptly.
@@ -37,6 +41,45 @@
 //    blocking CDRelease on that source promptly, with a non-zero result;
 //  - the program leaves release control before it closes the source, and finishes the
 //    library (CDFinishSDK) only after every thread that used a source has ended.
+//
+// After a release:
+//  - CDGetTransferPause gives how long the caller lets the camera rest between an
+//    announcement (event 29) and its first CDGetReleasedData. A library whose announced
+//    items are already on the PC answers 0; one that still has to fetch them from a body
+//    that needs a moment after the shutter answers its own pause (the simulated bodies:
+//    100 ms). Answered promptly, the same for the whole life of the source;
+//  - CDReleasedItemSaved(source) says that the item the last successful
+//    CDGetReleasedData on that source delivered is now safely on disk (written and synced,
+//    in the picture folder or a rescue folder). When that item's shot was fired with a kind
+//    that keeps no copy on the card (no cdREL_KIND_PICT_TO_CAM), the library may delete
+//    the copy the camera held for the transfer, so that a body whose memory fills up keeps
+//    shooting; with a kind that keeps a copy on the card it deletes nothing. It returns
+//    promptly (any deletion happens later on the library's own thread); a deletion that
+//    fails is reported once through CDGetProblemReport, not at every shot. Calling it for
+//    an item twice, or with nothing delivered, does nothing.
+//
+// Problems: CDGetProblemReport gives the library's own account of its last failure (a
+// device enumeration, an open, a release, a download or a deletion): what went wrong and
+// what the user can do about it, in UTF-8, for showing under the program's own message.
+// Source 0 asks about the library as a whole (the failures of connecting). *size is the
+// buffer's size in bytes on entry and the length of the text written (without its
+// terminating zero, which is always written) on return; 0 means there is nothing to report.
+// A text longer than the buffer is cut at a character boundary. Reading a report forgets
+// it, so an old reason never explains a later failure. Answered promptly.
+//
+// Bodies the program's own tables do not describe (newer bodies of a real camera):
+//  - CDGetOfferedSettings answers cdNOT_SUPPORTED for a body the program's built-in tables
+//    describe (the settings panel then works from those tables, as for the seed bodies).
+//    Otherwise it gives two sets of cdOFFERS_* bits: the settings the body has (present)
+//    and those it takes a new value for now (settable, a subset of present). Answered from
+//    what the library already knows, promptly;
+//  - CDGetSettingChoices gives the body's own choices for cdOFFERS_TV, cdOFFERS_AV,
+//    cdOFFERS_ISO or cdOFFERS_EXPOSURE_COMP, in the body's order, each with the code the
+//    setting's get and set calls use and a label in the program's style ("1/125", "2\"",
+//    "5.6", "+1/3", "400", "Auto"); no two choices share a code. *count is the array's
+//    capacity on entry and the number of choices on return; when the array is too small the
+//    call answers cdINVALID_PARAMETER with the number needed. cdNOT_SUPPORTED where
+//    CDGetOfferedSettings does, or for a setting the body lacks.
 //
 // Live view and focus (bodies that have them; CDGetLiveViewCapabilities says which):
 //  - CDGetLiveViewCapabilities answers from what the body was probed to do when the source
@@ -227,6 +270,32 @@ constexpr uint32_t cdLV_CAP_AUTOFOCUS = 8;              // CDStartAutoFocus
 constexpr uint32_t cdLV_CAP_FOCUS_COUNTS_STEPS = 16;    // n steps back undo n steps: focus can be put back
 constexpr uint32_t cdLV_CAP_FOCUS_NEEDS_LIVE_VIEW = 32; // focus drives only while live view runs
 
+// Settings a body may offer (CDGetOfferedSettings), bits; the first four also name the
+// lists of CDGetSettingChoices.
+constexpr uint32_t cdOFFERS_TV = 1u << 0;
+constexpr uint32_t cdOFFERS_AV = 1u << 1;
+constexpr uint32_t cdOFFERS_ISO = 1u << 2;
+constexpr uint32_t cdOFFERS_EXPOSURE_COMP = 1u << 3;
+constexpr uint32_t cdOFFERS_FLASH_COMP = 1u << 4;
+constexpr uint32_t cdOFFERS_SIZE_QUALITY = 1u << 5;
+constexpr uint32_t cdOFFERS_WHITE_BALANCE = 1u << 6;
+constexpr uint32_t cdOFFERS_COLOUR_TEMP = 1u << 7;
+constexpr uint32_t cdOFFERS_METERING = 1u << 8;
+constexpr uint32_t cdOFFERS_DRIVE = 1u << 9;
+constexpr uint32_t cdOFFERS_AF_MODE = 1u << 10;
+constexpr uint32_t cdOFFERS_AF_POINT = 1u << 11;         // the focus-point buttons
+constexpr uint32_t cdOFFERS_SHOOTING_MODE = 1u << 12;    // the exposure program (mode line)
+constexpr uint32_t cdOFFERS_LENS = 1u << 13;             // the lens line
+constexpr uint32_t cdOFFERS_PARAMETER_SET = 1u << 14;    // the parameter set line
+constexpr uint32_t cdOFFERS_CUSTOM_FUNCTIONS = 1u << 15; // shutter, AE lock and mirror lockup lines
+
+// One of a body's own choices (CDGetSettingChoices): the code and a zero-terminated label.
+struct cdSettingChoice {
+    uint32_t code;
+    char label[28];
+};
+static_assert(sizeof(cdSettingChoice) == 32);
+
 // Properties of image items.
 constexpr uint32_t cdITEM_PROP_COMMENT = 0x8000C00;
 constexpr uint32_t cdITEM_PROP_ROTATION = 0x8001800;
@@ -259,6 +328,11 @@ public:
                                       uint32_t progressOption, cdReleaseImageInfo* info, cdStgMedium* medium) = 0;
     virtual cdError CDLockUI(cdHSource source) = 0;
     virtual cdError CDUnlockUI(cdHSource source) = 0;
+    virtual cdError CDGetTransferPause(cdHSource source, uint32_t* milliseconds) = 0;
+    virtual cdError CDReleasedItemSaved(cdHSource source) = 0;
+
+    // Problems: the library's own reason and remedy for its last failure.
+    virtual cdError CDGetProblemReport(cdHSource source, char* buffer, uint32_t* size) = 0;
 
     // Custom functions: Next gives (record size, function number, setting).
     virtual cdError CDEnumCustomFunctionSettingReset(cdHSource source, uint32_t option, cdHEnum* enumOut) = 0;
@@ -286,6 +360,11 @@ public:
     virtual cdError CDGetDriveMode(cdHSource source, uint16_t* value) = 0;
     virtual cdError CDSetDriveMode(cdHSource source, uint16_t value) = 0;
     virtual cdError CDGetShootingMode(cdHSource source, uint16_t* value) = 0;
+
+    // Bodies the program's tables do not describe: what they offer and their own choices.
+    virtual cdError CDGetOfferedSettings(cdHSource source, uint32_t* present, uint32_t* settable) = 0;
+    virtual cdError CDGetSettingChoices(cdHSource source, uint32_t setting, cdSettingChoice* choices,
+                                        uint32_t* count) = 0;
 
     // Live view and focus.
     virtual cdError CDGetLiveViewCapabilities(cdHSource source, uint32_t* capabilities) = 0;

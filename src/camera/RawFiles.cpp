@@ -55,6 +55,11 @@ RawKind ClassifyRaw(const std::vector<uint8_t>& b)
         return {RawForm::Other, "RAF"};
     if (StartsWith(b, 4, "ftypcrx ", 8))
         return {RawForm::Other, "CR3"};
+    // HEIF pictures of the newer bodies (Canon's HIF, Sony's HEIF): kept byte for byte.
+    for (const char* brand : {"heic", "heix", "hevc", "heim", "heis", "mif1", "msf1"}) {
+        if (StartsWith(b, 4, "ftyp", 4) && StartsWith(b, 8, brand, 4))
+            return {RawForm::Other, "HIF"};
+    }
     if (StartsWith(b, 0, "FOVb", 4))
         return {RawForm::Other, "X3F"};
     if (StartsWith(b, 0, "IIRO", 4) || StartsWith(b, 0, "IIRS", 4) || StartsWith(b, 0, "MMOR", 4))

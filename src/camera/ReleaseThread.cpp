@@ -14,6 +14,7 @@
 
 #include <cstring>
 #include <ctime>
+#include <functional>
 #include <new>
 #include <optional>
 
@@ -69,13 +70,17 @@ std::optional<std::string> SaveNoReplace(int kind, const SaveSnapshot& snapshot,
 
 // Syncs the folder of a saved picture when the item's handling ends, after its
 // notifications: the picture is announced without waiting for the folder, and the name
-// is on disk before the next item is handled.
+// is on disk before the next item is handled. Then the picture is safe: `safe` runs.
 struct DeferredFolderSync {
     std::string path;
+    std::function<void()> safe;
     ~DeferredFolderSync()
     {
-        if (!path.empty())
+        if (!path.empty()) {
             storage::SyncFolderOf(path);
+            if (safe)
+                safe();
+        }
     }
 };
 
@@ -138,6 +143,8 @@ void CCamera::HandleItem(const ShotKind& shot)
     }
 
     DeferredFolderSync folderSync;
+    // Safely on disk: the library may now let go of the camera's copy (PC-only shots).
+    folderSync.safe = [this, source] { library_.CDReleasedItemSaved(source); };
     std::vector<uint8_t> bytes;
     try {
         bytes = buffer->TakeBytes();

@@ -467,16 +467,20 @@ void CMyTethrocamView::OnSavedFile(const std::optional<std::string>& text)
             remote_->PictureSaved({});
         return;
     }
+    // What the library reported meanwhile (a picture it could not hand over, a copy it could
+    // not delete on the camera) is said after the picture's own line.
+    const QString problem = TakeProblemReport();
+    const QString reason = problem.isEmpty() ? QString() : " \u2014 " + problem;
     struct stat st {};
     if (stat(text->c_str(), &st) == 0 && S_ISREG(st.st_mode)) {
-        SetStatus(Q(display::SavedStatusText(*text, static_cast<uint64_t>(st.st_size), currentInfo_.get())));
+        SetStatus(Q(display::SavedStatusText(*text, static_cast<uint64_t>(st.st_size), currentInfo_.get())) + reason);
         history_.AddToHistory(*text);
         if (remote_)
             remote_->PictureSaved(history_.Current() ? history_.Current()->Path() : *text);
         if (settings_.AutoEdit)
             EditImage();
     } else {
-        SetStatus(Q(*text + display::ExposureSuffix(currentInfo_.get())));
+        SetStatus(Q(*text + display::ExposureSuffix(currentInfo_.get())) + reason);
         if (remote_)
             remote_->PictureSaved({});
     }
@@ -487,10 +491,7 @@ void CMyTethrocamView::OnCameraShutdown(int64_t cause)
     ShowBlankScreen(false);
     ResetProgress();
     if (camera_) {
-        const QString text = QString("Camera shutdown: ") + ShutdownCause(cause);
-        // What ended the shot stays in the status bar once the box is answered.
-        SetStatus(text);
-        msgbox::Show(currentDisplayWindow_, text, msgbox::Icon::Error);
+        ShowCameraError(QString("Camera shutdown: ") + ShutdownCause(cause), TakeProblemReport());
         DeleteCamera();
         SetTitle("Tethrocam - Not connected");
     }
@@ -510,10 +511,36 @@ void CMyTethrocamView::OnReleaseError(int64_t code)
         text = QString::asprintf("H/W Error: 0x%08x", static_cast<unsigned>(code));
     // "Taking picture" gives way to what happened, also when the time-lapse dialog
     // reports it instead of a box.
-    SetStatus(QString(text).replace('\n', ' '));
+    const QString detail = TakeProblemReport();
     if (!timeLapseForward_)  // an open time-lapse dialog reports it
-        msgbox::Show(currentDisplayWindow_, text, msgbox::Icon::Error);
+        ShowCameraError(text, detail);
+    else
+        SetStatus(StatusLine(text, detail));
     ShootingFinished();
+}
+
+QString CMyTethrocamView::TakeProblemReport()
+{
+    char buffer[2048];
+    uint32_t size = sizeof buffer;
+    const cdsdk::cdHSource source = camera_ ? camera_->Source() : 0;
+    if (library_.CDGetProblemReport(source, buffer, &size) != cdsdk::cdOK || size == 0 || size >= sizeof buffer)
+        return {};
+    return QString::fromUtf8(buffer, static_cast<qsizetype>(size));
+}
+
+// The status bar's one line for an error: its headline on one line, then the reason.
+QString CMyTethrocamView::StatusLine(const QString& headline, const QString& detail)
+{
+    const QString line = QString(headline).replace('\n', ' ');
+    return detail.isEmpty() ? line : line + ": " + detail;
+}
+
+void CMyTethrocamView::ShowCameraError(const QString& headline, const QString& detail)
+{
+    // What ended the shot stays in the status bar once the box is answered.
+    SetStatus(StatusLine(headline, detail));
+    msgbox::ShowWithDetail(currentDisplayWindow_, headline, detail, msgbox::Icon::Error);
 }
 
 // ---------------------------------------------------------------- connection and shooting
@@ -554,6 +581,7 @@ void CMyTethrocamView::ConnectCamera()
         }
     } catch (int) {
     }
+    connectProblem_.clear();
     if (ok) {
         const QString title = Q("Tethrocam - Connected to " + camera_->GetModelName());
         SetTitle(title);
@@ -565,7 +593,9 @@ void CMyTethrocamView::ConnectCamera()
         DeleteCamera();
         SetTitle("Tethrocam - Not connected");
         // A failed attempt says so: the old text ("Connected to ...") must not stay.
-        SetStatus("Unable to connect to camera. Press F2 to try again.");
+        connectProblem_ = TakeProblemReport();
+        SetStatus(connectProblem_.isEmpty() ? QString("Unable to connect to camera. Press F2 to try again.")
+                                            : "Unable to connect to camera: " + connectProblem_);
     }
     UpdateControls();
 }
@@ -591,7 +621,8 @@ bool CMyTethrocamView::ReconnectPrompt()
         return false;
     ConnectCamera();
     if (!camera_)
-        msgbox::Show(currentDisplayWindow_, "Unable to connect to camera", msgbox::Icon::Error);
+        msgbox::ShowWithDetail(currentDisplayWindow_, "Unable to connect to camera", connectProblem_,
+                               msgbox::Icon::Error);
     return camera_ != nullptr;
 }
 

@@ -163,6 +163,13 @@ private:
     void DeleteCamera();
     void SetTitle(const QString& title);
     void SetStatus(const QString& text);
+    // The camera library's own reason and remedy for its last failure (empty when it has
+    // none), forgotten by the library once read.
+    QString TakeProblemReport();
+    // An error box with the system's own text as headline and the library's reason under
+    // it; the status bar shows both.
+    static QString StatusLine(const QString& headline, const QString& detail);
+    void ShowCameraError(const QString& headline, const QString& detail);
     void LayoutPanel();
     bool PanelScrolls() const;
     void ShowDisplayBitmap(std::optional<Bitmap> display, std::optional<Bitmap> highlight,
@@ -203,6 +210,7 @@ private:
     CFullscreenDlg* fullScreen_ = nullptr;   // while full screen is on
     CImagePreviewDlg* preview_ = nullptr;    // a child window, created hidden, lives with the view
     QString refusal_;
+    QString connectProblem_;  // why the last connection attempt failed, as the library said
     std::function<void(const Notification&)> timeLapseForward_;
     std::function<void(const Notification&)> fullScreenForward_;
 

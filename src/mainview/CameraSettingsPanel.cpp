@@ -5,6 +5,7 @@
 
 #include <QComboBox>
 #include <QEvent>
+#include <QGroupBox>
 #include <QLabel>
 #include <QLineEdit>
 #include <QProgressBar>
@@ -12,6 +13,7 @@
 
 #include <cstring>
 #include <initializer_list>
+#include <vector>
 
 using namespace cdsdk;
 using panel::SettingSpec;
@@ -27,6 +29,13 @@ void FillCombo(QComboBox* combo, ValueList list)
     // A freshly filled list shows nothing until the camera's value is selected, so a
     // refill never puts up a value (such as "bulb") the camera does not hold.
     combo->setCurrentIndex(-1);
+}
+
+void MarkNotOffered(QComboBox* combo)
+{
+    combo->clear();
+    combo->setPlaceholderText(kNotOffered);
+    combo->setEnabled(false);
 }
 
 void SelectByCode(QComboBox* combo, uint32_t code)
@@ -188,6 +197,15 @@ void CameraSettingsPanel::ShowProgressBar(bool on)
 void CameraSettingsPanel::PrepareModelLists()
 {
     model_ = CurrentModel();
+    for (QComboBox* combo : {form_.tv, form_.av, form_.iso, form_.exposureComp, form_.flashComp, form_.sizeQuality,
+                             form_.whiteBalance, form_.metering, form_.drive, form_.afMode})
+        combo->setPlaceholderText(QString());
+    if (bodyDescribed_)
+        form_.tv->clear();  // the body's own lists go: the next reading fills the built-in ones
+    bodyDescribed_ = false;
+    present_ = settable_ = 0;
+    if (CCamera* cam = ConnectedCamera())
+        ReadOffers(*cam);
     panel::FillCombo(form_.sizeQuality, panel::SizeQuality());
     panel::FillCombo(form_.metering, panel::Metering());
     panel::FillCombo(form_.drive, panel::Drive());
@@ -198,6 +216,10 @@ void CameraSettingsPanel::PrepareModelLists()
         if (QPushButton* button = form_.FocusPoint(b.controlId))
             button->setVisible(panel::FocusPointShown(b.controlId, model_));
     }
+    if (bodyDescribed_)
+        ShowFocusPoints(Offers(cdOFFERS_AF_POINT));
+    else
+        form_.focusGroup->setVisible(true);
     QLabel* anchor = model_ == panel::Model::Eos300D ? form_.aeLockLine : form_.lensLine;
     if (anchor != progressAnchor_) {
         const bool showing = form_.progress && form_.progress->isVisibleTo(form_.panel);
@@ -256,6 +278,12 @@ void CameraSettingsPanel::RefreshCameraSettings()
     CCamera* cam = ConnectedCamera();
     if (!cam || !cam->LockUI())
         return;
+    if (ReadOffers(*cam)) {
+        RefreshFromBody(*cam);
+        cam->SetSaveMode(storeImage_());
+        cam->UnlockUI();
+        return;
+    }
     CameraLibrary& lib = cam->Library();
     const cdHSource src = cam->Source();
     const panel::Model model = CurrentModel();
@@ -355,6 +383,165 @@ void CameraSettingsPanel::RefreshCameraSettings()
     cam->UnlockUI();
 }
 
+// ------------------------------------------------------------------ bodies that describe themselves
+
+bool CameraSettingsPanel::ReadOffers(CCamera& cam)
+{
+    uint32_t present = 0, settable = 0;
+    bodyDescribed_ = cam.Library().CDGetOfferedSettings(cam.Source(), &present, &settable) == cdOK;
+    present_ = bodyDescribed_ ? present : 0;
+    settable_ = bodyDescribed_ ? (settable & present) : 0;
+    return bodyDescribed_;
+}
+
+void CameraSettingsPanel::ShowFocusPoints(bool shown)
+{
+    for (QPushButton* b : form_.focusPoints)
+        b->setVisible(shown);
+    form_.selectAll->setVisible(shown);
+    form_.focusGroup->setVisible(shown);
+}
+
+// The body's own choices for Tv, Av, ISO or exposure compensation; the selection is kept by code.
+void CameraSettingsPanel::FillFromBody(QComboBox* combo, CCamera& cam, uint32_t bit)
+{
+    std::vector<cdSettingChoice> choices(64);
+    uint32_t count = static_cast<uint32_t>(choices.size());
+    cdError e = cam.Library().CDGetSettingChoices(cam.Source(), bit, choices.data(), &count);
+    if (e == cdINVALID_PARAMETER && count > choices.size()) {
+        choices.resize(count);
+        e = cam.Library().CDGetSettingChoices(cam.Source(), bit, choices.data(), &count);
+    }
+    if (e != cdOK || count == 0) {
+        panel::MarkNotOffered(combo);
+        return;
+    }
+    choices.resize(count);
+    auto label = [](const cdSettingChoice& c) {
+        return QString::fromUtf8(c.label, static_cast<qsizetype>(strnlen(c.label, sizeof c.label)));
+    };
+    bool same = combo->count() == static_cast<int>(count);
+    for (int i = 0; same && i < combo->count(); ++i) {
+        const cdSettingChoice& c = choices[static_cast<size_t>(i)];
+        same = combo->itemData(i).toUInt() == c.code && combo->itemText(i) == label(c);
+    }
+    if (same)
+        return;
+    const std::optional<uint32_t> previous = panel::SelectedCode(combo);
+    combo->clear();
+    combo->setPlaceholderText(QString());
+    for (const cdSettingChoice& c : choices)
+        combo->addItem(label(c), QVariant::fromValue<uint>(c.code));
+    combo->setCurrentIndex(-1);
+    if (previous)
+        panel::SelectByCode(combo, *previous);
+}
+
+void CameraSettingsPanel::RefreshFromBody(CCamera& cam)
+{
+    CameraLibrary& lib = cam.Library();
+    const cdHSource src = cam.Source();
+    const panel::Model model = CurrentModel();
+
+    // Lines for what libgphoto2 cannot reach stay empty unless the body has them.
+    if (Offers(cdOFFERS_CUSTOM_FUNCTIONS)) {
+        cam.ReadCustomFunctions();
+        const panel::CustomFunctionReader cf = [&cam](int n) { return cam.GetCustomFunction(n); };
+        const panel::ButtonLines buttons = panel::ButtonFunctionLines(model, cf);
+        form_.shutterButtonLine->setText(QString::fromStdString(buttons.shutter));
+        form_.aeLockLine->setText(QString::fromStdString(buttons.aeLock));
+        form_.mirrorLockupLine->setText(QString::fromStdString(panel::MirrorLockupLine(model, cf)));
+    } else {
+        form_.shutterButtonLine->clear();
+        form_.aeLockLine->clear();
+        form_.mirrorLockupLine->clear();
+    }
+
+    // The exposure settings with the body's own choices.
+    struct Numeric {
+        QComboBox* combo;
+        uint32_t bit;
+        cdError (CameraLibrary::*get)(cdHSource, uint16_t*);
+    };
+    for (const Numeric& n : {Numeric{form_.tv, cdOFFERS_TV, &CameraLibrary::CDGetTvValue},
+                             Numeric{form_.av, cdOFFERS_AV, &CameraLibrary::CDGetAvValue},
+                             Numeric{form_.exposureComp, cdOFFERS_EXPOSURE_COMP, &CameraLibrary::CDGetExposureComp}}) {
+        if (!Offers(n.bit)) {
+            panel::MarkNotOffered(n.combo);
+            continue;
+        }
+        FillFromBody(n.combo, cam, n.bit);
+        uint16_t v = 0;
+        if ((lib.*n.get)(src, &v) == cdOK)
+            panel::SelectByCode(n.combo, v);
+        n.combo->setEnabled(Takes(n.bit) && n.combo->count() > 0);
+    }
+    if (Offers(cdOFFERS_ISO)) {
+        FillFromBody(form_.iso, cam, cdOFFERS_ISO);
+        ReadBackInto(cam, panel::setting::kIso, form_.iso);
+        form_.iso->setEnabled(Takes(cdOFFERS_ISO) && form_.iso->count() > 0);
+    } else {
+        panel::MarkNotOffered(form_.iso);
+    }
+    panel::MarkNotOffered(form_.flashComp);  // no body reached this way reports it
+
+    // The settings chosen from the program's tables, where the body has them.
+    auto tableList = [this](QComboBox* combo, uint32_t bit, ValueList list) {
+        if (!Offers(bit)) {
+            panel::MarkNotOffered(combo);
+            return false;
+        }
+        if (combo->count() == 0) {
+            combo->setPlaceholderText(QString());
+            panel::FillCombo(combo, list);
+        }
+        combo->setEnabled(Takes(bit));
+        return true;
+    };
+    uint16_t v = 0;
+    if (tableList(form_.sizeQuality, cdOFFERS_SIZE_QUALITY, panel::SizeQuality())) {
+        uint16_t quality = 0, size = 0;
+        if (lib.CDGetImageFormatAttribute(src, &quality, &size) == cdOK) {
+            cam.SetImageQuality(quality, storeImage_());
+            panel::SelectByCode(form_.sizeQuality, panel::SizeQualityCode(quality, size));
+        }
+    }
+    if (tableList(form_.whiteBalance, cdOFFERS_WHITE_BALANCE, panel::WhiteBalance9())) {
+        if (lib.CDGetWBSetting(src, &v) == cdOK)
+            panel::SelectByCode(form_.whiteBalance, v);
+    }
+    uint32_t kelvin = 0;
+    if (Offers(cdOFFERS_COLOUR_TEMP) && ReadSetting(cam, panel::setting::kColourTemp, kelvin))
+        form_.colourTemp->setText(QString::number(kelvin));
+    else if (!Offers(cdOFFERS_COLOUR_TEMP))
+        form_.colourTemp->clear();
+    form_.colourTemp->setEnabled(Takes(cdOFFERS_COLOUR_TEMP));
+    if (tableList(form_.metering, cdOFFERS_METERING, panel::Metering()))
+        ReadBackInto(cam, panel::setting::kMetering, form_.metering);
+    if (tableList(form_.drive, cdOFFERS_DRIVE, panel::Drive())) {
+        if (lib.CDGetDriveMode(src, &v) == cdOK)
+            panel::SelectByCode(form_.drive, v);
+    }
+    if (tableList(form_.afMode, cdOFFERS_AF_MODE, panel::AfMode()))
+        ReadBackInto(cam, panel::setting::kAfMode, form_.afMode);
+
+    ShowFocusPoints(Offers(cdOFFERS_AF_POINT));
+    if (Offers(cdOFFERS_AF_POINT))
+        ShowFocusPointSelection();
+
+    if (!Offers(cdOFFERS_PARAMETER_SET))
+        form_.parameterSetLine->clear();
+    if (!Offers(cdOFFERS_LENS))
+        form_.lensLine->clear();
+
+    if (!Offers(cdOFFERS_SHOOTING_MODE))
+        form_.modeLine->clear();
+    else if (lib.CDGetShootingMode(src, &v) == cdOK)
+        form_.modeLine->setText(QString::fromStdString(panel::ModeLine(v)));
+    else
+        form_.modeLine->setText("Mode: Unknown");
+}
+
 void CameraSettingsPanel::EnableByMode(uint16_t mode, uint16_t afMode)
 {
     const bool creative = panel::IsCreativeMode(mode);
@@ -395,6 +582,13 @@ void CameraSettingsPanel::ShowFocusPointSelection()
 
 void CameraSettingsPanel::UpdateEnabling(bool connected)
 {
+    if (connected && bodyDescribed_) {
+        // What the body offers, and nothing it lacks (never an empty list to choose from).
+        form_.sizeQuality->setEnabled(Takes(cdOFFERS_SIZE_QUALITY) && form_.sizeQuality->count() > 0);
+        form_.drive->setEnabled(Takes(cdOFFERS_DRIVE) && form_.drive->count() > 0);
+        ShowFocusPoints(Offers(cdOFFERS_AF_POINT));
+        return;
+    }
     if (connected) {
         form_.sizeQuality->setEnabled(true);
         form_.drive->setEnabled(true);
@@ -404,6 +598,7 @@ void CameraSettingsPanel::UpdateEnabling(bool connected)
                 button->setVisible(panel::FocusPointShown(b.controlId, model));
         }
         form_.selectAll->setVisible(true);
+        form_.focusGroup->setVisible(true);
         return;
     }
     for (QWidget* w : std::initializer_list<QWidget*>{form_.tv, form_.av, form_.exposureComp, form_.flashComp,

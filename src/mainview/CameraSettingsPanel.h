@@ -3,6 +3,12 @@
 // read-only lines, writes a setting when the user changes a control and then shows what
 // the camera really took, and enables each control according to the exposure mode.
 //
+// A body the program's own tables do not describe (one the camera library describes itself,
+// CDGetOfferedSettings) gets its own Tv, Av, ISO and exposure-compensation choices, the
+// settings it offers enabled whatever its mode reads, a setting it lacks shown as an empty
+// disabled list marked "Not offered", and the focus points, lens, parameter
+// set and custom-function lines only where it has them. The seed bodies keep their panel.
+//
 // It works on widgets it does not own (FormControls) and reaches the camera, the save
 // mode and the shooting state of the view through the three functions given at
 // construction, so it always sees the view's current camera (null while not connected).
@@ -82,6 +88,8 @@ public:
 
     // The model the lists were last prepared for.
     panel::Model PreparedModel() const { return model_; }
+    // Whether the connected body describes its own settings (not one of the seed bodies).
+    bool BodyDescribed() const { return bodyDescribed_; }
 
 protected:
     bool eventFilter(QObject* watched, QEvent* event) override;
@@ -95,6 +103,13 @@ private:
     void ApplyLensLimits(CCamera& cam);
     void EnableByMode(uint16_t mode, uint16_t afMode);
     void WriteFocusPoint(uint16_t code);
+    // Asks the library what the body offers; false for a body the built-in tables describe.
+    bool ReadOffers(CCamera& cam);
+    bool Offers(uint32_t bit) const { return (present_ & bit) != 0; }
+    bool Takes(uint32_t bit) const { return (settable_ & bit) != 0; }
+    void RefreshFromBody(CCamera& cam);
+    void FillFromBody(QComboBox* combo, CCamera& cam, uint32_t bit);
+    void ShowFocusPoints(bool shown);
 
     FormControls& form_;
     std::function<CCamera*()> camera_;
@@ -102,11 +117,16 @@ private:
     std::function<bool()> shooting_;
     panel::Model model_ = panel::Model::Other;
     QLabel* progressAnchor_ = nullptr;
+    bool bodyDescribed_ = false;
+    uint32_t present_ = 0, settable_ = 0;  // cdOFFERS_* bits of a body that describes itself
 };
 
 // Helpers shared with tests: the list's entries and selection by code.
 namespace panel {
 void FillCombo(QComboBox* combo, ValueList list);
+// Empties the list, disables it and marks it as a setting the body does not have.
+void MarkNotOffered(QComboBox* combo);
+constexpr const char* kNotOffered = "Not offered";
 // Selects the first entry with this code; without one the selection stays as it is.
 void SelectByCode(QComboBox* combo, uint32_t code);
 // Code of the current selection, none when nothing is selected.

@@ -231,7 +231,8 @@ bool UsesFineLists(Model m, const CustomFunctionReader& cf)
 
 bool IsCreativeMode(uint16_t mode)
 {
-    return mode == 1 || mode == 2 || mode == 3 || mode == 4 || mode == 5 || mode == 7;
+    return mode == 1 || mode == 2 || mode == 3 || mode == 4 || mode == 5 || mode == 7 ||
+           (mode >= kModeFlexiblePriority && mode <= kModeUser3);
 }
 
 std::string ModeLine(uint16_t mode)
@@ -260,6 +261,13 @@ std::string ModeLine(uint16_t mode)
     case 112: name = "Pan focus"; break;
     case 113: name = "Vivid"; break;
     case 114: name = "Neutral"; break;
+    case kModeFlexiblePriority: name = "Fv"; break;
+    case kModeCustom1: name = "C1"; break;
+    case kModeCustom2: name = "C2"; break;
+    case kModeCustom3: name = "C3"; break;
+    case kModeUser1: name = "U1"; break;
+    case kModeUser2: name = "U2"; break;
+    case kModeUser3: name = "U3"; break;
     case 0xFFFF: name = "Unknown"; break;
     default: break;
     }

@@ -120,7 +120,19 @@ std::string MirrorLockupLine(Model m, const CustomFunctionReader& cf);
 // Whether the body counts exposure in third stops (fine lists) rather than half stops.
 bool UsesFineLists(Model m, const CustomFunctionReader& cf);
 
-// Modes where the user chooses the exposure: Program, Tv, Av, Manual, A-DEP, Bulb.
+// Modes of newer bodies (read through libgphoto2): Canon's flexible priority (Fv) and
+// custom modes (C1 to C3), Nikon's user settings (U1 to U3). They hold modes the user
+// chose the exposure in, so they count as creative.
+constexpr uint16_t kModeFlexiblePriority = 120;
+constexpr uint16_t kModeCustom1 = 121;
+constexpr uint16_t kModeCustom2 = 122;
+constexpr uint16_t kModeCustom3 = 123;
+constexpr uint16_t kModeUser1 = 124;
+constexpr uint16_t kModeUser2 = 125;
+constexpr uint16_t kModeUser3 = 126;
+
+// Modes where the user chooses the exposure: Program, Tv, Av, Manual, A-DEP, Bulb, and
+// the newer bodies' Fv, C1 to C3 and U1 to U3.
 bool IsCreativeMode(uint16_t mode);
 // "Mode: Program" etc.; an unnamed mode reads "Mode: 0x00c8".
 std::string ModeLine(uint16_t mode);

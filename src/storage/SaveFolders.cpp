@@ -240,7 +240,7 @@ namespace {
 
 constexpr const char* kOtherRawExtensions[] = {"CR2", "CR3", "NEF", "NRW", "ARW", "SR2", "DNG",
                                                "ORF", "RW2", "PEF", "RAF", "SRW", "3FR", "IIQ",
-                                               "RWL", "X3F", "KDC", "DCR", "MRW", "ERF"};
+                                               "RWL", "X3F", "KDC", "DCR", "MRW", "ERF", "HIF"};
 
 // The extension of a file name when it is one of the newer RAW extensions, any case.
 bool HasOtherRawExtension(const std::string& name)

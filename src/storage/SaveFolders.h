@@ -40,7 +40,8 @@ enum FileKind : int {
 };
 
 // The upper-case extensions kind 5 accepts (CR2, CR3, NEF, NRW, ARW, SR2, DNG, ORF, RW2,
-// PEF, RAF, SRW, 3FR, IIQ, RWL, X3F, KDC, DCR, MRW, ERF). Files with these extensions count
+// PEF, RAF, SRW, 3FR, IIQ, RWL, X3F, KDC, DCR, MRW, ERF, and HIF for the HEIF pictures of
+// newer bodies, which the program keeps as they came). Files with these extensions count
 // with the TIF files when the next number is chosen.
 bool IsOtherRawExtension(const std::string& upperCaseExtension);
 

@@ -2,6 +2,7 @@
 // Canon EOS and Nikon, the generic PTP values of the virtual camera), and its messages.
 #include "backends/gphoto2/Gphoto2Mapping.h"
 #include "camera/CameraLibrary.h"
+#include "mainview/ValueLists.h"
 
 #include <gphoto2/gphoto2-port-result.h>
 #include <gphoto2/gphoto2-result.h>
@@ -81,7 +82,10 @@ TEST(Gphoto2Mapping, IsoIsMatchedBySpeed)
     EXPECT_EQ(Iso("1000"), 0x63);
     EXPECT_EQ(Iso("3200"), 0x70);
     EXPECT_EQ(Iso("125"), 0x4B);
-    EXPECT_FALSE(IsoCodeFromText("Auto").has_value());
+    // "Auto", the common setting of EOS and Sony bodies, reads as the camera's own choice.
+    EXPECT_EQ(Iso("Auto"), kAuto);
+    EXPECT_EQ(Iso("ISO AUTO"), kAuto);
+    EXPECT_EQ(PanelLabel(NumericSetting::Iso, "Auto"), "Auto");
 }
 
 TEST(Gphoto2Mapping, WritingPicksTheChoiceWithTheSameValueWhateverItsSpelling)
@@ -162,6 +166,193 @@ TEST(Gphoto2Mapping, FilesAreClassifiedByExtension)
     EXPECT_EQ(ClassifyFileName("CRW_0001.THM").dataType, cdsdk::cdDATA_TYPE_THUMBNAIL);
     EXPECT_FALSE(ClassifyFileName("MVI_0001.MOV").known);
     EXPECT_FALSE(ClassifyFileName("README").known);
+    // HEIF pictures of newer Canon and Sony bodies are pictures, kept as they came.
+    for (const char* name : {"IMG_0001.HIF", "DSC00001.HEIF", "IMG_0001.heic"}) {
+        const FileKind k = ClassifyFileName(name);
+        EXPECT_TRUE(k.known) << name;
+        EXPECT_EQ(k.dataType, cdsdk::cdDATA_TYPE_PICTURE) << name;
+        EXPECT_EQ(k.format, cdsdk::cdFORMAT_RAW) << name;
+    }
+}
+
+// The texts ptp2 2.5.34 gives for Canon EOS captures that fail, as the backend reads them
+// (libgphoto2 runs in the C locale on the camera's worker, so they come in English).
+TEST(Gphoto2Mapping, CanonEosCaptureFailuresGiveTheProgramsOwnCodes)
+{
+    const Problem full =
+        ProblemOf(GP_ERROR_NO_MEMORY, false, "Canon EOS Capture failed to release: Perhaps no more memory on card?");
+    EXPECT_EQ(full, Problem::CardFull);
+    EXPECT_EQ(HardwareErrorOf(full, GP_ERROR_NO_MEMORY), cdsdk::cdHW_ERROR_NO_CF_CARD);
+
+    const Problem locked = ProblemOf(GP_ERROR_NO_MEMORY, false, "Canon EOS Capture failed to release: Card read-only?");
+    EXPECT_EQ(locked, Problem::CardLocked);
+    EXPECT_EQ(HardwareErrorOf(locked, GP_ERROR_NO_MEMORY), cdsdk::cdHW_ERROR_NO_CF_CARD);
+    EXPECT_NE(ProblemMessage(locked, "Canon EOS 5D Mark III", {}, {}).find("write-protected"), std::string::npos);
+
+    // A failed autofocus gives the autofocus code, so that a time-lapse asks whether to go on.
+    for (const char* text : {"Canon EOS Auto-Focus failed, could not capture.",
+                             "Canon EOS Capture failed to release: Perhaps no focus?",
+                             "Canon EOS M Capture failed: Perhaps no focus?"}) {
+        const Problem af = ProblemOf(GP_ERROR, false, text);
+        EXPECT_EQ(af, Problem::AutofocusFailed) << text;
+        EXPECT_EQ(HardwareErrorOf(af, GP_ERROR), cdsdk::cdHW_ERROR_AF_FAILED) << text;
+    }
+
+    // "Busy" while the previous frame is processed is not a mode-dial problem.
+    const Problem busy =
+        ProblemOf(GP_ERROR_CAMERA_BUSY, false, "Canon EOS Full-Press failed (0x2019: PTP Device Busy)");
+    EXPECT_EQ(busy, Problem::Busy);
+    const std::string message = ProblemMessage(busy, "Canon EOS 5D Mark III", {}, {});
+    EXPECT_EQ(message.find("mode dial"), std::string::npos) << message;
+    EXPECT_NE(message.find("busy"), std::string::npos) << message;
+    // At opening, busy still means another program holds the camera.
+    EXPECT_EQ(ProblemOf(GP_ERROR_CAMERA_BUSY, true), Problem::CameraBusy);
+}
+
+// Every save mode against the capture targets of Nikon and Canon (libgphoto2's own setting)
+// and Sony (the body's store destination).
+TEST(Gphoto2Mapping, CaptureTargetsFollowWhereTheSaveModeWantsThePicture)
+{
+    using namespace cdsdk;
+    const uint16_t pcOnly = cdREL_KIND_PICT_TO_PC;
+    const uint16_t pcOnlyRaw = cdREL_KIND_PICT_TO_PC | cdREL_KIND_THUMB_TO_PC;
+    const uint16_t cameraOnly = cdREL_KIND_PICT_TO_CAM | cdREL_KIND_THUMB_TO_CAM | cdREL_KIND_THUMB_TO_PC;
+    const uint16_t cameraAndPc = cdREL_KIND_PICT_TO_CAM | cdREL_KIND_THUMB_TO_CAM | cdREL_KIND_PICT_TO_PC;
+    const uint16_t cameraAndPcRaw = cameraAndPc | cdREL_KIND_THUMB_TO_PC;
+
+    const std::vector<std::string> sony = {"sdram", "card", "card+sdram"};
+    EXPECT_EQ(CaptureTargetChoice(sony, pcOnly), 0);
+    EXPECT_EQ(CaptureTargetChoice(sony, pcOnlyRaw), 0);
+    // The camera modes still need the file on the PC: the card alone would send nothing.
+    EXPECT_EQ(CaptureTargetChoice(sony, cameraAndPc), 2);
+    EXPECT_EQ(CaptureTargetChoice(sony, cameraAndPcRaw), 2);
+    EXPECT_EQ(CaptureTargetChoice(sony, cameraOnly), 2);
+
+    const std::vector<std::string> nikon = {"Internal RAM", "Memory card"};
+    EXPECT_EQ(CaptureTargetChoice(nikon, pcOnly), 0);
+    EXPECT_EQ(CaptureTargetChoice(nikon, cameraAndPc), 1);
+    EXPECT_EQ(CaptureTargetChoice(nikon, cameraOnly), 1);
+
+    // Labels the mapping cannot place (a translation, had libgphoto2 given one) fit no mode.
+    EXPECT_EQ(CaptureTargetChoice({"interner Speicher", "Speicherkarte"}, pcOnly), -1);
+    EXPECT_EQ(CaptureTargetChoice({"Camera", "Memory card"}, pcOnly), -1);  // "Camera" is no RAM
+}
+
+TEST(Gphoto2Mapping, NewerBodiesSettingsAreShownNotErrors)
+{
+    // Sony's JPEG qualities, and HEIF formats (written only when no JPEG choice fits).
+    EXPECT_EQ(ImageFormatFromText("Standard").quality, 2);
+    EXPECT_EQ(ImageFormatFromText("Extra Fine").quality, 3);
+    EXPECT_EQ(ImageFormatFromText("HEIF Fine").quality, 3);
+    EXPECT_EQ(ChoiceForImageFormat({"HEIF Fine", "Large Fine JPEG", "RAW"}, 3, 0), 1);
+
+    // Canon's Fv and custom modes, Nikon's user settings.
+    const std::pair<const char*, uint16_t> modes[] = {
+        {"Fv", panel::kModeFlexiblePriority}, {"Custom", panel::kModeCustom1}, {"C2", panel::kModeCustom2},
+        {"C3", panel::kModeCustom3},          {"U1", panel::kModeUser1},       {"U2", panel::kModeUser2},
+    };
+    for (const auto& [text, code] : modes) {
+        EXPECT_EQ(EnumCodeFromText(EnumSetting::ShootingMode, text), code) << text;
+        EXPECT_TRUE(panel::IsCreativeMode(code)) << text;
+    }
+    EXPECT_EQ(panel::ModeLine(panel::kModeFlexiblePriority), "Mode: Fv");
+    EXPECT_EQ(panel::ModeLine(panel::kModeCustom3), "Mode: C3");
+    EXPECT_EQ(panel::ModeLine(panel::kModeUser2), "Mode: U2");
+    // The program's own modes are still read first.
+    EXPECT_EQ(EnumCodeFromText(EnumSetting::ShootingMode, "Manual"), 4);
+    EXPECT_EQ(EnumCodeFromText(EnumSetting::ShootingMode, "Creative Auto"), 0);
+}
+
+// The panel's labels for a body's own choices: the program's label for the same code, else
+// the value in the program's style.
+TEST(Gphoto2Mapping, BodyChoicesGetLabelsInTheProgramsStyle)
+{
+    EXPECT_EQ(PanelLabel(NumericSetting::Tv, "0.0012s"), "1/800");
+    EXPECT_EQ(PanelLabel(NumericSetting::Tv, "0.0001s"), "1/10000");
+    EXPECT_EQ(PanelLabel(NumericSetting::Tv, "1.0000s"), "1\"");
+    EXPECT_EQ(PanelLabel(NumericSetting::Tv, "45"), "45\"");
+    EXPECT_EQ(PanelLabel(NumericSetting::Tv, "11"), "11\"");  // not the half-stop list's "10"
+    EXPECT_EQ(PanelLabel(NumericSetting::Tv, "6000000"), "6000000\"");  // never "6e+06"
+    EXPECT_EQ(PanelLabel(NumericSetting::Tv, "bulb"), "bulb");
+    EXPECT_EQ(PanelLabel(NumericSetting::Av, "f/2.8"), "2.8");
+    EXPECT_EQ(PanelLabel(NumericSetting::Av, "f/6.7"), "6.7");
+    EXPECT_EQ(PanelLabel(NumericSetting::ExposureComp, "-0.5"), "-1/2");
+    EXPECT_EQ(PanelLabel(NumericSetting::ExposureComp, "0"), "None");
+    EXPECT_EQ(PanelLabel(NumericSetting::ExposureComp, "-3"), "-3.0");
+    EXPECT_EQ(PanelLabel(NumericSetting::Iso, "64"), "64");
+    EXPECT_EQ(PanelLabel(NumericSetting::Iso, "ISO 400"), "400");
+    EXPECT_EQ(PanelLabel(NumericSetting::Av, "Unknown value 0x1234"), "");
+}
+
+TEST(Gphoto2Mapping, TheImageFormatSaysHowManyFilesAShotGives)
+{
+    const std::pair<const char*, int> formats[] = {
+        {"RAW + Large Fine JPEG", 2}, {"cRAW + Small Normal JPEG", 2}, {"NEF+Fine", 2},   {"RAW+JPEG", 2},
+        {"RAW & JPEG", 2},            {"RAW + HEIF Fine", 2},         {"Large Fine JPEG", 1}, {"RAW", 1},
+        {"NEF (Raw)", 1},             {"JPEG Fine", 1},               {"Standard", 1},    {"Extra Fine", 1},
+    };
+    for (const auto& [text, files] : formats)
+        EXPECT_EQ(FilesPerShot(text), files) << text;
+    EXPECT_FALSE(FilesPerShot("Unknown value 0012").has_value());
+    EXPECT_FALSE(FilesPerShot("").has_value());
+
+    // The virtual camera's summary: it captures JPEG only.
+    EXPECT_EQ(FilesPerShotFromSummary("Model: VC\n\nCapture Formats: JPEG\nDisplay Formats: JPEG\n"), 1);
+    EXPECT_FALSE(FilesPerShotFromSummary("Capture Formats: JPEG Undefined Type\n").has_value());
+    EXPECT_FALSE(FilesPerShotFromSummary("Model: VC\n").has_value());
+
+    // The files of one shot share their name.
+    EXPECT_EQ(BaseName("capt0001.nef"), "CAPT0001");
+    EXPECT_EQ(BaseName("/store_00010001/DCIM/100CANON/IMG_0001.JPG"), "IMG_0001");
+}
+
+TEST(Gphoto2Mapping, TheCaptureTimeLimitFollowsTheExposure)
+{
+    EXPECT_EQ(CaptureTimeLimitMs(1.0 / 125), 40016);
+    EXPECT_EQ(CaptureTimeLimitMs(std::nullopt), 40000);  // bulb or unknown
+    // 30 s with long-exposure noise reduction takes about 60 s: well inside the limit.
+    EXPECT_EQ(CaptureTimeLimitMs(30.0), 100000);
+    EXPECT_EQ(CaptureTimeLimitMs(ParseShutterSeconds("30")), 100000);
+    EXPECT_EQ(CaptureTimeLimitMs(-1.0), 40000);
+}
+
+TEST(Gphoto2Mapping, PropertyEventsNameTheirSettingOrNot)
+{
+    auto named = ParsePropertyChange("PTP Property 5007 changed, \"f-number\" to \"f/5.6\"");
+    ASSERT_TRUE(named);
+    EXPECT_TRUE(named->named);
+    EXPECT_EQ(named->name, "f-number");
+    EXPECT_EQ(named->value, "f/5.6");
+    auto quote = ParsePropertyChange("PTP Property d102 changed, \"shutterspeed\" to \"1\"3\"");
+    ASSERT_TRUE(quote);
+    EXPECT_EQ(quote->value, "1\"3");
+    auto unnamed = ParsePropertyChange("PTP Property d1a2 changed");
+    ASSERT_TRUE(unnamed);
+    EXPECT_FALSE(unnamed->named);
+    EXPECT_FALSE(ParsePropertyChange("PTP Event 400a, Param1 00010001").has_value());
+    EXPECT_TRUE(IsStoreFullEvent("PTP Event 400a, Param1 00010001"));
+    EXPECT_FALSE(IsStoreFullEvent("PTP Event 4002, Param1 00000012"));
+}
+
+// How the driver hears each body: ptp2 polls bodies that speak their maker's extension
+// (vendor properties in the d000 range); the virtual camera answers as plain PTP.
+TEST(Gphoto2Mapping, EventPathsFollowTheDriver)
+{
+    const std::vector<std::string> plainPtp = {"5001", "5003", "5007", "5010", "500d", "capturetarget"};
+    std::vector<std::string> nikon = plainPtp;
+    nikon.push_back("d1a2");
+    EXPECT_EQ(EventPathOf(true, 0x04b0, plainPtp), EventPath::Interrupt);
+    EXPECT_EQ(EventPathOf(true, 0x04b0, nikon), EventPath::Polling);
+    EXPECT_EQ(EventPathOf(true, 0x04a9, {"d101", "d102"}), EventPath::Polling);
+    EXPECT_EQ(EventPathOf(true, 0x054c, {"d20d"}), EventPath::Polling);
+    EXPECT_EQ(EventPathOf(false, 0x04a9, {"d101"}), EventPath::Interrupt);  // the canon driver
+    EXPECT_EQ(EventPathOf(true, 0x1234, nikon), EventPath::Interrupt);
+    // Polling: one look about every 30 ms in a shot, less often while idle.
+    EXPECT_LE(PollTimingOf(EventPath::Polling, true).cycleMs, 40);
+    EXPECT_GT(PollTimingOf(EventPath::Polling, false).cycleMs, PollTimingOf(EventPath::Polling, true).cycleMs);
+    EXPECT_LE(PollTimingOf(EventPath::Polling, true).waitMs, 5);
+    // Interrupt-driven: a long wait inside libgphoto2 during a shot.
+    EXPECT_GE(PollTimingOf(EventPath::Interrupt, true).waitMs, 200);
 }
 
 TEST(Gphoto2Mapping, ErrorsSayWhatToDo)

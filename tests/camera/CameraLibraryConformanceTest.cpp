@@ -237,14 +237,28 @@ protected:
         if (lib)
             lib->CDFinishSDK();
     }
-    // Downloads one announced item.
+    // Downloads one announced item and, as the program does once it is on disk, says so.
     cdError Download(Sink& sink, cdReleaseImageInfo& info, std::vector<uint32_t>* progress = nullptr)
     {
         auto onProgress = [](uint32_t percent, uint32_t, cdContext ctx) -> cdError {
             static_cast<std::vector<uint32_t>*>(ctx)->push_back(percent);
             return 0;
         };
-        return lib->CDGetReleasedData(source, progress ? +onProgress : nullptr, progress, 3, &info, &sink.medium);
+        const cdError e =
+            lib->CDGetReleasedData(source, progress ? +onProgress : nullptr, progress, 3, &info, &sink.medium);
+        if (e == cdOK)
+            lib->CDReleasedItemSaved(source);
+        return e;
+    }
+    // The library's problem report, read as the program reads it.
+    std::string ProblemReport(cdHSource from, uint32_t bufferSize = 1024)
+    {
+        std::vector<char> buffer(bufferSize, 'x');
+        uint32_t size = bufferSize;
+        EXPECT_EQ(lib->CDGetProblemReport(from, buffer.data(), &size), cdOK);
+        EXPECT_LT(size, bufferSize);
+        EXPECT_EQ(buffer[size], '\0');
+        return std::string(buffer.data(), size);
     }
 
     // Declared before the library so that it outlives the source the library calls it for.
@@ -439,6 +453,142 @@ TEST_P(CameraLibraryConformance, ClosingTheSourceMidDownloadLetsTheCameraGo)
     lib->CDEnumDeviceRelease(e);
     ASSERT_EQ(lib->CDOpenSource(&again, &source), cdOK);
     EXPECT_NE(source, 0u);
+}
+
+// A stream that takes nothing (a write that reports 0 bytes without an error) ends the
+// download with an error, promptly, instead of offering the same bytes for ever.
+TEST_P(CameraLibraryConformance, AStreamThatTakesNothingEndsTheDownloadWithAnError)
+{
+    Open();
+    uint32_t count = 0;
+    ASSERT_EQ(lib->CDRelease(source, 0, nullptr, nullptr, 0, &count), cdOK);
+    ASSERT_TRUE(log.WaitFor(cdRELEASE_EVENT_RELEASE_COMPLETE));
+    Sink sink;
+    sink.stream.write = [](cdContext, const void*, uint32_t* n, cdError* e) {
+        *n = 0;
+        *e = 0;
+    };
+    cdReleaseImageInfo info{};
+    std::atomic<bool> returned{false};
+    cdError result = cdOK;
+    std::thread download([&] {
+        result = lib->CDGetReleasedData(source, nullptr, nullptr, 3, &info, &sink.medium);
+        returned = true;
+    });
+    const auto start = std::chrono::steady_clock::now();
+    while (!returned && std::chrono::steady_clock::now() - start < 5s)
+        std::this_thread::sleep_for(5ms);
+    if (!returned) {  // let the test end: closing the source ends a download
+        lib->CDExitReleaseControl(source);
+        lib->CDCloseSource(source);
+        source = 0;
+    }
+    download.join();
+    EXPECT_TRUE(returned.load()) << "the download did not end";
+    EXPECT_NE(result, cdOK);
+}
+
+// After a release the library says how long to let the camera rest before the first
+// download, and hears when an item is safely on disk: promptly, also twice or with nothing
+// delivered, and the camera takes the next shot.
+TEST_P(CameraLibraryConformance, TheTransferIsPacedAndASavedItemIsAcknowledged)
+{
+    Open();
+    uint32_t pause = 99999;
+    ASSERT_EQ(lib->CDGetTransferPause(source, &pause), cdOK);
+    EXPECT_LE(pause, 1000u);
+    EXPECT_EQ(lib->CDReleasedItemSaved(source), cdOK);  // nothing delivered yet
+    for (int shot = 0; shot < 2; ++shot) {
+        uint32_t count = 0;
+        ASSERT_EQ(lib->CDRelease(source, 0, nullptr, nullptr, 0, &count), cdOK);
+        ASSERT_TRUE(log.WaitFor(cdRELEASE_EVENT_RELEASE_COMPLETE));
+        Sink sink;
+        cdReleaseImageInfo info{};
+        ASSERT_EQ(lib->CDGetReleasedData(source, nullptr, nullptr, 3, &info, &sink.medium), cdOK);
+        const auto acknowledged = std::chrono::steady_clock::now();
+        EXPECT_EQ(lib->CDReleasedItemSaved(source), cdOK);
+        EXPECT_EQ(lib->CDReleasedItemSaved(source), cdOK);
+        EXPECT_LT(std::chrono::steady_clock::now() - acknowledged, 200ms) << "acknowledging waits for nothing";
+        std::lock_guard<std::mutex> lock(log.mutex);
+        log.events.clear();
+    }
+    EXPECT_NE(lib->CDReleasedItemSaved(0xDEAD), cdOK);
+}
+
+// The problem report is the library's own text, zero-terminated, and forgotten once read;
+// a source the library does not know is refused.
+TEST_P(CameraLibraryConformance, AProblemReportIsForgottenOnceRead)
+{
+    Open();
+    ProblemReport(source);
+    EXPECT_EQ(ProblemReport(source), "");
+    EXPECT_EQ(ProblemReport(0), "");
+    EXPECT_EQ(ProblemReport(source, 1), "");
+    char buffer[8];
+    uint32_t size = sizeof buffer;
+    EXPECT_NE(lib->CDGetProblemReport(0xDEAD, buffer, &size), cdOK);
+    size = 0;
+    EXPECT_NE(lib->CDGetProblemReport(source, buffer, &size), cdOK);
+}
+
+// A body that describes its own settings gives choices that agree with its values and its
+// writes; one the program's tables describe answers "not supported" to both calls.
+TEST_P(CameraLibraryConformance, OfferedSettingsAgreeWithTheirChoicesAndValues)
+{
+    Open();
+    uint32_t present = 0, settable = 0;
+    const cdError offered = lib->CDGetOfferedSettings(source, &present, &settable);
+    if (offered == cdNOT_SUPPORTED) {
+        cdSettingChoice choices[4];
+        uint32_t count = 4;
+        EXPECT_EQ(lib->CDGetSettingChoices(source, cdOFFERS_TV, choices, &count), cdNOT_SUPPORTED);
+        return;
+    }
+    ASSERT_EQ(offered, cdOK);
+    EXPECT_EQ(settable & ~present, 0u) << "only what the body has can be set";
+    struct Numeric {
+        uint32_t bit;
+        cdError (CameraLibrary::*get)(cdHSource, uint16_t*);
+        cdError (CameraLibrary::*set)(cdHSource, uint16_t);
+    };
+    for (const Numeric& n : {Numeric{cdOFFERS_TV, &CameraLibrary::CDGetTvValue, &CameraLibrary::CDSetTvValue},
+                             Numeric{cdOFFERS_AV, &CameraLibrary::CDGetAvValue, &CameraLibrary::CDSetAvValue},
+                             Numeric{cdOFFERS_EXPOSURE_COMP, &CameraLibrary::CDGetExposureComp,
+                                     &CameraLibrary::CDSetExposureComp}}) {
+        SCOPED_TRACE(n.bit);
+        uint32_t count = 0;
+        cdSettingChoice none{};
+        const cdError sized = lib->CDGetSettingChoices(source, n.bit, &none, &count);
+        if (!(present & n.bit)) {
+            EXPECT_EQ(sized, cdNOT_SUPPORTED);
+            continue;
+        }
+        ASSERT_EQ(sized, cdINVALID_PARAMETER) << "an array too small is refused with the number needed";
+        ASSERT_GT(count, 0u);
+        std::vector<cdSettingChoice> choices(count);
+        ASSERT_EQ(lib->CDGetSettingChoices(source, n.bit, choices.data(), &count), cdOK);
+        ASSERT_EQ(count, choices.size());
+        std::vector<uint32_t> codes;
+        for (const cdSettingChoice& c : choices) {
+            const size_t length = strnlen(c.label, sizeof c.label);
+            EXPECT_GT(length, 0u);
+            EXPECT_LT(length, sizeof c.label);
+            EXPECT_EQ(std::count(codes.begin(), codes.end(), c.code), 0) << "codes are unique";
+            codes.push_back(c.code);
+        }
+        uint16_t value = 0;
+        if ((lib.get()->*n.get)(source, &value) == cdOK) {
+            EXPECT_NE(std::find(codes.begin(), codes.end(), value), codes.end()) << "the value is one of the choices";
+        }
+        if (!(settable & n.bit) || choices.size() < 2)
+            continue;
+        // Every choice the body offers is taken and read back as itself.
+        for (const cdSettingChoice& c : {choices.back(), choices.front()}) {
+            ASSERT_EQ((lib.get()->*n.set)(source, static_cast<uint16_t>(c.code)), cdOK) << c.label;
+            ASSERT_EQ((lib.get()->*n.get)(source, &value), cdOK);
+            EXPECT_EQ(value, c.code) << c.label;
+        }
+    }
 }
 
 INSTANTIATE_TEST_SUITE_P(EveryBackend, CameraLibraryConformance, ::testing::ValuesIn(Backends()),

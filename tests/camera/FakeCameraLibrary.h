@@ -6,6 +6,7 @@
 
 #include "camera/CameraLibrary.h"
 
+#include <algorithm>
 #include <chrono>
 #include <cstring>
 #include <thread>
@@ -27,6 +28,9 @@ public:
 
     // A download that takes this long and ignores CDCloseSource: a device that hangs.
     int downloadMs = 0;
+    // What CDGetTransferPause answers (the seed's bodies: 100 ms) and the next problem report.
+    uint32_t transferPauseMs = 100;
+    std::string problemReport;
 
     int Calls(const std::string& name) const
     {
@@ -177,6 +181,35 @@ public:
     cdsdk::cdError CDGetDriveMode(cdsdk::cdHSource, uint16_t*) override { return Hit("CDGetDriveMode"); }
     cdsdk::cdError CDSetDriveMode(cdsdk::cdHSource, uint16_t) override { return Hit("CDSetDriveMode"); }
     cdsdk::cdError CDGetShootingMode(cdsdk::cdHSource, uint16_t*) override { return Hit("CDGetShootingMode"); }
+    cdsdk::cdError CDGetTransferPause(cdsdk::cdHSource, uint32_t* milliseconds) override
+    {
+        *milliseconds = transferPauseMs;
+        return Hit("CDGetTransferPause");
+    }
+    cdsdk::cdError CDReleasedItemSaved(cdsdk::cdHSource) override { return Hit("CDReleasedItemSaved"); }
+    cdsdk::cdError CDGetProblemReport(cdsdk::cdHSource, char* buffer, uint32_t* size) override
+    {
+        const cdsdk::cdError e = Hit("CDGetProblemReport");
+        if (!buffer || !size || *size == 0)
+            return cdsdk::cdINVALID_PARAMETER;
+        std::lock_guard<std::mutex> lock(mutex_);
+        const size_t n = std::min<size_t>(problemReport.size(), *size - 1);
+        std::memcpy(buffer, problemReport.data(), n);
+        buffer[n] = '\0';
+        *size = static_cast<uint32_t>(n);
+        problemReport.clear();
+        return e;
+    }
+    cdsdk::cdError CDGetOfferedSettings(cdsdk::cdHSource, uint32_t*, uint32_t*) override
+    {
+        Hit("CDGetOfferedSettings");
+        return cdsdk::cdNOT_SUPPORTED;
+    }
+    cdsdk::cdError CDGetSettingChoices(cdsdk::cdHSource, uint32_t, cdsdk::cdSettingChoice*, uint32_t*) override
+    {
+        Hit("CDGetSettingChoices");
+        return cdsdk::cdNOT_SUPPORTED;
+    }
     cdsdk::cdError CDGetLiveViewCapabilities(cdsdk::cdHSource, uint32_t* caps) override
     {
         *caps = 0;

@@ -6,6 +6,7 @@
 #include "camera/CCamera.h"
 #include "camera/RawFiles.h"
 #include "imaging/ImageInfo.h"
+#include "storage/SaveFolders.h"
 #include "support/TestSupport.h"
 
 #include <gtest/gtest.h>
@@ -115,6 +116,12 @@ TEST(RawFiles, FormsAndExtensionsAreToldByTheBytes)
     EXPECT_EQ(ClassifyRaw(raf).extension, "RAF");
     std::vector<uint8_t> unknown(64, 7);
     EXPECT_EQ(ClassifyRaw(unknown).extension, "TIF");
+    // A HEIF picture (Canon's HIF, Sony's HEIF) keeps its own extension, numbered as a RAW.
+    std::vector<uint8_t> heif(64, 0);
+    std::memcpy(heif.data() + 4, "ftypheix", 8);
+    EXPECT_EQ(ClassifyRaw(heif).extension, "HIF");
+    EXPECT_EQ(ClassifyRaw(heif).form, RawForm::Other);
+    EXPECT_TRUE(storage::IsOtherRawExtension("HIF"));
 }
 
 TEST(RawFiles, TheLargestJpegPreviewIsTakenAndGivenTheRawsDescription)

@@ -8,6 +8,7 @@
 
 #include <algorithm>
 #include <array>
+#include <charconv>
 #include <cctype>
 #include <cmath>
 #include <cstdio>
@@ -60,7 +61,11 @@ std::optional<double> TakeNumber(std::string_view& s)
     std::string text(s.substr(0, i));
     std::replace(text.begin(), text.end(), ',', '.');
     s.remove_prefix(i);
-    return std::strtod(text.c_str(), nullptr);
+    if (text.front() == '.')
+        text.insert(text.begin(), '0');
+    double value = 0;
+    std::from_chars(text.data(), text.data() + text.size(), value);  // the same on every desktop
+    return value;
 }
 
 // "a", "a/b" or "a b/c" (a mixed number) at the front of s.
@@ -199,13 +204,17 @@ struct Exact {
 constexpr Exact kShootingExact[] = {
     {"p", 1},     {"tv", 2},     {"s", 2},   {"av", 3},    {"a", 3},  {"m", 4},
     {"a_dep", 5}, {"a-dep", 5},  {"dep", 6}, {"m-dep", 6}, {"auto", 0}, {"green", 0},
+    {"fv", panel::kModeFlexiblePriority},    {"c1", panel::kModeCustom1}, {"c2", panel::kModeCustom2},
+    {"c3", panel::kModeCustom3},             {"u1", panel::kModeUser1},   {"u2", panel::kModeUser2},
+    {"u3", panel::kModeUser3},
 };
 constexpr Keyword kShooting[] = {
     {"program", 1},   {"shutter", 2},   {"aperture", 3},   {"manual 2", 101}, {"manual", 4},
     {"bulb", 7},      {"landscape", 102}, {"far scene", 102}, {"sport", 103},  {"fast shutter", 103},
     {"slow shutter", 104}, {"night", 105}, {"gray", 106},   {"b&w", 106},      {"sepia", 107},
     {"portrait", 108}, {"close", 110},  {"macro", 110},    {"pan", 112},      {"vivid", 113},
-    {"neutral", 114}, {"auto", 0},
+    {"neutral", 114}, {"flexible", panel::kModeFlexiblePriority}, {"custom", panel::kModeCustom1},
+    {"auto", 0},
 };
 
 template <size_t N>
@@ -226,7 +235,8 @@ std::optional<std::pair<int, int>> Dimensions(std::string_view text)
         return std::nullopt;
     s.remove_prefix(1);
     auto h = TakeNumber(s);
-    if (!h)
+    constexpr double kLargest = 1e6;  // pixels a side; more is not a picture size
+    if (!h || *w > kLargest || *h > kLargest)
         return std::nullopt;
     return std::make_pair(static_cast<int>(*w), static_cast<int>(*h));
 }
@@ -311,6 +321,11 @@ std::optional<double> ParseIso(std::string_view text)
 
 int StopOffset(double stops)
 {
+    // A device's nonsense (an exposure of 1e57 s) stays within what an int holds; every code
+    // is kept within 16 bits afterwards anyway.
+    if (!std::isfinite(stops))
+        return 0;
+    stops = std::clamp(stops, -10000.0, 10000.0);
     const double whole = std::floor(stops + 1e-9);
     const double frac = stops - whole;
     static constexpr std::pair<double, int> kSteps[] = {
@@ -333,8 +348,8 @@ std::optional<uint16_t> CodeFromText(NumericSetting setting, std::string_view te
     const std::string lower = Lower(Trim(text));
     if (setting == NumericSetting::Tv && Contains(lower, "bulb"))
         return kTvBulb;
-    if ((setting == NumericSetting::Tv || setting == NumericSetting::Av) && Contains(lower, "auto"))
-        return kAuto;
+    if (setting != NumericSetting::ExposureComp && Contains(lower, "auto"))
+        return kAuto;  // "Auto" ISO is the common setting of EOS and Sony bodies
     auto value = ParseValue(setting, text);
     if (!value)
         return std::nullopt;
@@ -373,28 +388,36 @@ int ChoiceForCode(NumericSetting setting, const std::vector<std::string>& choice
     return -1;
 }
 
+std::string NumberText(double value)
+{
+    char buf[400];  // the longest a double can be written without an exponent
+    const auto r = std::to_chars(buf, buf + sizeof buf, value, std::chars_format::fixed);
+    return r.ec == std::errc() ? std::string(buf, r.ptr) : std::string("0");
+}
+
+std::string FixedText(double value, int decimals)
+{
+    char buf[400];
+    const auto r = std::to_chars(buf, buf + sizeof buf, value, std::chars_format::fixed, decimals);
+    return r.ec == std::errc() ? std::string(buf, r.ptr) : std::string("0");
+}
+
 std::string TextForCode(NumericSetting setting, uint16_t code)
 {
-    char buf[32];
     const double v = ValueOfCode(setting, code);
     switch (setting) {
     case NumericSetting::Tv:
         if (code == kTvBulb)
             return "bulb";
         if (v < 0.3)
-            std::snprintf(buf, sizeof buf, "1/%.0f", 1.0 / v);
-        else
-            std::snprintf(buf, sizeof buf, "%g", std::round(v * 10) / 10);
-        return buf;
-    case NumericSetting::Av:
-        std::snprintf(buf, sizeof buf, "%g", std::round(v * 10) / 10);
-        return buf;
-    case NumericSetting::ExposureComp:
-        std::snprintf(buf, sizeof buf, "%+.1f", v);
-        return std::string(buf) == "+0.0" || std::string(buf) == "-0.0" ? "0" : buf;
-    case NumericSetting::Iso:
-        std::snprintf(buf, sizeof buf, "%.0f", v);
-        return buf;
+            return "1/" + FixedText(1.0 / v, 0);
+        return NumberText(std::round(v * 10) / 10);
+    case NumericSetting::Av: return NumberText(std::round(v * 10) / 10);
+    case NumericSetting::ExposureComp: {
+        const std::string t = FixedText(std::round(v * 10) / 10, 1);
+        return t == "0.0" || t == "-0.0" ? "0" : (v > 0 ? "+" : "") + t;
+    }
+    case NumericSetting::Iso: return FixedText(v, 0);
     }
     return {};
 }
@@ -444,8 +467,8 @@ ImageFormat ImageFormatFromText(std::string_view text)
         f.quality = 4;
     else if (Contains(lower, "fine"))
         f.quality = 3;
-    else if (Contains(lower, "normal") || Contains(lower, "basic"))
-        f.quality = 2;
+    else if (Contains(lower, "normal") || Contains(lower, "basic") || Contains(lower, "standard"))
+        f.quality = 2;  // Sony calls its normal JPEG quality "Standard"
     if (Contains(lower, "large"))
         f.size = 0;
     else if (Contains(lower, "medium") || Contains(lower, "middle"))
@@ -485,6 +508,10 @@ int ChoiceForImageFormat(const std::vector<std::string>& choices, uint16_t quali
         ImageFormat f = ImageFormatFromText(choices[i]);
         if (f.quality != quality)
             continue;
+        // The panel's qualities are JPEG ones: a HEIF choice of the same quality is not one.
+        const std::string lower = Lower(choices[i]);
+        if (Contains(lower, "heif") || Contains(lower, "hif"))
+            continue;
         if (quality == 4) {
             const std::string lower = Lower(choices[i]);
             const bool plusJpeg = Contains(lower, "jpeg") || Contains(lower, "jpg") || Contains(lower, "+");
@@ -515,6 +542,12 @@ FileKind ClassifyFileName(std::string_view name)
         k.known = true;
         return k;
     }
+    if (ext == "hif" || ext == "heif" || ext == "heic") {
+        k.dataType = cdsdk::cdDATA_TYPE_PICTURE;
+        k.format = cdsdk::cdFORMAT_RAW;
+        k.known = true;
+        return k;
+    }
     if (ext == "thm") {
         k.dataType = cdsdk::cdDATA_TYPE_THUMBNAIL;
         k.format = cdsdk::cdFORMAT_JPEG;
@@ -540,16 +573,27 @@ FileKind ClassifyFileName(std::string_view name)
 Problem ProblemOf(int gpResult, bool atOpen, std::string_view driverText)
 {
     const std::string lower = Lower(driverText);
+    const bool cardLocked = Contains(lower, "read-only") || Contains(lower, "read only") ||
+                            Contains(lower, "write protect") || Contains(lower, "write-protect");
     switch (gpResult) {
     case GP_OK: return Problem::None;
+    case GP_ERROR_CAMERA_BUSY:
+        // "Canon EOS Full-Press failed (0x2019: PTP Device Busy)": the previous frame is
+        // still being processed.
+        return atOpen ? Problem::CameraBusy : Problem::Busy;
     case GP_ERROR_IO_USB_CLAIM:
     case GP_ERROR_IO_LOCK:
-    case GP_ERROR_CAMERA_BUSY:
         return atOpen ? Problem::CameraBusy : Problem::CannotCapture;
     case GP_ERROR_MODEL_NOT_FOUND:
     case GP_ERROR_UNKNOWN_PORT:
         return Problem::NoCamera;
     case GP_ERROR_NO_SPACE: return Problem::CardFull;
+    case GP_ERROR_NO_MEMORY:
+        // EOS bodies answer a full card ("Perhaps no more memory on card?") and a locked one
+        // ("Card read-only?") with libgphoto2's "no memory".
+        if (!atOpen)
+            return cardLocked ? Problem::CardLocked : Problem::CardFull;
+        break;
     case GP_ERROR_NOT_SUPPORTED: return atOpen ? Problem::Other : Problem::DriverCannotCapture;
     case GP_ERROR_IO_USB_FIND: return atOpen ? Problem::NoCamera : Problem::Disconnected;
     case GP_ERROR_IO:
@@ -562,10 +606,18 @@ Problem ProblemOf(int gpResult, bool atOpen, std::string_view driverText)
     default: break;
     }
     if (Contains(lower, "store full") || Contains(lower, "storefull") || Contains(lower, "no space") ||
-        Contains(lower, "card full"))
+        Contains(lower, "card full") || Contains(lower, "no more memory"))
         return Problem::CardFull;
     if (atOpen)
         return Problem::Other;
+    if (cardLocked)
+        return Problem::CardLocked;
+    // "Canon EOS Auto-Focus failed, could not capture.", "... failed to release: Perhaps no
+    // focus?", "Canon EOS M Capture failed: Perhaps no focus?"
+    if (Contains(lower, "focus"))
+        return Problem::AutofocusFailed;
+    if (Contains(lower, "busy"))
+        return Problem::Busy;
     return Problem::CannotCapture;
 }
 
@@ -599,9 +651,36 @@ std::string ProblemMessage(Problem problem, std::string_view model, std::string_
                "playback and the menus, check that the lens can focus (or switch it to MF) and that a card is in "
                "the camera, then try again.";
         break;
+    case Problem::AutofocusFailed:
+        text = camera +
+               " could not focus. Point it at something with contrast and enough light, or switch the lens to "
+               "MF and focus by hand, then try again.";
+        break;
+    case Problem::Busy:
+        text = camera + " is still busy with the previous picture. Wait a moment, then try again.";
+        break;
     case Problem::CardFull:
         text = "The card in " + camera +
                " is full. Download or delete pictures on the camera, or insert another card, then try again.";
+        break;
+    case Problem::CardLocked:
+        text = "The card in " + camera +
+               " is write-protected. Slide the lock switch on the card's side up, or insert another card, then "
+               "try again.";
+        break;
+    case Problem::StillClosing:
+        text = "Tethrocam is still letting go of " + camera + at +
+               " from the last connection. Wait a few seconds, then connect again (F2).";
+        break;
+    case Problem::DownloadFailed:
+        text = camera +
+               " did not hand over a picture. It stays on the camera where the camera keeps a copy on its card. "
+               "Check the USB cable, then take the picture again.";
+        break;
+    case Problem::DeleteFailed:
+        text = camera +
+               " did not let Tethrocam delete a picture already saved on the PC, so the camera's memory may fill "
+               "up. Delete the pictures on the camera (or format its card) when it reports that it is full.";
         break;
     case Problem::Disconnected:
         text = camera + at +
@@ -632,9 +711,200 @@ std::string SeveralCamerasMessage(const std::vector<std::string>& modelsAtPorts)
 
 uint32_t HardwareErrorOf(Problem problem, int gpResult)
 {
-    if (problem == Problem::CardFull)
+    if (problem == Problem::AutofocusFailed)
+        return cdsdk::cdHW_ERROR_AF_FAILED;
+    if (problem == Problem::CardFull || problem == Problem::CardLocked)
         return cdsdk::cdHW_ERROR_NO_CF_CARD;
     return 0x8000u + static_cast<uint32_t>(gpResult < 0 ? -gpResult : gpResult);
+}
+
+// ---------------------------------------------------------------- labels
+
+namespace {
+
+// The label of the program's list entry with this code whose value is the body's own
+// (within a sixteenth of a stop): 1/833 s shows as "1/800", 11 s not as "10".
+std::string ListLabelOfCode(NumericSetting setting, uint16_t code, double value)
+{
+    for (panel::ValueList list : ListsOf(setting)) {
+        for (const panel::ValueEntry& e : list) {
+            if (e.code != code)
+                continue;
+            const auto v = ParseValue(setting, e.label);
+            if (v && std::fabs(StopsOf(setting, *v) - StopsOf(setting, value)) < 1.0 / 16)
+                return e.label;
+        }
+    }
+    return {};
+}
+
+}  // namespace
+
+std::string PanelLabel(NumericSetting setting, std::string_view text)
+{
+    const auto code = CodeFromText(setting, text);
+    if (!code)
+        return {};
+    if (*code == kAuto)
+        return "Auto";
+    if (setting == NumericSetting::Tv && *code == kTvBulb)
+        return "bulb";
+    const auto value = ParseValue(setting, text);
+    if (!value)
+        return {};
+    if (std::string label = ListLabelOfCode(setting, *code, *value); !label.empty())
+        return label;
+    std::string label;
+    switch (setting) {
+    case NumericSetting::Tv:
+        label = *value >= 0.3 ? NumberText(std::round(*value * 10) / 10) + "\"" : "1/" + FixedText(1.0 / *value, 0);
+        break;
+    case NumericSetting::Av: label = NumberText(std::round(*value * 10) / 10); break;
+    case NumericSetting::ExposureComp:
+        label = (*value > 0 ? "+" : "") + FixedText(std::round(*value * 10) / 10, 1);
+        break;
+    case NumericSetting::Iso: label = FixedText(*value, 0); break;
+    }
+    // A value the rounding would move to another code keeps all its digits.
+    if (CodeFromText(setting, label) != code) {
+        label = NumberText(*value);
+        if (setting == NumericSetting::Tv)
+            label += "s";
+        else if (setting == NumericSetting::ExposureComp && *value > 0)
+            label = "+" + label;
+    }
+    return label;
+}
+
+// ---------------------------------------------------------------- where pictures go
+
+int CaptureTargetChoice(const std::vector<std::string>& choices, uint16_t kind)
+{
+    const bool toCard = (kind & (cdsdk::cdREL_KIND_PICT_TO_CAM | cdsdk::cdREL_KIND_THUMB_TO_CAM)) != 0;
+    int cardOnly = -1;
+    for (size_t i = 0; i < choices.size(); ++i) {
+        const std::string lower = Lower(choices[i]);
+        const bool card = Contains(lower, "card");
+        const bool ram = Contains(lower, "sdram") || Contains(lower, " ram") || lower.rfind("ram", 0) == 0;
+        if (!toCard && ram && !card)
+            return static_cast<int>(i);
+        if (toCard && card && ram)
+            return static_cast<int>(i);
+        if (toCard && card && cardOnly < 0)
+            cardOnly = static_cast<int>(i);
+    }
+    return toCard ? cardOnly : -1;
+}
+
+// ---------------------------------------------------------------- shots
+
+std::optional<int> FilesPerShot(std::string_view formatText)
+{
+    const std::string lower = Lower(Trim(formatText));
+    static constexpr const char* kRawWords[] = {"raw", "nef", "crw", "cr2", "cr3", "arw", "dng",
+                                                "orf", "rw2", "raf", "pef", "srw"};
+    static constexpr const char* kPictureWords[] = {"jpeg", "jpg", "fine", "normal", "basic", "standard",
+                                                    "heif", "hif", "large", "medium", "small"};
+    bool raw = false, picture = false;
+    for (const char* w : kRawWords)
+        raw = raw || Contains(lower, w);
+    for (const char* w : kPictureWords)
+        picture = picture || Contains(lower, w);
+    if (raw && (picture || Contains(lower, "+") || Contains(lower, "&")))
+        return 2;
+    if (raw || picture)
+        return 1;
+    return std::nullopt;
+}
+
+std::optional<int> FilesPerShotFromSummary(std::string_view summary)
+{
+    constexpr std::string_view kLabel = "Capture Formats:";
+    const size_t at = summary.find(kLabel);
+    if (at == std::string_view::npos)
+        return std::nullopt;
+    std::string_view rest = summary.substr(at + kLabel.size());
+    rest = rest.substr(0, rest.find('\n'));
+    if (Lower(Trim(rest)) == "jpeg")
+        return 1;
+    return std::nullopt;
+}
+
+std::string BaseName(std::string_view fileName)
+{
+    const size_t slash = fileName.rfind('/');
+    if (slash != std::string_view::npos)
+        fileName.remove_prefix(slash + 1);
+    const size_t dot = fileName.rfind('.');
+    std::string base(fileName.substr(0, dot));
+    for (char& c : base)
+        c = static_cast<char>(std::toupper(static_cast<unsigned char>(c)));
+    return base;
+}
+
+int CaptureTimeLimitMs(std::optional<double> exposureSeconds)
+{
+    constexpr int kMarginMs = 40000;
+    constexpr double kLongestSeconds = 3600;
+    if (!exposureSeconds || !std::isfinite(*exposureSeconds) || *exposureSeconds <= 0)
+        return kMarginMs;
+    return kMarginMs + static_cast<int>(2000.0 * std::min(*exposureSeconds, kLongestSeconds));
+}
+
+// ---------------------------------------------------------------- events
+
+std::optional<PropertyChange> ParsePropertyChange(std::string_view text)
+{
+    if (text.rfind("PTP Property ", 0) != 0)
+        return std::nullopt;
+    const size_t changed = text.find(" changed");
+    if (changed == std::string_view::npos)
+        return std::nullopt;
+    PropertyChange c;
+    const size_t q1 = text.find('"', changed);
+    const size_t q2 = q1 == std::string_view::npos ? q1 : text.find('"', q1 + 1);
+    const size_t q3 = q2 == std::string_view::npos ? q2 : text.find('"', q2 + 1);
+    const size_t q4 = q3 == std::string_view::npos ? q3 : text.rfind('"');
+    if (q4 == std::string_view::npos || q4 <= q3)
+        return c;  // the driver did not say which setting
+    c.named = true;
+    c.name = std::string(text.substr(q1 + 1, q2 - q1 - 1));
+    c.value = std::string(text.substr(q3 + 1, q4 - q3 - 1));
+    return c;
+}
+
+bool IsStoreFullEvent(std::string_view text) { return Lower(text).rfind("ptp event 400a", 0) == 0; }
+
+// ---------------------------------------------------------------- event paths
+
+EventPath EventPathOf(bool ptp2Driver, int usbVendor, const std::vector<std::string>& settingNames)
+{
+    constexpr int kCanon = 0x04a9, kNikon = 0x04b0, kSony = 0x054c, kFujifilm = 0x04cb;
+    if (!ptp2Driver || (usbVendor != kCanon && usbVendor != kNikon && usbVendor != kSony && usbVendor != kFujifilm))
+        return EventPath::Interrupt;
+    for (const std::string& name : settingNames) {
+        const bool hex = std::all_of(name.begin(), name.end(),
+                                     [](char c) { return std::isxdigit(static_cast<unsigned char>(c)) != 0; });
+        if (name.size() != 4 || !hex)
+            continue;
+        const long property = std::strtol(name.c_str(), nullptr, 16);
+        if (property >= 0xD000 && property <= 0xDFFF)
+            return EventPath::Polling;
+    }
+    return EventPath::Interrupt;
+}
+
+PollTiming PollTimingOf(EventPath path, bool shotInProgress)
+{
+    if (path == EventPath::Interrupt)
+        return shotInProgress ? PollTiming{250, 250} : PollTiming{1, 100};
+    return shotInProgress ? PollTiming{1, 30} : PollTiming{1, 200};
+}
+
+bool IsJpegName(std::string_view name)
+{
+    const FileKind k = ClassifyFileName(name);
+    return k.known && k.dataType == cdsdk::cdDATA_TYPE_PICTURE && k.format == cdsdk::cdFORMAT_JPEG;
 }
 
 }  // namespace gphoto2

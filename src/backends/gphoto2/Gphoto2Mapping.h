@@ -2,6 +2,8 @@
 // and libgphoto2's configuration values, files and errors. Pure functions over strings and
 // numbers, so that every rule is tested without a camera.
 //
+// Numbers are read and written the same whatever the desktop's language.
+//
 // Numeric settings are matched by value, never by label: a driver's text ("1/125",
 // "0.0080s", "30", "f/5.6", "5.6", "+0.3", "-1/3", "ISO 400") is read as a number, turned
 // into stops and then into the library's eighth-stop code (thirds at 3 and 5, halves at 4).
@@ -32,6 +34,11 @@ std::optional<double> ParseExposureStops(std::string_view text);
 // ISO speed: "400", "ISO 400", "Iso 1600". "Auto" gives nothing.
 std::optional<double> ParseIso(std::string_view text);
 
+// Numbers written the same on every desktop, never with a decimal comma: the shortest
+// exact form ("2.8", "45", "0.0125"), or with a fixed number of decimals.
+std::string NumberText(double value);
+std::string FixedText(double value, int decimals);
+
 // --- Codes of the camera library ---
 constexpr uint16_t kTvBulb = 0x04;
 constexpr uint16_t kAuto = 0xFFFF;
@@ -58,6 +65,12 @@ int ChoiceForCode(NumericSetting setting, const std::vector<std::string>& choice
 // Text for a driver that takes free text: "1/125", "2.5", "5.6", "+0.3", "400".
 std::string TextForCode(NumericSetting setting, uint16_t code);
 
+// The panel's label for a driver value, in the program's style: the label of the program's
+// own list entry with the value's code where there is one ("1/800" for "0.0012s"), else
+// the value written as the lists write theirs ("1/10000", "45\"", "5.6", "+0.7", "64");
+// "Auto" and "bulb" as such. Empty when the text does not read as a value.
+std::string PanelLabel(NumericSetting setting, std::string_view text);
+
 // --- Settings chosen from a table (keywords of the drivers' labels, any letter case) ---
 enum class EnumSetting { WhiteBalance, Metering, Drive, AfMode, ShootingMode };
 std::optional<uint16_t> EnumCodeFromText(EnumSetting setting, std::string_view text);
@@ -79,6 +92,56 @@ std::optional<uint16_t> SizeCodeOfDimensions(const std::vector<std::string>& cho
 // then RAW + JPEG). -1 when none.
 int ChoiceForImageFormat(const std::vector<std::string>& choices, uint16_t quality, uint16_t size);
 
+// --- Where pictures go ---
+// The capture-target choice for a release data kind: "picture to PC only" takes the
+// camera's internal RAM ("Internal RAM", "sdram"); the kinds that keep a copy on the card
+// take the card and RAM together where the body offers it ("card+sdram": the PC gets the
+// file too), else the card. -1 when no choice fits.
+int CaptureTargetChoice(const std::vector<std::string>& choices, uint16_t kind);
+
+// --- Shots ---
+// Files one shot gives for an image-format choice: 2 for RAW + JPEG (or HEIF), 1 for one
+// picture, nothing when the text does not say.
+std::optional<int> FilesPerShot(std::string_view formatText);
+// The same from the driver's summary of the body: a body whose only capture format is
+// JPEG ("Capture Formats: JPEG") gives one file per shot.
+std::optional<int> FilesPerShotFromSummary(std::string_view summary);
+// The name without its extension, upper case ("capt0001.nef" -> "CAPT0001"): the files of
+// a RAW + JPEG shot share it.
+std::string BaseName(std::string_view fileName);
+// How long a capture may take before it has failed: 40 s, or for an exposure of t seconds
+// 2 t + 40 s (long-exposure noise reduction takes as long again as the exposure). A bulb
+// or unknown time gives the 40 s.
+int CaptureTimeLimitMs(std::optional<double> exposureSeconds);
+
+// --- Events the driver passes on as text ---
+// "PTP Property 5007 changed, \"f-number\" to \"f/2.8\"": the setting's name and value
+// (named); "PTP Property d1a2 changed" (not named). Nothing for other texts.
+struct PropertyChange {
+    bool named = false;
+    std::string name, value;
+};
+std::optional<PropertyChange> ParsePropertyChange(std::string_view text);
+// The PTP "store full" event ("PTP Event 400a, ...").
+bool IsStoreFullEvent(std::string_view text);
+
+// --- How the driver hears the camera ---
+enum class EventPath {
+    Interrupt,  // the body signals events on the USB interrupt pipe: a wait costs nothing
+    Polling,    // the driver asks the body for its events, one transaction per look
+};
+// libgphoto2's ptp2 driver polls Canon EOS, Nikon, Sony and Fujifilm bodies that speak their
+// maker's extension (seen as vendor properties among the driver's settings: names of four
+// hex digits from d000 up); every other body, and every other driver, uses the interrupt pipe.
+EventPath EventPathOf(bool ptp2Driver, int usbVendor, const std::vector<std::string>& settingNames);
+// One look for events: the timeout handed to libgphoto2, and how long a look that found
+// nothing lasts at least (the rest is waited out where a queued call ends it at once).
+struct PollTiming {
+    int waitMs = 0;
+    int cycleMs = 0;
+};
+PollTiming PollTimingOf(EventPath path, bool shotInProgress);
+
 // --- Files the camera produced ---
 struct FileKind {
     uint32_t dataType = 0;  // cdDATA_TYPE_PICTURE or cdDATA_TYPE_THUMBNAIL
@@ -87,8 +150,10 @@ struct FileKind {
 };
 // By the file name's extension, any letter case: JPG/JPEG pictures, THM thumbnails, CRW
 // and the newer RAW formats (CR2, CR3, NEF, NRW, ARW, SR2, DNG, ORF, RW2, PEF, RAF, SRW,
-// 3FR, IIQ, RWL, X3F, KDC, DCR, MRW, ERF), TIF/TIFF as RAW.
+// 3FR, IIQ, RWL, X3F, KDC, DCR, MRW, ERF), TIF/TIFF as RAW, and HEIF pictures (HIF, HEIF,
+// HEIC), which come as RAW too: kept byte for byte under their own extension.
 FileKind ClassifyFileName(std::string_view name);
+bool IsJpegName(std::string_view name);
 
 // --- Errors, with what to do about them ---
 enum class Problem {
@@ -97,13 +162,21 @@ enum class Problem {
     CameraBusy,           // another program holds the camera
     NoPermission,         // the USB device cannot be opened
     CannotCapture,        // the body refused to take the picture (mode, lens, card door)
+    AutofocusFailed,      // the lens could not find focus
+    Busy,                 // the body is still busy with the previous picture
     CardFull,             // no room on the card
+    CardLocked,           // the card is write-protected
     Disconnected,         // the cable came out or the body switched off
     DriverCannotCapture,  // the driver has no remote capture
+    StillClosing,         // this program is still letting go of the camera
+    DownloadFailed,       // the body would not hand over a picture
+    DeleteFailed,         // a picture saved on the PC could not be deleted on the camera
     Other,
 };
 // Which problem a libgphoto2 result stands for; `atOpen` is true for the results of
-// opening the camera (where an I/O error means the device could not be opened).
+// opening the camera (where an I/O error means the device could not be opened). The
+// driver's own text (in English: the backend runs libgphoto2 in the C locale) tells a
+// full or write-protected card, a failed autofocus and a busy body apart.
 Problem ProblemOf(int gpResult, bool atOpen, std::string_view driverText = {});
 // The message shown on standard error (and in the debug trace): what happened and what to
 // do. `model` and `port` name the camera; `detail` is libgphoto2's own text.
@@ -112,8 +185,9 @@ std::string ProblemMessage(Problem problem, std::string_view model, std::string_
 // Several cameras attached and none chosen: names them ("MODEL at PORT") and says how to
 // choose one.
 std::string SeveralCamerasMessage(const std::vector<std::string>& modelsAtPorts);
-// The hardware error code reported with release event 10 for a failed capture: 135 (no
-// card) for a full or missing card, otherwise 0x8000 plus libgphoto2's error number.
+// The hardware error code reported with release event 10 for a failed capture: 1 for a
+// failed autofocus, 135 (no card) for a full, locked or missing card, otherwise 0x8000
+// plus libgphoto2's error number.
 uint32_t HardwareErrorOf(Problem problem, int gpResult);
 
 }  // namespace gphoto2

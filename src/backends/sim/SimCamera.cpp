@@ -736,11 +736,11 @@ cdError SimulatedCamera::CDGetReleasedData(cdHSource source, cdProgressCallbackF
         }
         uint32_t count = static_cast<uint32_t>(n);
         s.write(s.contextH, item.bytes.data() + done, &count, &err);
-        if (err) {
+        if (err || count == 0) {  // a stream that takes nothing would never finish
             result = cdSTREAM_ERROR;
             break;
         }
-        done += n;
+        done += std::min<size_t>(count, n);
         if (fn)
             fn(static_cast<uint32_t>(done * 100 / std::max<size_t>(total, 1)), 0, ctx);
         if (config_.linkBytesPerSecond > 0) {
@@ -1106,6 +1106,57 @@ cdError SimulatedCamera::CDSetImageItemProperty(cdHItem item, uint32_t property,
 cdError SimulatedCamera::CDFlashImageItemProperty(cdHItem item) { return itemStore_->FlashProperties(item); }
 cdError SimulatedCamera::CDCloseImage(cdHItem item) { return itemStore_->CloseImage(item); }
 cdError SimulatedCamera::CDFreeImageItem(cdHItem item) { return itemStore_->FreeItem(item); }
+
+// The simulated bodies are the ones the program's tables describe: they rest 100 ms after
+// announcing a shot before its first download, as the seed's library asked of the program,
+// keep nothing for the transfer, report no reasons of their own and leave the panel to the
+// built-in tables.
+cdError SimulatedCamera::CDGetTransferPause(cdHSource source, uint32_t* milliseconds)
+{
+    std::lock_guard<std::mutex> lock(mutex_);
+    if (cdError e = Check(source, "CDGetTransferPause"))
+        return e;
+    if (!milliseconds)
+        return cdINVALID_PARAMETER;
+    *milliseconds = 100;
+    return cdOK;
+}
+
+cdError SimulatedCamera::CDReleasedItemSaved(cdHSource source)
+{
+    std::lock_guard<std::mutex> lock(mutex_);
+    return Check(source, "CDReleasedItemSaved");
+}
+
+cdError SimulatedCamera::CDGetProblemReport(cdHSource source, char* buffer, uint32_t* size)
+{
+    std::lock_guard<std::mutex> lock(mutex_);
+    if (source != 0) {
+        if (cdError e = Check(source, "CDGetProblemReport"))
+            return e;
+    }
+    if (!buffer || !size || *size == 0)
+        return cdINVALID_PARAMETER;
+    buffer[0] = '\0';
+    *size = 0;
+    return cdOK;
+}
+
+cdError SimulatedCamera::CDGetOfferedSettings(cdHSource source, uint32_t*, uint32_t*)
+{
+    std::lock_guard<std::mutex> lock(mutex_);
+    if (cdError e = Check(source, "CDGetOfferedSettings"))
+        return e;
+    return cdNOT_SUPPORTED;
+}
+
+cdError SimulatedCamera::CDGetSettingChoices(cdHSource source, uint32_t, cdSettingChoice*, uint32_t*)
+{
+    std::lock_guard<std::mutex> lock(mutex_);
+    if (cdError e = Check(source, "CDGetSettingChoices"))
+        return e;
+    return cdNOT_SUPPORTED;
+}
 
 // Live view and focus: not offered yet.
 cdError SimulatedCamera::CDGetLiveViewCapabilities(cdHSource source, uint32_t* capabilities)

@@ -173,6 +173,12 @@ public:
     cdsdk::cdError CDGetDriveMode(cdsdk::cdHSource source, uint16_t* value) override;
     cdsdk::cdError CDSetDriveMode(cdsdk::cdHSource source, uint16_t value) override;
     cdsdk::cdError CDGetShootingMode(cdsdk::cdHSource source, uint16_t* value) override;
+    cdsdk::cdError CDGetTransferPause(cdsdk::cdHSource source, uint32_t* milliseconds) override;
+    cdsdk::cdError CDReleasedItemSaved(cdsdk::cdHSource source) override;
+    cdsdk::cdError CDGetProblemReport(cdsdk::cdHSource source, char* buffer, uint32_t* size) override;
+    cdsdk::cdError CDGetOfferedSettings(cdsdk::cdHSource source, uint32_t* present, uint32_t* settable) override;
+    cdsdk::cdError CDGetSettingChoices(cdsdk::cdHSource source, uint32_t setting, cdsdk::cdSettingChoice* choices,
+                                       uint32_t* count) override;
     cdsdk::cdError CDGetLiveViewCapabilities(cdsdk::cdHSource source, uint32_t* capabilities) override;
     cdsdk::cdError CDStartLiveView(cdsdk::cdHSource source) override;
     cdsdk::cdError CDEndLiveView(cdsdk::cdHSource source) override;
