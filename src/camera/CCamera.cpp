@@ -142,6 +142,12 @@ int CCamera::PendingCount() const
     return static_cast<int>(pending_.size());
 }
 
+int CCamera::DownloadsOutstanding() const
+{
+    std::lock_guard<std::mutex> lock(lock_);
+    return static_cast<int>(pending_.size() + inFlight_.size()) + itemsInHand_;
+}
+
 bool CCamera::LockUI()
 {
     if (uiLockDepth_ < 0)
@@ -265,6 +271,7 @@ void CCamera::Release(bool preview)
         {
             std::lock_guard<std::mutex> lock(lock_);
             id = ++nextShotId_;
+            shot.id = id;
             inFlight_.push_back({id, shot});
         }
         // Set before the release: a library whose CDRelease blocks through the exposure
@@ -309,6 +316,7 @@ void CCamera::AddPendingReleases(int count)
         }
         ShotKind shot;
         shot.kind = releaseKind_.load();  // the body's own button fires with the normal kind
+        shot.id = ++nextShotId_;
         if (!inFlight_.empty()) {
             shot = inFlight_.front().shot;
             inFlight_.pop_front();
@@ -376,8 +384,11 @@ void CCamera::ReleaseThread()
                     break;
                 shot = pending_.front();
                 pending_.pop_front();
+                ++itemsInHand_;
             }
             HandleItem(shot);
+            std::lock_guard<std::mutex> lock(lock_);
+            --itemsInHand_;
         }
     }
     threadEnded_ = true;
