@@ -172,8 +172,8 @@ void HandleRequest(uint8_t* block, RemoteTarget& target, int32_t handle)
             WriteProgress(block, 0);
             reply(kReplyReleased);
         } else {
-            // Refused (bulb, locked body, camera gone): no picture and no reply 4 will follow.
-            reply(kReplyRefused);
+            // Refused (bulb, locked body, no room): no picture and no reply 4 will follow.
+            reply(kReplyRefused, target.RefusalReason());
         }
         return;
     case kCmdNone:
@@ -220,6 +220,13 @@ void HandleRequest(uint8_t* block, RemoteTarget& target, int32_t handle)
     default:
         return;  // not a command: nothing is written
     }
+}
+
+bool SameRequest(const uint8_t* handled, const uint8_t* now)
+{
+    return ReadInt(now, kStatusOffset) == kReplyNone &&
+           ReadInt(now, kCommandOffset) == ReadInt(handled, kCommandOffset) &&
+           ReadInt(now, kParameterOffset) == ReadInt(handled, kParameterOffset) && ReadText(now) == ReadText(handled);
 }
 
 const char* ReplyWord(int32_t status)

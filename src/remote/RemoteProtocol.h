@@ -93,6 +93,8 @@ public:
     virtual std::string ModelName() = 0;
     // Fires the shutter as the Release button does; true when a release started.
     virtual bool Release() = 0;
+    // Why the last Release did not start (empty when unknown), for the reply's text.
+    virtual std::string RefusalReason() { return {}; }
     virtual int ListCount(SettingList list) = 0;
     // Selects entry `index` (0 <= index < ListCount) and runs the list's change handler,
     // which sends the value to the camera and shows what the camera took; true when the
@@ -123,9 +125,16 @@ void HandleRequest(uint8_t* block, RemoteTarget& target, int32_t handle);
 // The progress field: values 0 to 100 are stored, anything else is ignored.
 void WriteProgress(uint8_t* block, int64_t progress);
 
-// For clients: the request fields (command, parameter, text) and a cleared status.
+// For clients: the request fields (command, parameter, text) and a cleared status. A
+// request with any other status is taken as answered already and not handled again (a
+// repeated wake-up never fires the shutter twice).
 // False when the text does not fit the field (nothing is written then).
 bool WriteRequest(uint8_t* block, int32_t command, int32_t parameter, std::string_view text);
+
+// Whether the request in `now` is still the one in `handled`: the same command, parameter
+// and text, and still unanswered (status 0). The program replies only then; a request
+// written over it meanwhile has its own wake-up and its own reply.
+bool SameRequest(const uint8_t* handled, const uint8_t* now);
 
 // A short word for a reply code ("not connected", "busy", ...), for people reading replies.
 const char* ReplyWord(int32_t status);

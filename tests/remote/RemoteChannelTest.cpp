@@ -14,6 +14,8 @@
 #include "support/QtTestSupport.h"
 #include "support/TestSupport.h"
 
+#include "MappedBlock.h"
+
 #include <QComboBox>
 #include <QLineEdit>
 
@@ -38,7 +40,9 @@ struct Remote : testsupport::MainWindow {
         : MainWindow(Config(cameras, linkSpeed), {}, Channel(cameras)), runtime(dir.Path() / "runtime")
     {
         std::string error;
-        EXPECT_TRUE(block.Open(runtime.string(), error)) << error;
+        platform::SharedBlock made;  // made as a client makes it, then mapped as a test client reads it
+        EXPECT_TRUE(made.Open(runtime.string(), error)) << error;
+        EXPECT_TRUE(block.Open((runtime / kBlockName).string()));
     }
     ~Remote() { Close(); }
     // The channel gets a private runtime folder and is started before the window shows.
@@ -92,7 +96,7 @@ struct Remote : testsupport::MainWindow {
     }
 
     fs::path runtime;
-    platform::SharedBlock block;
+    MappedBlock block;
 };
 
 TEST(RemoteChannel, WhichCameraWithAndWithoutACamera)
@@ -137,7 +141,7 @@ TEST(RemoteChannel, ReleaseRepliesThreeThenFourWithTheSavedPathAndProgress)
     EXPECT_FALSE(fs::exists(r.dir.Path() / "elsewhere"));
 
     std::vector<int32_t> seen;
-    WriteInt(r.B(), kStatusOffset, kReplyNone);
+    // The block holds the last busy reply: the picture's reply 4 takes its place.
     ASSERT_TRUE(WaitUntil([&] {
         const int32_t p = ReadInt(r.B(), kProgressOffset);
         if (seen.empty() || seen.back() != p)
@@ -336,22 +340,44 @@ TEST(RemoteChannel, ProgressAndSavedRepliesWaitForTheFirstRequest)
     EXPECT_FALSE(r.view->Remote()->ChannelExists());
 }
 
-TEST(RemoteChannel, ABlockCutShortIsLetGoWithoutAFault)
+TEST(RemoteChannel, ABlockCutShortOrDeletedNeverFaultsAndTheProgramAnswersOn)
 {
     Remote r;
     ASSERT_EQ(r.Ask(kCmdCamera), kReplyIdle);
-    // A careless client truncates the file: touching the mapping now would fault.
     const fs::path file = r.runtime / kBlockName;
+    // A careless client truncates the file while the program holds it, and asks: a mapped
+    // block would fault now; the program reads nothing that is gone and puts a fresh block
+    // in place.
+    r.block.Close();
     ASSERT_EQ(truncate(file.c_str(), 100), 0);
     r.Wake();
     testsupport::Pump(200);
     r.view->Remote()->DownloadProgress(50);
-    EXPECT_NE(r.view->Remote()->LastError().find("100 bytes, not 1024"), std::string::npos)
+    EXPECT_NE(r.view->Remote()->LastError().find("was cut short"), std::string::npos)
         << r.view->Remote()->LastError();
-    // Once the file has its size again, the channel works again.
-    ASSERT_EQ(truncate(file.c_str(), 1024), 0);
+    EXPECT_EQ(fs::file_size(file), 1024u);
+    ASSERT_TRUE(r.block.Open(file.string()));
     EXPECT_EQ(r.Ask(kCmdCamera), kReplyIdle);
     EXPECT_EQ(ReadText(r.B()), "Canon EOS 10D");
+
+    // Deleted, then made anew by the next client: the program follows the path.
+    r.block.Close();
+    ASSERT_EQ(unlink(file.c_str()), 0);
+    std::string error;
+    platform::SharedBlock made;
+    ASSERT_TRUE(made.Open(r.runtime.string(), error)) << error;
+    ASSERT_TRUE(r.block.Open(file.string()));
+    EXPECT_EQ(r.Ask(kCmdToday), kReplyDone);
+    EXPECT_EQ(ReadText(r.B()), r.pictures.string() + "/");
+
+    // Replaced by another file under the same name (a client that recreated it).
+    r.block.Close();
+    const fs::path other = r.runtime / "replacement";
+    testsupport::WriteFileBytes(other, std::vector<uint8_t>(kBlockSize, 0));
+    chmod(other.c_str(), 0600);
+    fs::rename(other, file);
+    ASSERT_TRUE(r.block.Open(file.string()));
+    EXPECT_EQ(r.Ask(kCmdCamera), kReplyIdle);
 }
 
 }  // namespace
