@@ -486,6 +486,8 @@ void CMyTethrocamView::OnSavedFile(Notification& n)
     const bool isFile = stat(text->c_str(), &st) == 0 && S_ISREG(st.st_mode);
     if (outcome == Outcome::NotReceived) {
         // Nothing of it arrived: no save error, and the held exposure is the previous picture's.
+        lastNotReceived_ = std::chrono::steady_clock::now();
+        ++recentlyNotReceived_;
         SetStatus(Q(*text));
         if (remote_)
             remote_->PictureFailed(*text);
@@ -519,6 +521,7 @@ void CMyTethrocamView::OnSavedFile(Notification& n)
         } else {
             rescueReported_ = false;
             unsavedReported_ = false;
+            recentlyNotReceived_ = 0;
             QString status =
                 Q(display::SavedStatusText(*text, static_cast<uint64_t>(st.st_size), currentInfo_.get()));
             if (n.report && !n.report->missingCompanion.empty())
@@ -665,7 +668,12 @@ void CMyTethrocamView::OnCameraShutdown(int64_t cause)
     if (camera_) {
         // Gone before the box shows: a remote request answered meanwhile is told "not
         // connected", and nothing fires a camera that is no more.
-        const int lost = DownloadsOutstanding();
+        // Lost: what is still on its way, and what a cut-off download reported just before
+        // the camera's own word of its shutdown arrived.
+        int lost = DownloadsOutstanding();
+        if (lastNotReceived_ && std::chrono::steady_clock::now() - *lastNotReceived_ < std::chrono::seconds(3))
+            lost += recentlyNotReceived_;
+        recentlyNotReceived_ = 0;
         const QString text = QString("Camera shutdown: ") + ShutdownCause(cause);
         if (previewFlag_)
             formatToRestore_ = FormatToRestore{camera_->GetModelName(), formatQualityBeforePreview_,

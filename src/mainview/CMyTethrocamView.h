@@ -268,6 +268,9 @@ private:
     std::optional<std::chrono::steady_clock::time_point> finishDeadline_;
     std::function<void()> quit_;
     int lastProgress_ = 0;
+    // Cut-off downloads reported lately, for the shutdown that follows them.
+    std::optional<std::chrono::steady_clock::time_point> lastNotReceived_;
+    int recentlyNotReceived_ = 0;
 
     // The body's format before a preview that a shutdown cut short: put back at the next
     // connection to the same model.

@@ -51,6 +51,10 @@ ClientReply RemoteClient::Ask(int32_t command, int32_t parameter, std::string_vi
         return r;
     }
     const auto start = std::chrono::steady_clock::now();
+    // Courtesy: a client asking again right after its own turn lets a waiting one go
+    // first (the lock is not handed over in order by itself).
+    if (lastTurnEnded_ && start - *lastTurnEnded_ < std::chrono::milliseconds(2))
+        std::this_thread::sleep_for(std::chrono::milliseconds(1));
     if (!block_.Lock(Millis(timeout))) {
         r.outcome = ClientReply::Outcome::OtherClient;
         r.error = "another client's request held the channel";
@@ -58,8 +62,13 @@ ClientReply RemoteClient::Ask(int32_t command, int32_t parameter, std::string_vi
     }
     struct Unlock {
         platform::SharedBlock& block;
-        ~Unlock() { block.Unlock(); }
-    } unlock{block_};
+        std::optional<std::chrono::steady_clock::time_point>& ended;
+        ~Unlock()
+        {
+            block.Unlock();
+            ended = std::chrono::steady_clock::now();
+        }
+    } unlock{block_, lastTurnEnded_};
     // Text first, then parameter and command, the cleared status last: the program only
     // takes a request whose status is 0.
     const size_t textBytes = text.size() + 1;

@@ -56,6 +56,7 @@ private:
 
     std::string folder_;
     platform::SharedBlock block_;
+    std::optional<std::chrono::steady_clock::time_point> lastTurnEnded_;
 };
 
 }  // namespace remote

@@ -2,6 +2,7 @@
 
 #include "mainview/CMyTethrocamView.h"
 #include "mainview/CameraSettingsPanel.h"
+#include "storage/PictureSaver.h"
 #include "storage/SaveFolders.h"
 
 #include <QComboBox>
@@ -24,12 +25,18 @@ public:
     bool Release() override
     {
         // The client has its answer before any refusal box shows.
+        refusal_.clear();
         view_.SetDeferRefusalBoxes(true);
         const bool started = view_.TakePicture();
         view_.SetDeferRefusalBoxes(false);
         return started;
     }
-    std::string RefusalReason() override { return view_.LastRefusal().simplified().toStdString(); }
+    std::string RefusalReason() override
+    {
+        std::string reason = refusal_.empty() ? view_.LastRefusal().simplified().toStdString() : refusal_;
+        refusal_.clear();
+        return reason;
+    }
     int ListCount(remote::SettingList list) override { return Combo(list)->count(); }
     bool SelectListEntry(remote::SettingList list, int index) override
     {
@@ -48,11 +55,21 @@ public:
     {
         storage::FolderAccess& fs = storage::NativeFolderAccess();
         const auto entry = fs.Probe(folder);
-        if (entry == storage::FolderAccess::Entry::Other)
+        if (entry == storage::FolderAccess::Entry::Other) {
+            refusal_ = folder + " is not a folder";
             return false;
+        }
         if (entry == storage::FolderAccess::Entry::Missing &&
-            !storage::MakeDirectoryPath(folder, storage::PathStyle::Posix, fs))
+            !storage::MakeDirectoryPath(folder, storage::PathStyle::Posix, fs)) {
+            refusal_ = folder + " cannot be made";
             return false;
+        }
+        // A folder the program cannot write would lose every picture: refused now, while
+        // the client can still choose another.
+        if (const int error = storage::ProbeFolderWritable(folder)) {
+            refusal_ = folder + ": " + std::strerror(error);
+            return false;
+        }
         view_.Prefs().Directory = folder;
         view_.UpdateSnapshot();
         return true;
@@ -67,6 +84,7 @@ public:
     }
 
 private:
+    std::string refusal_;  // why SetSaveFolder refused, for the reply
     QComboBox* Combo(remote::SettingList list) const
     {
         const FormControls& f = view_.Form();

@@ -200,7 +200,12 @@ void HandleRequest(uint8_t* block, RemoteTarget& target, int32_t handle)
             return;
         }
         const std::optional<std::string> folder = NormaliseFolder(ReadText(block));
-        reply(folder && target.SetSaveFolder(*folder) ? kReplyDone : kReplyRefused);
+        if (!folder)
+            reply(kReplyRefused);
+        else if (target.SetSaveFolder(*folder))
+            reply(kReplyDone);
+        else
+            reply(kReplyRefused, target.RefusalReason());
         return;
     }
     case kCmdToday:

@@ -93,7 +93,8 @@ public:
     virtual std::string ModelName() = 0;
     // Fires the shutter as the Release button does; true when a release started.
     virtual bool Release() = 0;
-    // Why the last Release did not start (empty when unknown), for the reply's text.
+    // Why the last Release or SetSaveFolder was refused (empty when unknown), for the
+    // reply's text.
     virtual std::string RefusalReason() { return {}; }
     virtual int ListCount(SettingList list) = 0;
     // Selects entry `index` (0 <= index < ListCount) and runs the list's change handler,
@@ -101,7 +102,8 @@ public:
     // list's selection is then `index`.
     virtual bool SelectListEntry(SettingList list, int index) = 0;
     // Makes `folder` (absolute, normalised) the save folder, creating it and its missing
-    // parents; false when it is not a folder and cannot be made one.
+    // parents; false when it is not a folder and cannot be made one, or when the program
+    // cannot write into it.
     virtual bool SetSaveFolder(const std::string& folder) = 0;
     // The folder the next picture would be saved in.
     virtual std::string TodayFolder() = 0;
