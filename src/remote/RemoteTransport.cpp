@@ -10,6 +10,7 @@
 #include <sys/stat.h>
 #include <sys/un.h>
 #include <thread>
+#include <time.h>
 #include <unistd.h>
 
 namespace platform {
@@ -141,6 +142,14 @@ int CreateBlock(const std::string& folder, const std::string& path, std::string&
         return -1;
     error = path + ": cannot create the block: " + std::strerror(linkErrno);
     return -2;
+}
+
+double ChangedSecondsAgo(const struct stat& st)
+{
+    timespec now {};
+    clock_gettime(CLOCK_REALTIME, &now);
+    return static_cast<double>(now.tv_sec - st.st_ctim.tv_sec) +
+           static_cast<double>(now.tv_nsec - st.st_ctim.tv_nsec) / 1e9;
 }
 
 // Puts a fresh block in place of the cut-short file `seen` (only if the path still names
@@ -295,8 +304,9 @@ bool SharedBlock::Open(const std::string& folder, std::string& error)
         // A block of ours that someone cut short (or left unsized) is worth nothing as it
         // is: a fresh one takes its place, so that both sides can talk again. Anything else
         // is refused and left alone.
+        // (A file changed in the last second may be one the other side is still sizing.)
         if (st.st_size != static_cast<off_t>(kBlockBytes) && S_ISREG(st.st_mode) && st.st_uid == geteuid() &&
-            (st.st_mode & 077) == 0 && st.st_nlink == 1 && attempt >= 3) {
+            (st.st_mode & 077) == 0 && st.st_nlink == 1 && attempt >= 3 && ChangedSecondsAgo(st) >= 1) {
             if (ReplaceBlock(folder, path, st, error))
                 continue;
             return false;

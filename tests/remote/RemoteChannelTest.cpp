@@ -360,6 +360,7 @@ TEST(RemoteChannel, ABlockCutShortOrDeletedNeverFaultsAndTheProgramAnswersOn)
     // in place.
     r.block.Close();
     ASSERT_EQ(truncate(file.c_str(), 100), 0);
+    std::this_thread::sleep_for(std::chrono::milliseconds(1100));  // not one being made just now
     r.Wake();
     testsupport::Pump(200);
     r.view->Remote()->DownloadProgress(50);
