@@ -220,7 +220,8 @@ CMyTethrocamView::CMyTethrocamView(cdsdk::CameraLibrary& library, CMainFrame* fr
 
     {
         RegistryStore store(settingsFile_);
-        LoadSettings(settings_, store);
+        if (!LoadSettings(settings_, store))
+            settingsError_ = store.LastError();
     }
     {
         std::string error;
@@ -297,6 +298,12 @@ void CMyTethrocamView::showEvent(QShowEvent* e)
     UpdateControls();
     DrawHistogram();
     blinkTimer_.start(750, this);
+    if (!settingsError_.empty())
+        ShowBoxLater("The settings could not be read",
+                     Q(settingsError_ +
+                       ".\n\nThe file was left as it is: Tethrocam runs with its default settings and does not write "
+                       "over it. Move it away or mend it to keep your settings again."),
+                     static_cast<int>(msgbox::Icon::Exclamation));
 }
 
 bool CMyTethrocamView::PanelScrolls() const

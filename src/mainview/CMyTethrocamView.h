@@ -212,6 +212,7 @@ private:
     cdsdk::CameraLibrary& library_;
     CMainFrame* frame_;
     std::string settingsFile_;
+    std::string settingsError_;  // why the settings file was refused at load (empty: read)
     Settings settings_;
     QtNotificationSink sink_;
     std::unique_ptr<CCamera> camera_;
