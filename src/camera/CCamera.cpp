@@ -142,6 +142,12 @@ int CCamera::PendingCount() const
     return static_cast<int>(pending_.size());
 }
 
+int CCamera::PicturesNotReceivedSince(std::chrono::steady_clock::time_point since) const
+{
+    std::lock_guard<std::mutex> lock(lostMutex_);
+    return static_cast<int>(std::count_if(lostAt_.begin(), lostAt_.end(), [&](auto at) { return at >= since; }));
+}
+
 int CCamera::DownloadsOutstanding() const
 {
     std::lock_guard<std::mutex> lock(lock_);

@@ -29,6 +29,7 @@
 
 #include <array>
 #include <atomic>
+#include <chrono>
 #include <condition_variable>
 #include <cstdint>
 #include <deque>
@@ -86,6 +87,9 @@ public:
     // Items announced and not yet handled to the end (the one downloading included), plus
     // the shots fired from here whose items the camera has not announced yet. Any thread.
     int DownloadsOutstanding() const;
+    // Pictures whose download was cut off since `since` (the link or the camera failed
+    // mid-download). Any thread.
+    int PicturesNotReceivedSince(std::chrono::steady_clock::time_point since) const;
     cdsdk::CameraLibrary& Library() const { return library_; }
     uint16_t ReleaseDataKind() const { return releaseKind_.load(); }
     bool PreviewPending() const { return previewPending_.load(); }
@@ -176,6 +180,8 @@ private:
         bool pictureReported = false;
     };
     PairState pair_;
+    mutable std::mutex lostMutex_;  // guards lostAt_
+    std::deque<std::chrono::steady_clock::time_point> lostAt_;  // the last few cut-off pictures
     std::string modelName_;
     std::atomic<uint16_t> releaseKind_{0};
     std::array<uint16_t, 30> customFunctions_{};

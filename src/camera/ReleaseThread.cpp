@@ -217,6 +217,12 @@ void CCamera::HandleItem(const ShotKind& shot)
             return;
         const bool raw = info.Format == cdFORMAT_RAW;
         if (isPictureItem) {
+            {
+                std::lock_guard<std::mutex> lock(lostMutex_);
+                lostAt_.push_back(std::chrono::steady_clock::now());
+                if (lostAt_.size() > static_cast<size_t>(kMaxItemsPerRelease))
+                    lostAt_.pop_front();
+            }
             SaveReport r = simpleReport(SaveReport::Outcome::NotReceived,
                                         shot.preview ? "preview" : raw ? "RAW picture" : "picture");
             r.companionPath = pair_.companionPath;
@@ -249,7 +255,7 @@ void CCamera::HandleItem(const ShotKind& shot)
     try {
         bytes = buffer->TakeBytes();
     } catch (const std::bad_alloc&) {
-        postText(kTextErrorSaving, simpleReport(SaveReport::Outcome::NotReceived, "picture"));
+        postText("Error saving image: out of memory", simpleReport(SaveReport::Outcome::NotReceived, "picture"));
         return;
     }
     buffer.reset();

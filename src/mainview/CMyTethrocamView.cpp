@@ -493,8 +493,6 @@ void CMyTethrocamView::OnSavedFile(Notification& n)
     const bool isFile = stat(text->c_str(), &st) == 0 && S_ISREG(st.st_mode);
     if (outcome == Outcome::NotReceived) {
         // Nothing of it arrived: no save error, and the held exposure is the previous picture's.
-        lastNotReceived_ = std::chrono::steady_clock::now();
-        ++recentlyNotReceived_;
         SetStatus(Q(*text));
         if (remote_)
             remote_->PictureFailed(*text);
@@ -528,12 +526,11 @@ void CMyTethrocamView::OnSavedFile(Notification& n)
         } else {
             rescueReported_ = false;
             unsavedReported_ = false;
-            recentlyNotReceived_ = 0;
             QString status =
                 Q(display::SavedStatusText(*text, static_cast<uint64_t>(st.st_size), currentInfo_.get()));
             if (n.report && !n.report->missingCompanion.empty())
                 status += Q(" - its " + n.report->missingCompanion + " was not received");
-            SetStatus(status + LowSpaceNote(*n.report));
+            SetStatus(n.report ? status + LowSpaceNote(*n.report) : status);
         }
         if (n.report && n.report->pictureBytes)
             lastPictureBytes_ = n.report->pictureBytes;
@@ -633,18 +630,8 @@ bool CMyTethrocamView::SaveUnsavedPictures()
     int saved = 0;
     std::string failure;
     for (auto it = unsaved_.begin(); it != unsaved_.end();) {
-        // The name it would have had, else the same name with a number added; never over a file.
-        const std::string& name = it->name;
-        const size_t dot = name.rfind('.');
-        const std::string stem = dot == std::string::npos ? name : name.substr(0, dot);
-        const std::string extension = dot == std::string::npos ? std::string() : name.substr(dot);
-        int error = EEXIST;
         std::string path;
-        for (int attempt = 1; attempt <= storage::kSaveAttempts && error == EEXIST; ++attempt) {
-            path = folder + "/" + (attempt == 1 ? name : stem + "-" + std::to_string(attempt) + extension);
-            error = storage::WriteFileNoReplace(path, it->bytes.data(), it->bytes.size(), &error) ? 0 : error;
-        }
-        if (error != 0) {
+        if (const int error = WriteKeptPicture(folder, *it, path)) {
             failure = folder + ": " + std::strerror(error);
             break;
         }
@@ -663,6 +650,23 @@ bool CMyTethrocamView::SaveUnsavedPictures()
     return true;
 }
 
+// Writes a picture kept in memory into `folder` under the name it would have had, else
+// that name with a number added; never over a file. 0, or the errno value.
+int CMyTethrocamView::WriteKeptPicture(const std::string& folder, const UnsavedPicture& picture, std::string& path)
+{
+    const std::string& name = picture.name;
+    const size_t dot = name.rfind('.');
+    const std::string stem = dot == std::string::npos ? name : name.substr(0, dot);
+    const std::string extension = dot == std::string::npos ? std::string() : name.substr(dot);
+    int error = EEXIST;
+    for (int attempt = 1; attempt <= storage::kSaveAttempts && error == EEXIST; ++attempt) {
+        path = folder + "/" + (attempt == 1 ? name : stem + "-" + std::to_string(attempt) + extension);
+        if (storage::WriteFileNoReplace(path, picture.bytes.data(), picture.bytes.size(), &error))
+            error = 0;
+    }
+    return error;
+}
+
 void CMyTethrocamView::ShowBoxLater(const QString& text, const QString& detail, int icon)
 {
     QTimer::singleShot(0, this, [this, text, detail, icon] {
@@ -675,12 +679,10 @@ void CMyTethrocamView::OnCameraShutdown(int64_t cause)
     if (camera_) {
         // Gone before the box shows: a remote request answered meanwhile is told "not
         // connected", and nothing fires a camera that is no more.
-        // Lost: what is still on its way, and what a cut-off download reported just before
-        // the camera's own word of its shutdown arrived.
-        int lost = DownloadsOutstanding();
-        if (lastNotReceived_ && std::chrono::steady_clock::now() - *lastNotReceived_ < std::chrono::seconds(3))
-            lost += recentlyNotReceived_;
-        recentlyNotReceived_ = 0;
+        // Lost: what is still on its way, and the downloads the failing link cut off just
+        // before (their reports may still be on their way to this handler).
+        const int lost = DownloadsOutstanding() +
+                         camera_->PicturesNotReceivedSince(std::chrono::steady_clock::now() - std::chrono::seconds(3));
         const QString text = QString("Camera shutdown: ") + ShutdownCause(cause);
         if (previewFlag_)
             formatToRestore_ = FormatToRestore{camera_->GetModelName(), formatQualityBeforePreview_,
@@ -938,9 +940,8 @@ void CMyTethrocamView::FinishDownloadsThenQuit(int maxWaitMs, std::function<void
     for (auto it = unsaved_.begin(); it != unsaved_.end();) {
         bool saved = false;
         for (const std::string& folder : rescueFolders_) {
-            int error = 0;
-            if (storage::MakeDirectoryPath(folder, storage::NativePathStyle()) &&
-                storage::WriteFileNoReplace(folder + "/" + it->name, it->bytes.data(), it->bytes.size(), &error)) {
+            std::string path;
+            if (storage::MakeDirectoryPath(folder, storage::NativePathStyle()) && WriteKeptPicture(folder, *it, path) == 0) {
                 saved = true;
                 break;
             }

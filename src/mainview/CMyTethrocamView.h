@@ -258,6 +258,7 @@ private:
         std::string name;
     };
     std::vector<UnsavedPicture> unsaved_;
+    static int WriteKeptPicture(const std::string& folder, const UnsavedPicture& picture, std::string& path);
     std::vector<std::string> rescueFolders_;
     bool rescueReported_ = false;   // a rescue box was shown since the last save into the picture folder
     bool unsavedReported_ = false;  // the same for a picture no folder took
@@ -269,9 +270,6 @@ private:
     std::optional<std::chrono::steady_clock::time_point> finishDeadline_;
     std::function<void()> quit_;
     int lastProgress_ = 0;
-    // Cut-off downloads reported lately, for the shutdown that follows them.
-    std::optional<std::chrono::steady_clock::time_point> lastNotReceived_;
-    int recentlyNotReceived_ = 0;
 
     // The body's format before a preview that a shutdown cut short: put back at the next
     // connection to the same model.

@@ -1,6 +1,5 @@
 #include "remote/RemoteProtocol.h"
 
-#include <atomic>
 #include <cstring>
 
 namespace remote {
@@ -44,26 +43,11 @@ bool WriteText(uint8_t* block, std::string_view text)
     return true;
 }
 
-void BlockFence(std::memory_order order)
-{
-    // GCC's ThreadSanitizer does not model fences and says so; the fence is still needed.
-#if defined(__GNUC__) && !defined(__clang__) && defined(__SANITIZE_THREAD__)
-#pragma GCC diagnostic push
-#pragma GCC diagnostic ignored "-Wtsan"
-#endif
-    std::atomic_thread_fence(order);
-#if defined(__GNUC__) && !defined(__clang__) && defined(__SANITIZE_THREAD__)
-#pragma GCC diagnostic pop
-#endif
-}
-
 void WriteReply(uint8_t* block, int32_t status, int32_t handle, std::string_view text)
 {
     if (!WriteText(block, text))
         status = kReplyRefused;
     WriteInt(block, kHandleOffset, handle);
-    // The status goes last: a client polling it finds the text already in place.
-    BlockFence(std::memory_order_release);
     WriteInt(block, kStatusOffset, status);
 }
 

@@ -15,7 +15,6 @@
 // target's own calls.
 #pragma once
 
-#include <atomic>
 #include <cstddef>
 #include <cstdint>
 #include <optional>
@@ -75,10 +74,6 @@ std::string ReadText(const uint8_t* block);
 // Stores `text` with its terminating zero; false (and only the first byte zeroed) when it
 // does not fit the field with its zero.
 bool WriteText(uint8_t* block, std::string_view text);
-
-// Orders the block's plain field accesses against the other process: `release` before
-// the status (or the wake-up) that publishes them, `acquire` after reading the status.
-void BlockFence(std::memory_order order);
 
 // Writes a reply: status, process id, text (empty: first text byte zero). A text that
 // does not fit is never cut short: the reply becomes "refused" with an empty text.

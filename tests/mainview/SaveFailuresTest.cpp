@@ -108,6 +108,24 @@ TEST(SaveFailures, ClosingWithAPictureOnlyInMemoryAsksFirst)
     dialogs::SetFolderChooser({});
 }
 
+TEST(SaveFailures, QuittingOnASignalPutsPicturesOnlyInMemoryIntoTheRescueFolder)
+{
+    Window w;
+    Window::Block(w.pictures);
+    Window::Block(w.rescue);
+    w.Shoot();
+    ASSERT_EQ(w.view->UnsavedPictureCount(), 1u);
+    fs::remove(w.rescue);  // room again, and nobody there to be asked
+    fs::create_directories(w.rescue);
+    testsupport::WriteFileBytes(w.rescue / "IMG_0001.JPG", {1, 2, 3});  // the name is taken meanwhile
+    bool quit = false;
+    w.view->FinishDownloadsThenQuit(25000, [&] { quit = true; });
+    ASSERT_TRUE(WaitUntil([&] { return quit; }, 5000));
+    EXPECT_EQ(w.view->UnsavedPictureCount(), 0u);
+    EXPECT_EQ(testsupport::ReadFileBytes(w.rescue / "IMG_0001.JPG"), (std::vector<uint8_t>{1, 2, 3}));
+    EXPECT_GT(fs::file_size(w.rescue / "IMG_0001-2.JPG"), 1000u);
+}
+
 TEST(SaveFailures, AnInterruptedDownloadIsNeverCalledASaveError)
 {
     Window w;

@@ -10,6 +10,7 @@
 
 #include <gtest/gtest.h>
 
+#include <chrono>
 #include <thread>
 
 #include <cstdlib>
@@ -48,6 +49,16 @@ mode_t ModeOf(const fs::path& p)
 }
 
 using Env = testsupport::ScopedEnv;
+
+bool WaitForDatagram(WakeUpSocket& socket)
+{
+    for (int i = 0; i < 500; ++i) {
+        if (socket.Drain() > 0)
+            return true;
+        std::this_thread::sleep_for(std::chrono::milliseconds(2));
+    }
+    return false;
+}
 
 TEST(RemoteBlock, IsCreatedPrivateAndFullSizedAndSharedBetweenBothSides)
 {
@@ -291,6 +302,37 @@ TEST(RemoteSocket, AStaleSocketIsReplacedAndTheSocketGoesWithTheProgram)
     }
     EXPECT_FALSE(fs::exists(fs::symlink_status(f.Socket())));
     EXPECT_EQ(platform::SendWakeUp(f.Str(), error), platform::WakeUpResult::NoProgram);
+}
+
+// Two programs starting together both find a stale socket: only one may replace it and
+// bind; the other must find the first one there, never take the name from under it.
+TEST(RemoteSocket, TwoProgramsStartingTogetherOverAStaleSocketBindOnce)
+{
+    for (int round = 0; round < 100; ++round) {
+        Folder f;
+        std::string error;
+        {
+            const int fd = socket(AF_UNIX, SOCK_DGRAM, 0);
+            sockaddr_un addr {};
+            addr.sun_family = AF_UNIX;
+            std::strcpy(addr.sun_path, f.Socket().c_str());
+            ASSERT_EQ(bind(fd, reinterpret_cast<sockaddr*>(&addr), sizeof addr), 0);
+            close(fd);
+        }
+        WakeUpSocket a, b;
+        std::string errorA, errorB;
+        WakeUpSocket::BindResult ra {}, rb {};
+        std::thread other([&] { rb = b.Bind(f.Str(), errorB); });
+        ra = a.Bind(f.Str(), errorA);
+        other.join();
+        const int bound = (ra == WakeUpSocket::BindResult::Bound) + (rb == WakeUpSocket::BindResult::Bound);
+        ASSERT_EQ(bound, 1) << errorA << " / " << errorB;
+        ASSERT_TRUE(ra == WakeUpSocket::BindResult::InUse || rb == WakeUpSocket::BindResult::InUse);
+        // The one that bound is the one a client reaches.
+        ASSERT_EQ(platform::SendWakeUp(f.Str(), error), platform::WakeUpResult::Sent) << error;
+        WakeUpSocket& winner = ra == WakeUpSocket::BindResult::Bound ? a : b;
+        ASSERT_TRUE(WaitForDatagram(winner));
+    }
 }
 
 TEST(RemoteSocket, PlantedLinksAndFilesAreRefusedAndLeftAlone)
