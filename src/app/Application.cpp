@@ -279,7 +279,8 @@ int RunApplication(int argc, char** argv)
         if (!options.comment.empty())
             view->SetComment(QString::fromStdString(options.comment));
         // Quitting from the session or by a signal ends like closing the window: the
-        // placement and the settings are saved, then the event loop is left.
+        // pictures on their way are finished, the placement and the settings are saved,
+        // then the event loop is left.
         QuitSignals quitSignals([&frame, view](int) { EndSessionCleanly(frame, *view); });
         QObject::connect(&app, &QGuiApplication::commitDataRequest, &frame,
                          [&frame, view](QSessionManager&) { SaveSessionState(frame, *view); });

@@ -59,6 +59,7 @@ void CMainFrame::BuildMenus()
     Add(file, "&Preferences...", ID_PREFERENCES);
     Add(file, "Setup Image &Editor...", ID_EDITOR_SETUP);
     Add(file, "&Delete Image", ID_DELETE_IMAGE, QKeySequence(Qt::Key_Delete));
+    Add(file, "Save &Unsaved Pictures...", ID_SAVE_UNSAVED)->setEnabled(false);
     file->addSeparator();
     Add(file, "E&xit", ID_APP_EXIT);
 
@@ -222,6 +223,10 @@ void CMainFrame::showEvent(QShowEvent* e)
 
 void CMainFrame::closeEvent(QCloseEvent* e)
 {
+    if (closeGuard_ && !closeGuard_()) {
+        e->ignore();
+        return;
+    }
     SavePlacement();
     QMainWindow::closeEvent(e);
 }

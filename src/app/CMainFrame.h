@@ -38,6 +38,10 @@ public:
     // Runs a command as the menu would.
     void Command(int command);
 
+    // Asked before the window closes (Alt+F4, File > Exit, the window manager): false keeps
+    // it open (the view finishes a download first, or the user chose to stay).
+    void SetCloseGuard(std::function<bool()> guard) { closeGuard_ = std::move(guard); }
+
     // Called when the frame is minimised (hide) and restored or maximised (show).
     void SetMinimiseHooks(std::function<void()> onMinimise, std::function<void()> onRestore);
 
@@ -70,6 +74,7 @@ private:
     std::map<int, QAction*> actions_;
     std::function<void(int)> onCommand_;
     std::function<void()> onMinimise_, onRestore_;
+    std::function<bool()> closeGuard_;
     bool startMaximised_ = false;
     bool placementRestored_ = false;
     bool firstShowDone_ = false;

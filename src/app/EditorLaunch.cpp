@@ -263,8 +263,19 @@ int StartDetachedProcess(const EditorCommand& command, long* pidOut)
     ::posix_spawnattr_setsigdefault(&attributes, &defaults);
     ::posix_spawnattr_setflags(&attributes, POSIX_SPAWN_SETSIGMASK | POSIX_SPAWN_SETSIGDEF);
 
+    // It gets standard input, output and error and nothing else of ours: no camera
+    // device, socket, pipe or picture file that was opened without close-on-exec (by a
+    // library, or inherited when the program was started).
+    posix_spawn_file_actions_t actions;
+    if (int rc = ::posix_spawn_file_actions_init(&actions); rc != 0) {
+        ::posix_spawnattr_destroy(&attributes);
+        return rc;
+    }
+    ::posix_spawn_file_actions_addclosefrom_np(&actions, 3);
+
     pid_t pid = 0;
-    const int rc = ::posix_spawnp(&pid, command.program.c_str(), nullptr, &attributes, argv.data(), environ);
+    const int rc = ::posix_spawnp(&pid, command.program.c_str(), &actions, &attributes, argv.data(), environ);
+    ::posix_spawn_file_actions_destroy(&actions);
     ::posix_spawnattr_destroy(&attributes);
     if (rc != 0)
         return rc;
@@ -276,6 +287,10 @@ int StartDetachedProcess(const EditorCommand& command, long* pidOut)
 
 bool OpenWithDesktop(const std::string& path)
 {
+    // The desktop's own opener, started like the editor with only descriptors 0 to 2;
+    // where there is none, Qt's way.
+    if (IsExecutableProgram("xdg-open") && StartDetachedProcess({"xdg-open", {"xdg-open", path}}) == 0)
+        return true;
     return QDesktopServices::openUrl(QUrl::fromLocalFile(QFile::decodeName(QByteArray::fromStdString(path))));
 }
 

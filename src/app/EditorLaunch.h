@@ -77,11 +77,14 @@ std::string NoClosingQuotesText(const std::string& commandLine);
 std::string StartFailureText(int error, const EditorCommand& command);
 
 // Starts the program with the argument vector and the inherited environment, without
-// waiting; the child is reaped when it ends. Returns 0, or the errno value of the failure.
+// waiting; the child is reaped when it ends. It starts with standard input, output and
+// error open and no other descriptor of this process. Returns 0, or the errno value of
+// the failure.
 // `pidOut`, when given, receives the child's process id.
 int StartDetachedProcess(const EditorCommand& command, long* pidOut = nullptr);
 
-// The desktop's "open" action on a local file (QDesktopServices::openUrl). False when the
+// The desktop's "open" action on a local file: xdg-open, started as StartDetachedProcess
+// starts a program (only descriptors 0 to 2), else QDesktopServices::openUrl. False when the
 // desktop has nothing to open it with (no launcher found).
 bool OpenWithDesktop(const std::string& path);
 

@@ -81,6 +81,9 @@ void SaveSessionState(CMainFrame& frame, CMyTethrocamView& view)
 
 void EndSessionCleanly(CMainFrame& frame, CMyTethrocamView& view)
 {
-    SaveSessionState(frame, view);
-    QCoreApplication::exit(0);
+    // A picture on its way is finished first (a second signal cuts it short).
+    view.FinishDownloadsThenQuit(kQuitDownloadWaitMs, [&frame, &view] {
+        SaveSessionState(frame, view);
+        QCoreApplication::exit(0);
+    });
 }

@@ -43,8 +43,10 @@ class CMainFrame;
 class CMyTethrocamView;
 
 // What the program does on such a signal, and when the session manager asks it to save
-// its state: the frame's placement and the view's settings are written at once; with
-// `quit` the event loop is then left (nested loops of open dialogs too), as when the
-// window is closed.
+// its state: the frame's placement and the view's settings are written at once.
+// EndSessionCleanly first lets the pictures on their way arrive and be saved (at most
+// kQuitDownloadWaitMs; a second signal cuts them short), then saves both and leaves the
+// event loop (nested loops of open dialogs too), as when the window is closed.
+constexpr int kQuitDownloadWaitMs = 25000;
 void SaveSessionState(CMainFrame& frame, CMyTethrocamView& view);
 void EndSessionCleanly(CMainFrame& frame, CMyTethrocamView& view);

@@ -261,7 +261,7 @@ void CPreferencesDlg::accept()
         directory_->setFocus();
         return;
     }
-    if (prefix_->text().contains('/')) {
+    if (!ValidFilenamePrefix(prefix_->text().toStdString())) {
         msgbox::Show(this, "The filename prefix cannot contain \"/\".", msgbox::Icon::Exclamation);
         prefix_->setFocus();
         return;

@@ -37,6 +37,8 @@ using ColourChooser = std::function<std::optional<uint32_t>(QWidget*, uint32_t)>
 // Replace the choosers (tests); an empty function restores the desktop's.
 void SetFolderChooser(FolderChooser chooser);
 void SetColourChooser(ColourChooser chooser);
+// The folder chooser in force (the desktop's unless a test replaced it).
+QString ChooseFolder(QWidget* parent, const QString& title, const QString& start);
 
 }  // namespace dialogs
 

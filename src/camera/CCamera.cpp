@@ -147,6 +147,18 @@ int CCamera::PendingCount() const
     return static_cast<int>(pending_.size());
 }
 
+int CCamera::PicturesNotReceivedSince(std::chrono::steady_clock::time_point since) const
+{
+    std::lock_guard<std::mutex> lock(lostMutex_);
+    return static_cast<int>(std::count_if(lostAt_.begin(), lostAt_.end(), [&](auto at) { return at >= since; }));
+}
+
+int CCamera::DownloadsOutstanding() const
+{
+    std::lock_guard<std::mutex> lock(lock_);
+    return static_cast<int>(pending_.size() + inFlight_.size()) + itemsInHand_;
+}
+
 bool CCamera::LockUI()
 {
     if (uiLockDepth_ < 0)
@@ -270,6 +282,7 @@ void CCamera::Release(bool preview)
         {
             std::lock_guard<std::mutex> lock(lock_);
             id = ++nextShotId_;
+            shot.id = id;
             inFlight_.push_back({id, shot});
         }
         // Set before the release: a library whose CDRelease blocks through the exposure
@@ -314,6 +327,7 @@ void CCamera::AddPendingReleases(int count)
         }
         ShotKind shot;
         shot.kind = releaseKind_.load();  // the body's own button fires with the normal kind
+        shot.id = ++nextShotId_;
         if (!inFlight_.empty()) {
             shot = inFlight_.front().shot;
             inFlight_.pop_front();
@@ -382,8 +396,11 @@ void CCamera::ReleaseThread()
                     break;
                 shot = pending_.front();
                 pending_.pop_front();
+                ++itemsInHand_;
             }
             HandleItem(shot);
+            std::lock_guard<std::mutex> lock(lock_);
+            --itemsInHand_;
         }
     }
     threadEnded_ = true;

@@ -29,11 +29,13 @@
 
 #include <array>
 #include <atomic>
+#include <chrono>
 #include <condition_variable>
 #include <cstdint>
 #include <deque>
 #include <memory>
 #include <mutex>
+#include <optional>
 #include <string>
 #include <thread>
 #include <vector>
@@ -44,6 +46,9 @@ struct SaveSnapshot {
     storage::FolderSettings folders;  // where pictures go and how they are named
     int orientationSetting = 0;  // 0..3 choose a rotation; anything else writes none
     std::string comment;         // the Comment box, already read on the UI thread
+    // Where a picture goes when the picture folder refuses it, best first
+    // (storage::RescueFolderCandidates).
+    std::vector<std::string> rescueFolders;
 };
 
 class CameraOwner : public NotificationSink {
@@ -56,6 +61,7 @@ public:
 struct ShotKind {
     uint16_t kind = cdsdk::cdREL_KIND_PICT_TO_PC;  // release data kind at the release
     bool preview = false;                           // a preview: shown, never saved
+    uint64_t id = 0;                                // the shot the items belong to
 };
 
 // Most items one release announcement may add: a shot gives one or two items (picture,
@@ -78,6 +84,12 @@ public:
     bool IsD60() const { return isD60_; }
 
     cdsdk::cdHSource Source() const { return source_.load(); }
+    // Items announced and not yet handled to the end (the one downloading included), plus
+    // the shots fired from here whose items the camera has not announced yet. Any thread.
+    int DownloadsOutstanding() const;
+    // Pictures whose download was cut off since `since` (the link or the camera failed
+    // mid-download). Any thread.
+    int PicturesNotReceivedSince(std::chrono::steady_clock::time_point since) const;
     cdsdk::CameraLibrary& Library() const { return library_; }
     uint16_t ReleaseDataKind() const { return releaseKind_.load(); }
     bool PreviewPending() const { return previewPending_.load(); }
@@ -129,6 +141,16 @@ private:
     void Fail();  // releases what connecting took, then throws 1
     void ReleaseThread();
     void HandleItem(const ShotKind& shot);
+    // Release thread: saves one item into the picture folder, else a rescue folder, else
+    // hands its bytes back; `path` is empty when it is on no disk.
+    struct SavedItem {
+        SaveReport report;
+        std::string path;
+        std::vector<uint8_t> unsavedBytes;
+    };
+    SavedItem SaveItem(const ShotKind& shot, int kind, const SaveSnapshot& snapshot,
+                       const std::vector<uint8_t>& bytes, const std::string& comment, std::optional<int> rotation,
+                       const std::string& rawExtension = {});
     void Post(uint32_t message, int64_t wParam, int64_t lParam = 0);
     void Post(Notification n);
     SaveSnapshot TakeSnapshot();
@@ -148,6 +170,19 @@ private:
     };
     std::deque<InFlight> inFlight_;
     uint64_t nextShotId_ = 0;
+    int itemsInHand_ = 0;  // guarded by lock_: taken off pending_, not yet handled to the end
+    // Release thread only: what became of the items of the shot handled last, so that a
+    // RAW pair's report names the half that did not arrive.
+    struct PairState {
+        uint64_t shot = 0;
+        std::string companionLost;  // "thumbnail" / "JPEG picture" not received
+        std::string companionPath;  // the companion saved in the picture folder
+        std::string companionPart;
+        bool pictureReported = false;
+    };
+    PairState pair_;
+    mutable std::mutex lostMutex_;  // guards lostAt_
+    std::deque<std::chrono::steady_clock::time_point> lostAt_;  // the last few cut-off pictures
     std::string modelName_;
     std::atomic<uint16_t> releaseKind_{0};
     std::array<uint16_t, 30> customFunctions_{};

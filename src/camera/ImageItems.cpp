@@ -6,6 +6,7 @@
 #include <cstring>
 #include <fcntl.h>
 #include <optional>
+#include <string>
 #include <sys/stat.h>
 #include <unistd.h>
 #include <vector>
@@ -115,6 +116,57 @@ bool IsAscii(const std::string& text)
     return true;
 }
 
+// UTF-16 code units of a UTF-8 text: characters past the Basic Multilingual Plane as
+// surrogate pairs; a byte that does not start a valid UTF-8 sequence reads as U+FFFD.
+std::u16string Utf16Of(const std::string& text)
+{
+    std::u16string out;
+    size_t i = 0;
+    while (i < text.size()) {
+        const auto c = static_cast<unsigned char>(text[i]);
+        size_t extra = c < 0x80 ? 0 : c >= 0xC2 && c <= 0xDF ? 1 : c >= 0xE0 && c <= 0xEF ? 2 : c >= 0xF0 && c <= 0xF4 ? 3 : 9;
+        uint32_t cp = extra == 0 ? c : extra == 1 ? (c & 0x1Fu) : extra == 2 ? (c & 0x0Fu) : (c & 0x07u);
+        bool valid = extra <= 3 && extra < text.size() - i;
+        for (size_t k = 1; valid && k <= extra; ++k) {
+            const auto d = static_cast<unsigned char>(text[i + k]);
+            valid = (d & 0xC0) == 0x80;
+            cp = cp << 6 | (d & 0x3Fu);
+        }
+        valid = valid && !(extra == 2 && cp < 0x800) && !(extra == 3 && (cp < 0x10000 || cp > 0x10FFFF)) &&
+                !(cp >= 0xD800 && cp <= 0xDFFF);
+        if (!valid) {
+            out.push_back(u'\uFFFD');
+            ++i;
+            continue;
+        }
+        if (cp >= 0x10000) {
+            cp -= 0x10000;
+            out.push_back(static_cast<char16_t>(0xD800 + (cp >> 10)));
+            out.push_back(static_cast<char16_t>(0xDC00 + (cp & 0x3FF)));
+        } else {
+            out.push_back(static_cast<char16_t>(cp));
+        }
+        i += extra + 1;
+    }
+    return out;
+}
+
+// The Exif user comment of a text outside ASCII: the "UNICODE" marker and the text in
+// UTF-16, in the byte order of the picture's Exif data. Exiv2's own conversion would go
+// through UCS-2 and garble every character past U+FFFF.
+Exiv2::CommentValue UnicodeComment(const std::string& text, Exiv2::ByteOrder order)
+{
+    std::vector<Exiv2::byte> bytes = {'U', 'N', 'I', 'C', 'O', 'D', 'E', 0};
+    for (char16_t unit : Utf16Of(text)) {
+        const auto high = static_cast<Exiv2::byte>(unit >> 8), low = static_cast<Exiv2::byte>(unit & 0xFF);
+        bytes.push_back(order == Exiv2::bigEndian ? high : low);
+        bytes.push_back(order == Exiv2::bigEndian ? low : high);
+    }
+    Exiv2::CommentValue value;
+    value.read(bytes.data(), static_cast<long>(bytes.size()), order);
+    return value;
+}
+
 // Offset of the start-of-scan marker of a JPEG, found by walking its segments; 0 when the
 // bytes are no JPEG or the walk leaves them first.
 size_t StartOfScan(const uint8_t* data, size_t size)
@@ -160,11 +212,16 @@ bool WriteWithExiv2(const uint8_t* data, size_t size, const std::optional<std::s
         const bool crw = image->imageType() == Exiv2::ImageType::crw;
         Exiv2::ExifData& exif = image->exifData();
         if (comment) {
-            if (crw)
+            if (crw) {
                 image->setComment(*comment);
-            else
-                exif["Exif.Photo.UserComment"] =
-                    (IsAscii(*comment) ? "charset=Ascii " : "charset=Unicode ") + *comment;
+            } else if (IsAscii(*comment)) {
+                exif["Exif.Photo.UserComment"] = "charset=Ascii " + *comment;
+            } else {
+                if (image->byteOrder() == Exiv2::invalidByteOrder)
+                    image->setByteOrder(Exiv2::littleEndian);
+                const Exiv2::CommentValue value = UnicodeComment(*comment, image->byteOrder());
+                exif["Exif.Photo.UserComment"].setValue(&value);
+            }
         }
         if (rotationDegrees)
             exif["Exif.Image.Orientation"] = ExifOrientation(*rotationDegrees);

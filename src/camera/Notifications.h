@@ -28,14 +28,58 @@ enum NotificationMessage : uint32_t {
 // WM_SAVED_FILE's wParam for an item that never arrived whole (its download was cut off or
 // failed), as opposed to one that arrived and was saved, or could not be saved.
 constexpr int64_t kItemNotReceived = 1;
+// The status texts of WM_SAVED_FILE besides a saved file's path.
+inline constexpr const char* kTextImageDownloaded = "Image downloaded";
+inline constexpr const char* kTextErrorSaving = "Error saving image";
+inline constexpr const char* kTextSavedToCard = "Image saved to CF card";
+inline constexpr const char* kTextStoredOnCard = "Image stored on CF card";
+inline constexpr const char* kTextPictureNotReceived = "Download interrupted: picture not received";
+
+// What became of the item a WM_SAVED_FILE reports, beyond its text. The text stays what it
+// always was (the saved file's path or a status text), so a reader of the text alone is
+// never told of a save that did not happen.
+struct SaveReport {
+    enum class Outcome {
+        Saved,        // text: the path in the picture folder
+        Rescued,      // the picture folder refused it; text: the path in a rescue folder
+        Unsaved,      // no folder took it; text "Error saving image"; the picture is in
+                      // Notification::bytes and must be kept until it is on disk
+        NotReceived,  // the download was cut off; text kTextPictureNotReceived or a pair's
+                      // own wording (`missing`); nothing of the item was saved
+        OnCard,       // saved to the camera's card only (text kTextSavedToCard / kTextStoredOnCard)
+        Preview,      // a preview: shown, never saved (text kTextImageDownloaded)
+    };
+    Outcome outcome = Outcome::Saved;
+    std::string folder;         // the picture folder meant (Rescued, Unsaved)
+    std::string reason;         // the system's reason it refused the picture (Rescued, Unsaved)
+    std::string rescueReason;   // why the rescue folders refused it too (Unsaved)
+    std::string suggestedName;  // Unsaved: the file name the picture would have had
+    // Which part of the shot this is about: "picture", "thumbnail", "RAW picture", "preview",
+    // "JPEG picture" (the JPEG of a RAW pair).
+    std::string part = "picture";
+    // The other half of a RAW pair when it was not received (empty when whole): "thumbnail"
+    // or "RAW picture"; with NotReceived of the picture itself, the half that was saved
+    // is named in `companionPath`.
+    std::string missingCompanion;
+    std::string companionPath;
+    // The camera's card keeps its own copy of the picture (save to camera and PC).
+    bool cardKeepsCopy = false;
+    // A report on a thumbnail or the JPEG of a RAW pair rather than on the shot's picture:
+    // it ends no shot and answers no remote release.
+    bool companion = false;
+    // Pictures of this size that still fit where it went (Saved, Rescued); none when unknown.
+    std::optional<uint64_t> picturesThatFit;
+    uint64_t pictureBytes = 0;
+};
 
 struct Notification {
     uint32_t message = 0;
     int64_t wParam = 0;
     int64_t lParam = 0;
-    std::vector<uint8_t> bytes;          // WM_DISPLAY_JPEG
+    std::vector<uint8_t> bytes;          // WM_DISPLAY_JPEG; WM_SAVED_FILE: an unsaved picture
     std::unique_ptr<ImageInfo> info;     // WM_EXIF
     std::optional<std::string> text;     // WM_SAVED_FILE
+    std::optional<SaveReport> report;    // WM_SAVED_FILE from the release thread
 };
 
 class NotificationSink {

@@ -16,6 +16,10 @@
 #include "mainview/EditorSetupDialog.h"
 #include "remote/RemoteControl.h"
 #include "platform/DebugTrace.h"
+#include "platform/DesktopRegistration.h"
+#include "remote/RemoteTransport.h"
+#include "storage/PictureSaver.h"
+#include "storage/SafeWrite.h"
 #include "windows/CBlankDlg.h"
 #include "windows/CFullscreenDlg.h"
 #include "windows/CImagePreviewDlg.h"
@@ -35,10 +39,12 @@
 #include <QScrollArea>
 #include <QScrollBar>
 #include <QShortcut>
+#include <QTimer>
 #include <QTimerEvent>
 #include <QVBoxLayout>
 
 #include <algorithm>
+#include <cstring>
 
 #include <sys/stat.h>
 
@@ -219,12 +225,19 @@ CMyTethrocamView::CMyTethrocamView(cdsdk::CameraLibrary& library, CMainFrame* fr
         [this] { preview_->BoxClosed(); });
     if (frame_) {
         frame_->SetCommandHandler([this](int id) { OnCommand(id); });
+        frame_->SetCloseGuard([this] { return RequestClose(); });
         frame_->SetMinimiseHooks([this] { preview_->FrameMinimised(); }, [this] { preview_->FrameRestored(); });
     }
 
     {
         RegistryStore store(settingsFile_);
-        LoadSettings(settings_, store);
+        if (!LoadSettings(settings_, store))
+            settingsError_ = store.LastError();
+    }
+    {
+        std::string error;
+        rescueFolders_ = storage::RescueFolderCandidates(platform::UserXdgFolders().dataHome,
+                                                         platform::RemoteRuntimeFolder(error));
     }
     UpdateSnapshot();
     StartCameraLibrary(library_);
@@ -264,8 +277,15 @@ void CMyTethrocamView::UpdateSnapshot()
     s.folders = settings_.Folders();
     s.orientationSetting = settings_.OrientationSetting;
     s.comment = form_.comment ? form_.comment->text().toStdString() : std::string();
+    s.rescueFolders = rescueFolders_;
     std::lock_guard<std::mutex> lock(snapshotMutex_);
     snapshot_ = std::move(s);
+}
+
+void CMyTethrocamView::SetRescueFolders(std::vector<std::string> folders)
+{
+    rescueFolders_ = std::move(folders);
+    UpdateSnapshot();
 }
 
 void CMyTethrocamView::SetComment(const QString& text)
@@ -290,6 +310,12 @@ void CMyTethrocamView::showEvent(QShowEvent* e)
     UpdateControls();
     DrawHistogram();
     blinkTimer_.start(750, this);
+    if (!settingsError_.empty())
+        ShowBoxLater("The settings could not be read",
+                     Q(settingsError_ +
+                       ".\n\nThe file was left as it is: Tethrocam runs with its default settings and does not write "
+                       "over it. Move it away or mend it to keep your settings again."),
+                     static_cast<int>(msgbox::Icon::Exclamation));
 }
 
 QSize CMyTethrocamView::sizeHint() const
@@ -320,6 +346,8 @@ void CMyTethrocamView::timerEvent(QTimerEvent* e)
 {
     if (e->timerId() == blinkTimer_.timerId())
         BlinkTick();
+    else if (e->timerId() == finishTimer_.timerId())
+        FinishTick();
     else
         QWidget::timerEvent(e);
 }
@@ -356,14 +384,18 @@ void CMyTethrocamView::WindowProc(Notification& n)
     const bool forwarded = n.message >= WM_DOWNLOAD_PROGRESS && n.message <= WM_SAVED_FILE &&
                            n.message != WM_FULLSCREEN_DISPLAY;
     std::shared_ptr<Notification> copy;
-    if (forwarded && timeLapseForward_) {
+    // A report on a RAW pair's companion ends no shot: the time-lapse dialog never sees it.
+    const bool companion = n.report && n.report->companion;
+    if (forwarded && timeLapseForward_ && !companion) {
         // The time-lapse dialog gets the numbers and the saved file's text, after the view.
         copy = std::make_shared<Notification>();
         copy->message = n.message;
         copy->wParam = n.wParam;
         copy->lParam = n.lParam;
-        if (n.message == WM_SAVED_FILE)
+        if (n.message == WM_SAVED_FILE) {
             copy->text = n.text;
+            copy->report = n.report;
+        }
     }
     switch (n.message) {
     case WM_DOWNLOAD_PROGRESS:
@@ -383,7 +415,7 @@ void CMyTethrocamView::WindowProc(Notification& n)
         OnReleaseError(n.wParam);
         break;
     case WM_SAVED_FILE:
-        OnSavedFile(n.text);
+        OnSavedFile(n);
         break;
     case WM_AUTO_CONNECT:
         ConnectCamera();
@@ -410,6 +442,7 @@ void CMyTethrocamView::OnDownloadProgress(int64_t progress, int64_t waiting)
     }
     panel_->ShowProgressBar(progress != 0);
     if (static_cast<uint64_t>(progress) <= 100) {
+        lastProgress_ = static_cast<int>(progress);
         form_.progress->setValue(static_cast<int>(progress));
         if (remote_)
             remote_->DownloadProgress(progress);
@@ -417,7 +450,9 @@ void CMyTethrocamView::OnDownloadProgress(int64_t progress, int64_t waiting)
     QString text = "Downloading image";
     if (static_cast<int32_t>(waiting) >= 1)
         text = QString::asprintf("Downloading image (%d images remaining)", static_cast<int32_t>(waiting));
-    if (progress >= 1 && progress <= 99)
+    if (FinishingDownloads())
+        SetStatus(FinishingText());
+    else if (progress >= 1 && progress <= 99)
         SetStatus(text);
 }
 
@@ -456,12 +491,17 @@ void CMyTethrocamView::ForwardPictureToFullScreen()
     fullScreenForward_(n);
 }
 
-void CMyTethrocamView::OnSavedFile(const std::optional<std::string>& text)
+void CMyTethrocamView::OnSavedFile(Notification& n)
 {
     DebugTrace("CMyTethrocamView::WindowProc() - WM_SAVED_FILE\n");
     ResetProgress();  // the item's download is over, also when it was cut off
+    if (n.report && n.report->companion) {
+        OnCompanionReport(n);
+        return;
+    }
     ShootingFinished();
     history_.ForgetCurrent();
+    const std::optional<std::string>& text = n.text;
     if (!text || text->empty()) {
         if (remote_)
             remote_->PictureSaved({});
@@ -471,12 +511,61 @@ void CMyTethrocamView::OnSavedFile(const std::optional<std::string>& text)
     // not delete on the camera) is said after the picture's own line.
     const QString problem = TakeProblemReport();
     const QString reason = problem.isEmpty() ? QString() : " \u2014 " + problem;
+    using Outcome = SaveReport::Outcome;
+    const Outcome outcome = n.report ? n.report->outcome : Outcome::Saved;
     struct stat st {};
-    if (stat(text->c_str(), &st) == 0 && S_ISREG(st.st_mode)) {
-        SetStatus(Q(display::SavedStatusText(*text, static_cast<uint64_t>(st.st_size), currentInfo_.get())) + reason);
-        history_.AddToHistory(*text);
+    const bool isFile = stat(text->c_str(), &st) == 0 && S_ISREG(st.st_mode);
+    if (outcome == Outcome::NotReceived) {
+        // Nothing of it arrived: no save error, and the held exposure is the previous picture's.
+        SetStatus(Q(*text));
         if (remote_)
-            remote_->PictureSaved(history_.Current() ? history_.Current()->Path() : *text);
+            remote_->PictureFailed(*text);
+        return;
+    }
+    if (outcome == Outcome::Unsaved) {
+        const SaveReport& r = *n.report;
+        const bool kept = KeepUnsaved(std::move(n.bytes), r.suggestedName, r.cardKeepsCopy);
+        SetStatus(Q(std::string(kTextErrorSaving) + ": " + r.reason) +
+                  (kept ? " - the picture is kept in memory: File > Save Unsaved Pictures..."
+                        : " - the picture is on the camera's card"));
+        if (remote_)
+            remote_->PictureFailed("Not saved in " + r.folder + ": " + r.reason +
+                                   "; no rescue folder took it either (" + r.rescueReason + ")" +
+                                   (kept ? "; it is kept in the program's memory" : "; it is on the camera's card"));
+        if (!unsavedReported_) {
+            unsavedReported_ = true;
+            ShowBoxLater("The picture could not be saved",
+                         Q(r.folder + ": " + r.reason + "\nRescue folders: " + r.rescueReason) +
+                             (kept ? "\n\nIt is kept in memory. Use File > Save Unsaved Pictures... to save it in "
+                                     "another folder, and make room or choose another folder in Preferences."
+                                   : "\n\nThe camera's card keeps its copy. Make room or choose another folder in "
+                                     "Preferences."),
+                         static_cast<int>(msgbox::Icon::Error));
+        }
+        return;
+    }
+    if (isFile) {
+        if (outcome == Outcome::Rescued) {
+            ReportRescue(*n.report, *text);
+        } else {
+            rescueReported_ = false;
+            unsavedReported_ = false;
+            QString status =
+                Q(display::SavedStatusText(*text, static_cast<uint64_t>(st.st_size), currentInfo_.get()));
+            if (n.report && !n.report->missingCompanion.empty())
+                status += Q(" - its " + n.report->missingCompanion + " was not received");
+            SetStatus((n.report ? status + LowSpaceNote(*n.report) : status) + reason);
+        }
+        if (n.report && n.report->pictureBytes)
+            lastPictureBytes_ = n.report->pictureBytes;
+        history_.AddToHistory(*text);
+        if (remote_) {
+            if (outcome == Outcome::Rescued)
+                remote_->PictureFailed("Not saved in " + n.report->folder + ": " + n.report->reason + "; kept as " +
+                                       *text);
+            else
+                remote_->PictureSaved(history_.Current() ? history_.Current()->Path() : *text);
+        }
         if (settings_.AutoEdit)
             EditImage();
     } else {
@@ -486,14 +575,164 @@ void CMyTethrocamView::OnSavedFile(const std::optional<std::string>& text)
     }
 }
 
+QString CMyTethrocamView::LowSpaceNote(const SaveReport& r) const
+{
+    if (!r.picturesThatFit || *r.picturesThatFit >= 10)
+        return {};
+    return QString(" - the disk has room for only %1 more picture%2 like it")
+        .arg(*r.picturesThatFit)
+        .arg(*r.picturesThatFit == 1 ? "" : "s");
+}
+
+// A picture the picture folder refused, kept in a rescue folder: the status bar says so
+// every time, a box the first time until a save into the picture folder works again.
+void CMyTethrocamView::ReportRescue(const SaveReport& r, const std::string& path)
+{
+    const std::string part = r.part.empty() ? std::string("picture") : r.part;
+    SetStatus(Q("Not saved in " + r.folder + " (" + r.reason + "): the " + part + " is kept as " + path) +
+              LowSpaceNote(r));
+    if (rescueReported_)
+        return;
+    rescueReported_ = true;
+    ShowBoxLater(Q("The " + part + " could not be saved in " + r.folder),
+                 Q(r.reason + ".\n\nIt was saved as " + path +
+                   " instead. Make room on that disk or choose another folder in Preferences."),
+                 static_cast<int>(msgbox::Icon::Exclamation));
+}
+
+// A thumbnail or the JPEG of a RAW pair that was kept elsewhere, in memory, or not received.
+void CMyTethrocamView::OnCompanionReport(Notification& n)
+{
+    const SaveReport& r = *n.report;
+    switch (r.outcome) {
+    case SaveReport::Outcome::Rescued:
+        if (n.text)
+            ReportRescue(r, *n.text);
+        break;
+    case SaveReport::Outcome::Unsaved:
+        KeepUnsaved(std::move(n.bytes), r.suggestedName, false);
+        SetStatus(Q("The " + r.part + " could not be saved (" + r.reason +
+                    "): it is kept in memory: File > Save Unsaved Pictures..."));
+        ShowBoxLater(Q("The " + r.part + " of the picture could not be saved"),
+                     Q(r.folder + ": " + r.reason + "\nRescue folders: " + r.rescueReason +
+                       "\n\nIt is kept in memory. Use File > Save Unsaved Pictures... to save it in another folder."),
+                     static_cast<int>(msgbox::Icon::Error));
+        break;
+    case SaveReport::Outcome::NotReceived:
+        if (n.text)
+            SetStatus(frame_ ? frame_->StatusText(0) + " - " + Q(*n.text) : Q(*n.text));
+        break;
+    default:
+        break;
+    }
+}
+
+bool CMyTethrocamView::KeepUnsaved(std::vector<uint8_t> bytes, const std::string& name, bool cardKeepsCopy)
+{
+    if (bytes.empty())
+        return false;
+    // Memory is not a disk: past a bound, a picture the card also keeps is left to the card.
+    size_t held = 0;
+    for (const auto& p : unsaved_)
+        held += p.bytes.size();
+    if (cardKeepsCopy && held + bytes.size() > kUnsavedMemoryBound)
+        return false;
+    unsaved_.push_back({std::move(bytes), name.empty() ? std::string("IMG_UNSAVED.JPG") : name});
+    UpdateControls();
+    return true;
+}
+
+bool CMyTethrocamView::SaveUnsavedPictures()
+{
+    if (unsaved_.empty())
+        return true;
+    const QString chosen =
+        dialogs::ChooseFolder(currentDisplayWindow_, "Select a folder for the unsaved pictures", Q(settings_.Directory));
+    if (chosen.isEmpty())
+        return false;
+    const std::string folder = chosen.toStdString();
+    int saved = 0;
+    std::string failure;
+    for (auto it = unsaved_.begin(); it != unsaved_.end();) {
+        std::string path;
+        if (const int error = WriteKeptPicture(folder, *it, path)) {
+            failure = folder + ": " + std::strerror(error);
+            break;
+        }
+        history_.AddToHistory(path);
+        ++saved;
+        it = unsaved_.erase(it);
+    }
+    UpdateControls();
+    if (!failure.empty()) {
+        msgbox::ShowWithDetail(currentDisplayWindow_, "The pictures could not be saved there",
+                               Q(failure + "\n\nThey are still kept in memory; choose another folder."),
+                               msgbox::Icon::Error);
+        return false;
+    }
+    SetStatus(QString("Saved %1 picture%2 in %3").arg(saved).arg(saved == 1 ? "" : "s").arg(chosen));
+    return true;
+}
+
+// Writes a picture kept in memory into `folder` under the name it would have had, else
+// that name with a number added; never over a file. 0, or the errno value.
+int CMyTethrocamView::WriteKeptPicture(const std::string& folder, const UnsavedPicture& picture, std::string& path)
+{
+    const std::string& name = picture.name;
+    const size_t dot = name.rfind('.');
+    const std::string stem = dot == std::string::npos ? name : name.substr(0, dot);
+    const std::string extension = dot == std::string::npos ? std::string() : name.substr(dot);
+    int error = EEXIST;
+    for (int attempt = 1; attempt <= storage::kSaveAttempts && error == EEXIST; ++attempt) {
+        path = folder + "/" + (attempt == 1 ? name : stem + "-" + std::to_string(attempt) + extension);
+        if (storage::WriteFileNoReplace(path, picture.bytes.data(), picture.bytes.size(), &error))
+            error = 0;
+    }
+    return error;
+}
+
+void CMyTethrocamView::ShowBoxLater(const QString& text, const QString& detail, int icon)
+{
+    QTimer::singleShot(0, this, [this, text, detail, icon] {
+        msgbox::ShowWithDetail(currentDisplayWindow_, text, detail, static_cast<msgbox::Icon>(icon));
+    });
+}
+
 void CMyTethrocamView::OnCameraShutdown(int64_t cause)
 {
     ShowBlankScreen(false);
     ResetProgress();
     if (camera_) {
-        ShowCameraError(QString("Camera shutdown: ") + ShutdownCause(cause), TakeProblemReport());
+        // The backend's reason, read while the camera is still there.
+        const QString problem = TakeProblemReport();
+        // Gone before the box shows: a remote request answered meanwhile is told "not
+        // connected", and nothing fires a camera that is no more.
+        // Lost: what is still on its way, and the downloads the failing link cut off just
+        // before (their reports may still be on their way to this handler).
+        const int lost = DownloadsOutstanding() +
+                         camera_->PicturesNotReceivedSince(std::chrono::steady_clock::now() - std::chrono::seconds(3));
+        const QString text = QString("Camera shutdown: ") + ShutdownCause(cause);
+        if (previewFlag_)
+            formatToRestore_ = FormatToRestore{camera_->GetModelName(), formatQualityBeforePreview_,
+                                               formatSizeBeforePreview_};
         DeleteCamera();
         SetTitle("Tethrocam - Not connected");
+        UpdateControls();
+        ShootingFinished();
+        if (remote_)
+            remote_->PictureFailed(text.toStdString());
+        QString detail = problem;
+        if (lost > 0) {
+            const QString lostText = lost == 1 ? QString("Download interrupted: picture not received")
+                                               : QString("Download interrupted: %1 pictures not received").arg(lost);
+            detail = detail.isEmpty() ? lostText : detail + "\n" + lostText;
+        }
+        // What ended the shot stays in the status bar once the box is answered.
+        SetStatus(StatusLine(text, QString(detail).replace('\n', ' ')));
+        if (FinishingDownloads())
+            FinishedDownloads();
+        msgbox::ShowWithDetail(currentDisplayWindow_, text, detail, msgbox::Icon::Error);
+        return;
     }
     UpdateControls();
     ShootingFinished();
@@ -509,14 +748,16 @@ void CMyTethrocamView::OnReleaseError(int64_t code)
         text = "Error: no CF card";
     else
         text = QString::asprintf("H/W Error: 0x%08x", static_cast<unsigned>(code));
-    // "Taking picture" gives way to what happened, also when the time-lapse dialog
-    // reports it instead of a box.
+    // "Taking picture" gives way to what happened, also when the time-lapse dialog reports
+    // it instead of a box. The shot is over before the box shows: the remote client has its
+    // answer, and the requests that come while the box is open are served.
     const QString detail = TakeProblemReport();
-    if (!timeLapseForward_)  // an open time-lapse dialog reports it
-        ShowCameraError(text, detail);
-    else
-        SetStatus(StatusLine(text, detail));
+    SetStatus(StatusLine(text, detail));
     ShootingFinished();
+    if (remote_)
+        remote_->PictureFailed(StatusLine(text, detail).toStdString());
+    if (!timeLapseForward_)  // an open time-lapse dialog reports it
+        msgbox::ShowWithDetail(currentDisplayWindow_, text, detail, msgbox::Icon::Error);
 }
 
 QString CMyTethrocamView::TakeProblemReport()
@@ -534,13 +775,6 @@ QString CMyTethrocamView::StatusLine(const QString& headline, const QString& det
 {
     const QString line = QString(headline).replace('\n', ' ');
     return detail.isEmpty() ? line : line + ": " + detail;
-}
-
-void CMyTethrocamView::ShowCameraError(const QString& headline, const QString& detail)
-{
-    // What ended the shot stays in the status bar once the box is answered.
-    SetStatus(StatusLine(headline, detail));
-    msgbox::ShowWithDetail(currentDisplayWindow_, headline, detail, msgbox::Icon::Error);
 }
 
 // ---------------------------------------------------------------- connection and shooting
@@ -588,6 +822,11 @@ void CMyTethrocamView::ConnectCamera()
         SetStatus(title);
         panel_->PrepareModelLists();
         camera_->SetSaveMode(settings_.StoreImage);
+        if (formatToRestore_ && formatToRestore_->model == camera_->GetModelName()) {
+            // A preview that a shutdown cut short left the body on small/normal.
+            panel_->RestoreSizeQuality(formatToRestore_->quality, formatToRestore_->size);
+        }
+        formatToRestore_.reset();
         panel_->RefreshCameraSettings();
     } else {
         DeleteCamera();
@@ -604,13 +843,181 @@ void CMyTethrocamView::ToggleConnection()
 {
     if (!camera_) {
         ConnectCamera();
-    } else if (!shooting_) {
+    } else if (FinishingDownloads()) {
+        // Asked again while the pictures on their way are finishing: the user may cut it short.
+        if (AskToCutDownloadsShort())
+            CutDownloadsShort();
+    } else if (shooting_ || DownloadsOutstanding() > 0) {
+        // Pictures on their way (the program's own shot or the body's button) are finished first.
+        StartFinishing(AfterDownloads::Disconnect);
+    } else {
         DeleteCamera();
         ResetProgress();
         SetStatus("Tethrocam - Not connected");
         SetTitle("Tethrocam - Not connected");
     }
     UpdateControls();
+}
+
+// ---------------------------------------------------------------- finishing downloads
+
+int CMyTethrocamView::DownloadsOutstanding() const
+{
+    return camera_ ? camera_->DownloadsOutstanding() : 0;
+}
+
+QString CMyTethrocamView::FinishingText() const
+{
+    const int n = std::max(DownloadsOutstanding(), 1);
+    QString text = n == 1 ? QString("Finishing the download of 1 picture\u2026")
+                          : QString("Finishing the download of %1 pictures\u2026").arg(n);
+    if (lastProgress_ > 0 && lastProgress_ < 100)
+        text += QString(" %1%").arg(lastProgress_);
+    return text;
+}
+
+void CMyTethrocamView::StartFinishing(AfterDownloads what)
+{
+    // A quit outranks a close, a close a disconnect.
+    if (static_cast<int>(what) > static_cast<int>(afterDownloads_))
+        afterDownloads_ = what;
+    SetStatus(FinishingText());
+    if (!finishTimer_.isActive())
+        finishTimer_.start(100, this);
+}
+
+void CMyTethrocamView::FinishTick()
+{
+    if (!FinishingDownloads()) {
+        finishTimer_.stop();
+        return;
+    }
+    if (camera_ && (shooting_ || camera_->DownloadsOutstanding() > 0)) {
+        if (finishDeadline_ && std::chrono::steady_clock::now() >= *finishDeadline_) {
+            CutDownloadsShort();
+            return;
+        }
+        SetStatus(FinishingText());
+        return;
+    }
+    FinishedDownloads();
+}
+
+bool CMyTethrocamView::AskToCutDownloadsShort()
+{
+    const int n = std::max(DownloadsOutstanding(), 1);
+    const QString lost = n == 1 ? QString("The picture on its way from the camera will be lost")
+                                : QString("The %1 pictures on their way from the camera will be lost").arg(n);
+    return msgbox::ShowWithDetail(currentDisplayWindow_, "Stop the download now?",
+                                  lost + (settings_.StoreImage == 1 ? " (in Save to PC only the camera keeps no copy)."
+                                                                    : "."),
+                                  msgbox::Icon::Question, msgbox::Buttons::YesNo) == msgbox::Answer::Yes;
+}
+
+// The user confirmed (or the time of a quit ran out): the camera goes now and the status
+// bar says what was lost. A preview cut short gives the body its format back first.
+void CMyTethrocamView::CutDownloadsShort()
+{
+    const int lost = DownloadsOutstanding();
+    ShootingFinished();
+    DeleteCamera();
+    SetTitle("Tethrocam - Not connected");
+    if (remote_ && lost > 0)
+        remote_->PictureFailed("Download interrupted: the connection was closed");
+    FinishedDownloads();
+    if (lost > 0)
+        SetStatus(lost == 1 ? QString("Download interrupted: picture not received")
+                            : QString("Download interrupted: %1 pictures not received").arg(lost));
+    UpdateControls();
+}
+
+// Nothing more on its way: what waited for it happens now, after the notifications the
+// last picture already posted.
+void CMyTethrocamView::FinishedDownloads()
+{
+    const AfterDownloads what = afterDownloads_;
+    afterDownloads_ = AfterDownloads::Nothing;
+    finishDeadline_.reset();
+    finishTimer_.stop();
+    QMetaObject::invokeMethod(
+        this,
+        [this, what] {
+            switch (what) {
+            case AfterDownloads::Nothing:
+                break;
+            case AfterDownloads::Disconnect:
+                if (camera_ && DownloadsOutstanding() == 0 && !shooting_) {
+                    DeleteCamera();
+                    SetStatus("Tethrocam - Not connected");
+                    SetTitle("Tethrocam - Not connected");
+                    UpdateControls();
+                }
+                break;
+            case AfterDownloads::Close:
+                if (frame_)
+                    frame_->close();
+                break;
+            case AfterDownloads::Quit:
+                if (auto quit = std::move(quit_))
+                    quit();
+                break;
+            }
+        },
+        Qt::QueuedConnection);
+}
+
+bool CMyTethrocamView::RequestClose()
+{
+    if (FinishingDownloads()) {
+        if (!AskToCutDownloadsShort())
+            return false;
+        afterDownloads_ = AfterDownloads::Nothing;  // closing now, not again afterwards
+        CutDownloadsShort();
+    } else if (shooting_ || DownloadsOutstanding() > 0) {
+        StartFinishing(AfterDownloads::Close);
+        return false;
+    }
+    if (!unsaved_.empty()) {
+        const int n = static_cast<int>(unsaved_.size());
+        const auto answer = msgbox::ShowWithDetail(
+            currentDisplayWindow_,
+            n == 1 ? QString("One picture is only in memory. Save it before quitting?")
+                   : QString("%1 pictures are only in memory. Save them before quitting?").arg(n),
+            "No folder would take them when they arrived. Choose Yes to save them in another folder; "
+            "No quits and they are lost.",
+            msgbox::Icon::Question, msgbox::Buttons::YesNo);
+        if (answer == msgbox::Answer::Yes && !SaveUnsavedPictures())
+            return false;
+    }
+    return true;
+}
+
+void CMyTethrocamView::FinishDownloadsThenQuit(int maxWaitMs, std::function<void()> quit)
+{
+    // Pictures only in memory go to a rescue folder: nobody is there to be asked.
+    for (auto it = unsaved_.begin(); it != unsaved_.end();) {
+        bool saved = false;
+        for (const std::string& folder : rescueFolders_) {
+            std::string path;
+            if (storage::MakeDirectoryPath(folder, storage::NativePathStyle()) && WriteKeptPicture(folder, *it, path) == 0) {
+                saved = true;
+                break;
+            }
+        }
+        it = saved ? unsaved_.erase(it) : it + 1;
+    }
+    if (FinishingDownloads() && afterDownloads_ == AfterDownloads::Quit) {
+        CutDownloadsShort();  // a second signal: now
+        return;
+    }
+    quit_ = std::move(quit);
+    if (!shooting_ && DownloadsOutstanding() == 0) {
+        afterDownloads_ = AfterDownloads::Quit;
+        FinishedDownloads();
+        return;
+    }
+    finishDeadline_ = std::chrono::steady_clock::now() + std::chrono::milliseconds(maxWaitMs);
+    StartFinishing(AfterDownloads::Quit);
 }
 
 bool CMyTethrocamView::ReconnectPrompt()
@@ -641,6 +1048,8 @@ ShotAttempt CMyTethrocamView::StartRelease(bool quiet)
     ShotAttempt attempt;
     if (shooting_) {
         attempt.refusal = "A picture is still being taken";
+    } else if (FinishingDownloads()) {
+        attempt.refusal = "The download is being finished before the camera is let go";
     } else if (!camera_ || !camera_->Source()) {
         attempt.refusal = "Camera is not connected";
         attempt.needsPerson = true;
@@ -657,7 +1066,7 @@ ShotAttempt CMyTethrocamView::StartRelease(bool quiet)
 
 bool CMyTethrocamView::TakePreviewPicture()
 {
-    if (shooting_)
+    if (shooting_ || FinishingDownloads())
         return false;
     if (!camera_) {
         ReconnectPrompt();
@@ -673,15 +1082,30 @@ bool CMyTethrocamView::TakePreviewPicture()
 
 bool CMyTethrocamView::PrepareShot(bool preview, bool quiet, ShotAttempt& refused)
 {
-    auto refuse = [&](const QString& text, bool needsPerson) {
+    // A refusal answers at once; its box (none for a sequence) comes after.
+    auto refuse = [&](const QString& text, bool needsPerson, const QString& detail = {}) {
         refused.refusal = text;
         refused.needsPerson = needsPerson;
-        if (!quiet)
-            msgbox::Show(currentDisplayWindow_, text);
+        if (quiet)
+            refusal_ = text;
+        else
+            Refuse(text, detail);
         return false;
     };
     if (form_.tv->currentIndex() >= 0 && (form_.tv->currentData().toUInt() & 0xFFFF) == 4)
         return refuse("Bulb mode is only available when using the camera's shutter release", true);
+    if (!preview && settings_.StoreImage == 1) {
+        // Save to PC only: the camera keeps no copy, so a picture needs room on this disk.
+        const std::string folder = storage::DatedFolder(settings_.Folders(), storage::NativePathStyle());
+        const std::optional<uint64_t> free = storage::FreeBytesAt(folder);
+        if (free && (*free == 0 || *free < lastPictureBytes_))
+            return refuse("There is no room on the disk for another picture", true,
+                          QString("%1 has %2 free; the last picture took %3.\nMake room on the disk, choose another "
+                                  "folder in Preferences, or save to the camera.")
+                              .arg(Q(folder))
+                              .arg(Q(display::FormatFileSize(*free)))
+                              .arg(Q(display::FormatFileSize(lastPictureBytes_))));
+    }
     // The LCD display goes off by itself after a while: worth trying again.
     if (!camera_->LockUI())
         return refuse("Unable to release the shutter.\nPlease check that the camera's LCD display is off and try again",
@@ -694,8 +1118,7 @@ bool CMyTethrocamView::PrepareShot(bool preview, bool quiet, ShotAttempt& refuse
         if (!known || library_.CDSetImageFormatAttribute(camera_->Source(), 2, 2) != cdsdk::cdOK) {
             // The lock just taken is given back: a refused format must not leave the body locked.
             camera_->UnlockUI();
-            msgbox::Show(currentDisplayWindow_, "Error selecting small, normal quality JPEG for preview");
-            return false;
+            return refuse("Error selecting small, normal quality JPEG for preview", false);
         }
         formatQualityBeforePreview_ = quality;
         formatSizeBeforePreview_ = size;
@@ -713,6 +1136,15 @@ bool CMyTethrocamView::PrepareShot(bool preview, bool quiet, ShotAttempt& refuse
     return true;
 }
 
+void CMyTethrocamView::Refuse(const QString& text, const QString& detail)
+{
+    refusal_ = text;
+    if (deferRefusalBoxes_)
+        ShowBoxLater(text, detail, static_cast<int>(msgbox::Icon::None));
+    else
+        msgbox::ShowWithDetail(currentDisplayWindow_, text, detail);
+}
+
 void CMyTethrocamView::ShootingFinished()
 {
     form_.panel->setEnabled(true);
@@ -727,7 +1159,8 @@ void CMyTethrocamView::ShootingFinished()
         focusBeforeShot_ = nullptr;
     }
     if (previewFlag_) {
-        panel_->RestoreSizeQuality(formatQualityBeforePreview_, formatSizeBeforePreview_);
+        if (camera_)
+            panel_->RestoreSizeQuality(formatQualityBeforePreview_, formatSizeBeforePreview_);
         previewFlag_ = false;
     }
     if (shooting_) {
@@ -772,6 +1205,8 @@ void CMyTethrocamView::UpdateControls()
     for (int i = 0; i <= 4; ++i)
         frame_->SetChecked(ID_ORIENT_LANDSCAPE + i, settings_.OrientationSetting == i);
     frame_->SetActionText(ID_CONNECT, camera_ ? "Disconnect from Camera" : "Connect to Camera");
+    if (QAction* save = frame_->Action(ID_SAVE_UNSAVED))
+        save->setEnabled(!unsaved_.empty());
     form_.displayOverlay->setChecked(settings_.DisplayFocusPoints);
 }
 
@@ -831,6 +1266,7 @@ void CMyTethrocamView::OnCommand(int id)
     case ID_DELETE_IMAGE: history_.DeleteCurrentPicture(HistoryHooks()); break;
     case ID_EDIT_IMAGE: EditImage(); break;
     case ID_EDITOR_SETUP: EditorSetup(); break;
+    case ID_SAVE_UNSAVED: SaveUnsavedPictures(); break;
     case ID_PREFERENCES:
         if (EditPreferences(this, settings_))
             UpdateSnapshot();  // the very next picture goes to the new folder

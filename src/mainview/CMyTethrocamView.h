@@ -27,6 +27,7 @@
 #include <QPointer>
 #include <QWidget>
 
+#include <chrono>
 #include <functional>
 #include <memory>
 #include <mutex>
@@ -109,6 +110,30 @@ public:
     // (dialogs, remote channel) must be followed by this call.
     void UpdateSnapshot();
     CameraSettingsPanel* Panel() const { return panel_.get(); }
+    // Downloads on their way from the camera (CCamera::DownloadsOutstanding), 0 without one.
+    int DownloadsOutstanding() const;
+    // Pictures that no folder would take, kept in memory until they are saved (File >
+    // Save Unsaved Pictures...).
+    size_t UnsavedPictureCount() const { return unsaved_.size(); }
+    // Asks for a folder and saves the pictures kept in memory there; true when none is left.
+    bool SaveUnsavedPictures();
+    // Whether the window may close now. With downloads on their way it says "Finishing the
+    // download of N pictures…", closes the window once they are saved, and answers false;
+    // asked again meanwhile, it offers to cut the download short. Pictures kept in memory
+    // are offered for saving first.
+    bool RequestClose();
+    // Quitting on a signal: finishes the downloads on their way (at most `maxWaitMs`, then
+    // they are cut short) and then runs `quit`; pictures kept in memory go to a rescue
+    // folder. A second call while waiting cuts the downloads short at once.
+    void FinishDownloadsThenQuit(int maxWaitMs, std::function<void()> quit);
+    // Whether a disconnect, close or quit waits for downloads now.
+    bool FinishingDownloads() const { return afterDownloads_ != AfterDownloads::Nothing; }
+    // While set, the refusal boxes of the shooting commands are shown after the command has
+    // returned (a remote client gets its answer before any box).
+    void SetDeferRefusalBoxes(bool defer) { deferRefusalBoxes_ = defer; }
+    // The folders a picture goes to when the picture folder refuses it (tests may set them).
+    void SetRescueFolders(std::vector<std::string> folders);
+
     // Opens the remote-control channel in `folder` (empty: the user's runtime folder).
     void StartRemoteControl(const std::string& folder = {});
     RemoteControl* Remote() const { return remote_.get(); }
@@ -148,7 +173,25 @@ private:
     void ResetProgress();
     void OnDisplayJpeg(std::vector<uint8_t> bytes);
     void ForwardPictureToFullScreen();
-    void OnSavedFile(const std::optional<std::string>& text);
+    void OnSavedFile(Notification& n);
+    void OnCompanionReport(Notification& n);
+    // Keeps a picture no folder took; false when it is left to the camera's card instead.
+    bool KeepUnsaved(std::vector<uint8_t> bytes, const std::string& name, bool cardKeepsCopy);
+    static constexpr size_t kUnsavedMemoryBound = size_t{1} << 30;
+    void ReportRescue(const SaveReport& r, const std::string& path);
+    QString LowSpaceNote(const SaveReport& r) const;
+    // A refusal of a shooting command: kept in refusal_ and shown (now, or just after the
+    // command when boxes are deferred).
+    void Refuse(const QString& text, const QString& detail = {});
+    void ShowBoxLater(const QString& text, const QString& detail, int icon);
+    // Downloads before a disconnect or quit.
+    enum class AfterDownloads { Nothing, Disconnect, Close, Quit };
+    void StartFinishing(AfterDownloads what);
+    void FinishTick();
+    bool AskToCutDownloadsShort();
+    void CutDownloadsShort();
+    void FinishedDownloads();
+    QString FinishingText() const;
     void OnCameraShutdown(int64_t cause);
     void OnReleaseError(int64_t code);
     void ToggleConnection();
@@ -169,7 +212,6 @@ private:
     // An error box with the system's own text as headline and the library's reason under
     // it; the status bar shows both.
     static QString StatusLine(const QString& headline, const QString& detail);
-    void ShowCameraError(const QString& headline, const QString& detail);
     void LayoutPanel();
     bool PanelScrolls() const;
     void ShowDisplayBitmap(std::optional<Bitmap> display, std::optional<Bitmap> highlight,
@@ -185,6 +227,7 @@ private:
     cdsdk::CameraLibrary& library_;
     CMainFrame* frame_;
     std::string settingsFile_;
+    std::string settingsError_;  // why the settings file was refused at load (empty: read)
     Settings settings_;
     QtNotificationSink sink_;
     std::unique_ptr<CCamera> camera_;
@@ -228,4 +271,30 @@ private:
     SaveSnapshot snapshot_;
 
     std::unique_ptr<RemoteControl> remote_;
+
+    struct UnsavedPicture {
+        std::vector<uint8_t> bytes;
+        std::string name;
+    };
+    std::vector<UnsavedPicture> unsaved_;
+    static int WriteKeptPicture(const std::string& folder, const UnsavedPicture& picture, std::string& path);
+    std::vector<std::string> rescueFolders_;
+    bool rescueReported_ = false;   // a rescue box was shown since the last save into the picture folder
+    bool unsavedReported_ = false;  // the same for a picture no folder took
+    uint64_t lastPictureBytes_ = 0; // size of the last picture saved, for the room left
+    bool deferRefusalBoxes_ = false;
+
+    AfterDownloads afterDownloads_ = AfterDownloads::Nothing;
+    QBasicTimer finishTimer_;
+    std::optional<std::chrono::steady_clock::time_point> finishDeadline_;
+    std::function<void()> quit_;
+    int lastProgress_ = 0;
+
+    // The body's format before a preview that a shutdown cut short: put back at the next
+    // connection to the same model.
+    struct FormatToRestore {
+        std::string model;
+        uint16_t quality = 0, size = 0;
+    };
+    std::optional<FormatToRestore> formatToRestore_;
 };

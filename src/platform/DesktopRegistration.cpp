@@ -358,7 +358,7 @@ std::vector<std::string> MimeAppsList::Items(const std::string& group, const std
 std::string DesktopExecQuote(const std::string& path)
 {
     // Reserved characters make quoting necessary; inside quotes ", `, $ and \ are escaped.
-    const bool quote = path.find_first_of(" \t\n\"'\\><~|&;$*?#()`") != std::string::npos;
+    const bool quote = path.find_first_of(" \t\n\r\"'\\><~|&;$*?#()`") != std::string::npos;
     std::string exec;
     if (quote) {
         exec += '"';
@@ -378,15 +378,55 @@ std::string DesktopExecQuote(const std::string& path)
         if (c == '%')
             fielded += '%';
     }
-    // The key file's own string escapes: backslash first.
+    // The key file's own string escapes: backslash, and the line feed, tab and carriage
+    // return that would otherwise end the line or be taken as layout.
     std::string out;
     for (char c : fielded) {
-        if (c == '\\')
-            out += "\\\\";
-        else
-            out += c;
+        switch (c) {
+        case '\\': out += "\\\\"; break;
+        case '\n': out += "\\n"; break;
+        case '\t': out += "\\t"; break;
+        case '\r': out += "\\r"; break;
+        default: out += c; break;
+        }
     }
     return out;
+}
+
+std::string ExecPathProblem(const std::string& path)
+{
+    // The running program's file was removed or replaced (an update installed while it
+    // runs): the kernel then names it with this suffix, and the path leads nowhere.
+    static const std::string kDeleted = " (deleted)";
+    struct stat st {};
+    if (path.size() >= kDeleted.size() && path.compare(path.size() - kDeleted.size(), kDeleted.size(), kDeleted) == 0 &&
+        ::stat(path.c_str(), &st) != 0)
+        return "The running program's file was removed or replaced (" + path +
+               "), perhaps by an update.\nPlease start Tethrocam again and register once more.";
+    // A desktop entry holds UTF-8 text without control characters; line feed, tab and
+    // carriage return are escaped, anything else cannot be written.
+    size_t i = 0;
+    while (i < path.size()) {
+        const auto c = static_cast<unsigned char>(path[i]);
+        if ((c < 0x20 && c != '\n' && c != '\t' && c != '\r') || c == 0x7F)
+            return "The path of the running program holds a control character, which a desktop entry cannot "
+                   "hold.\nPlease move Tethrocam to a folder with a plain name.";
+        const size_t extra = c < 0x80 ? 0 : c >= 0xC2 && c <= 0xDF ? 1 : c >= 0xE0 && c <= 0xEF ? 2 : c >= 0xF0 && c <= 0xF4 ? 3 : 9;
+        bool valid = extra <= 3 && extra < path.size() - i;
+        uint32_t cp = extra == 0 ? c : extra == 1 ? (c & 0x1Fu) : extra == 2 ? (c & 0x0Fu) : (c & 0x07u);
+        for (size_t k = 1; valid && k <= extra; ++k) {
+            const auto d = static_cast<unsigned char>(path[i + k]);
+            valid = (d & 0xC0) == 0x80;
+            cp = cp << 6 | (d & 0x3Fu);
+        }
+        valid = valid && !(extra == 2 && cp < 0x800) && !(extra == 3 && (cp < 0x10000 || cp > 0x10FFFF)) &&
+                !(cp >= 0xD800 && cp <= 0xDFFF);
+        if (!valid)
+            return "The path of the running program is not valid UTF-8, which a desktop entry must be.\nPlease "
+                   "move Tethrocam to a folder whose name is UTF-8.";
+        i += extra + 1;
+    }
+    return {};
 }
 
 std::string CameraEventsDesktopEntry(const std::string& executablePath)
@@ -415,21 +455,23 @@ std::string CameraEventsDesktopEntry(const std::string& executablePath)
 bool ReadSmallFile(const std::string& path, std::string& text, int* error)
 {
     text.clear();
-    const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
+    // Non-blocking: a FIFO in the file's place must not hang the program; it is refused
+    // below like anything else that is not a regular file.
+    const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK | O_NOCTTY);
     if (fd < 0) {
         *error = errno;
         return false;
     }
     struct stat st {};
     if (::fstat(fd, &st) != 0 || !S_ISREG(st.st_mode) || static_cast<size_t>(st.st_size) > kMaxListBytes) {
-        *error = S_ISREG(st.st_mode) ? EFBIG : EINVAL;
+        *error = S_ISREG(st.st_mode) ? EFBIG : S_ISDIR(st.st_mode) ? EISDIR : EINVAL;
         ::close(fd);
         return false;
     }
     char buffer[16384];
     for (;;) {
         const ssize_t n = ::read(fd, buffer, sizeof buffer);
-        if (n < 0 && errno == EINTR)
+        if (n < 0 && (errno == EINTR || errno == EAGAIN))
             continue;
         if (n < 0 || text.size() > kMaxListBytes) {
             *error = n < 0 ? errno : EFBIG;
@@ -544,7 +586,9 @@ bool LoadMimeApps(const std::string& path, MimeAppsList& list, bool& existed, st
     int error = 0;
     existed = ReadSmallFile(path, text, &error);
     if (!existed && error != ENOENT) {
-        reason = "Cannot read " + path + ": " + ErrorText(error);
+        reason = "Cannot read " + path + ": " +
+                 (error == EINVAL ? std::string("it is not a regular file") : ErrorText(error)) +
+                 "; it was left as it is.";
         return false;
     }
     int badLine = 0;
@@ -594,6 +638,8 @@ RegistrationResult RegisterForCameraEvents(const XdgFolders& folders, const std:
         return NoAccess(reason);
     if (executablePath.empty() || executablePath[0] != '/')
         return NoAccess("The path of the running program cannot be found.");
+    if (const std::string problem = ExecPathProblem(executablePath); !problem.empty())
+        return Failed(problem);
 
     const std::string listPath = JoinPath(folders.configHome, "mimeapps.list");
     MimeAppsList list;

@@ -73,8 +73,13 @@ private:
 };
 
 // Quotes a path for the Exec key of a desktop entry (the freedesktop quoting and escaping
-// rules for Exec arguments, then the string escaping of the key file).
+// rules for Exec arguments, then the string escaping of the key file: \\, and \n, \t,
+// \r for a line feed, tab and carriage return, so that no path can add a line or key).
 std::string DesktopExecQuote(const std::string& path);
+// Why a program path cannot be written into a desktop entry (empty when it can): not
+// valid UTF-8, a control character other than line feed, tab and carriage return, or the
+// path of a program file that was removed or replaced since it started (" (deleted)").
+std::string ExecPathProblem(const std::string& path);
 // The text of the entry written by registering.
 std::string CameraEventsDesktopEntry(const std::string& executablePath);
 

@@ -2,12 +2,16 @@
 
 #include "mainview/CMyTethrocamView.h"
 #include "mainview/CameraSettingsPanel.h"
+#include "storage/PictureSaver.h"
 #include "storage/SaveFolders.h"
 
 #include <QComboBox>
 #include <QSocketNotifier>
 
+#include <QTimerEvent>
+
 #include <cstdio>
+#include <cstring>
 #include <unistd.h>
 
 // The view as the protocol sees it.
@@ -18,7 +22,21 @@ public:
     bool Connected() override { return view_.Camera() != nullptr; }
     bool Busy() override { return view_.Shooting(); }
     std::string ModelName() override { return view_.Camera() ? view_.Camera()->GetModelName() : std::string(); }
-    bool Release() override { return view_.TakePicture(); }
+    bool Release() override
+    {
+        // The client has its answer before any refusal box shows.
+        refusal_.clear();
+        view_.SetDeferRefusalBoxes(true);
+        const bool started = view_.TakePicture();
+        view_.SetDeferRefusalBoxes(false);
+        return started;
+    }
+    std::string RefusalReason() override
+    {
+        std::string reason = refusal_.empty() ? view_.LastRefusal().simplified().toStdString() : refusal_;
+        refusal_.clear();
+        return reason;
+    }
     int ListCount(remote::SettingList list) override { return Combo(list)->count(); }
     bool SelectListEntry(remote::SettingList list, int index) override
     {
@@ -37,11 +55,21 @@ public:
     {
         storage::FolderAccess& fs = storage::NativeFolderAccess();
         const auto entry = fs.Probe(folder);
-        if (entry == storage::FolderAccess::Entry::Other)
+        if (entry == storage::FolderAccess::Entry::Other) {
+            refusal_ = folder + " is not a folder";
             return false;
+        }
         if (entry == storage::FolderAccess::Entry::Missing &&
-            !storage::MakeDirectoryPath(folder, storage::PathStyle::Posix, fs))
+            !storage::MakeDirectoryPath(folder, storage::PathStyle::Posix, fs)) {
+            refusal_ = folder + " cannot be made";
             return false;
+        }
+        // A folder the program cannot write would lose every picture: refused now, while
+        // the client can still choose another.
+        if (const int error = storage::ProbeFolderWritable(folder)) {
+            refusal_ = folder + ": " + std::strerror(error);
+            return false;
+        }
         view_.Prefs().Directory = folder;
         view_.UpdateSnapshot();
         return true;
@@ -56,6 +84,7 @@ public:
     }
 
 private:
+    std::string refusal_;  // why SetSaveFolder refused, for the reply
     QComboBox* Combo(remote::SettingList list) const
     {
         const FormControls& f = view_.Form();
@@ -104,16 +133,16 @@ bool RemoteControl::Start(const std::string& folder)
 
 void RemoteControl::OnReadable()
 {
-    // Every waiting wake-up is taken at once: the block holds one request, whatever
-    // number of messages announced it.
+    // The waiting wake-ups are taken at once (a bounded number per turn): the block holds
+    // one request, whatever number of messages announced it.
     socket_.Drain();
     HandleWakeUp();
 }
 
 void RemoteControl::HandleWakeUp()
 {
-    // A request that arrives while one is being handled (a refused release's message
-    // box runs its own event loop) is handled when that one is finished.
+    // A request that arrives while one is being handled (a command that runs an event
+    // loop) is handled when that one is finished.
     if (handling_) {
         pending_ = true;
         return;
@@ -122,14 +151,47 @@ void RemoteControl::HandleWakeUp()
     handling_ = true;
     do {
         pending_ = false;
-        if (uint8_t* block = Block())
-            remote::HandleRequest(block, *target_, static_cast<int32_t>(getpid()));
+        if (!EnsureBlock())
+            break;
+        uint8_t request[remote::kBlockSize];
+        if (!block_.Read(request))
+            continue;
+        // Answered already: a repeated wake-up never runs a request twice.
+        if (remote::ReadInt(request, remote::kStatusOffset) != remote::kReplyNone)
+            continue;
+        uint8_t reply[remote::kBlockSize];
+        std::memcpy(reply, request, sizeof reply);
+        remote::HandleRequest(reply, *target_, static_cast<int32_t>(getpid()));
+        const int32_t status = remote::ReadInt(reply, remote::kStatusOffset);
+        if (status == remote::kReplyNone)
+            continue;  // not a command: nothing is written
+        uint8_t now[remote::kBlockSize];
+        if (!block_.Read(now) || !remote::SameRequest(request, now))
+            continue;  // another request took its place; it has its own wake-up
+        WriteReplyFields(reply, request);
+        if (remote::ReadInt(request, remote::kCommandOffset) == remote::kCmdRelease)
+            awaitingPicture_ = status == remote::kReplyReleased;
     } while (pending_);
     handling_ = false;
 }
 
-uint8_t* RemoteControl::Block()
+void RemoteControl::WriteReplyFields(const uint8_t* reply, const uint8_t* request)
 {
+    const uint8_t* text = reply + remote::kTextOffset;
+    const void* zero = std::memchr(text, 0, remote::kTextSize);
+    const size_t textBytes = zero ? static_cast<size_t>(static_cast<const uint8_t*>(zero) - text) + 1 : remote::kTextSize;
+    block_.Write(remote::kTextOffset, text, textBytes);
+    block_.Write(remote::kHandleOffset, reply + remote::kHandleOffset, 4);
+    if (std::memcmp(reply + remote::kProgressOffset, request + remote::kProgressOffset, 4) != 0)
+        block_.Write(remote::kProgressOffset, reply + remote::kProgressOffset, 4);
+    // The status goes last: a client polling it finds the text already in place.
+    block_.Write(remote::kStatusOffset, reply + remote::kStatusOffset, 4);
+}
+
+bool RemoteControl::EnsureBlock()
+{
+    if (block_.IsOpen() && !block_.StillAtPath())
+        block_.Close();  // deleted or replaced: the channel follows the path
     if (block_.IsOpen() && !block_.Intact()) {
         Report(folder_ + "/" + remote::kBlockName + " was cut short by another program; it is let go", false);
         block_.Close();
@@ -138,24 +200,89 @@ uint8_t* RemoteControl::Block()
         std::string error;
         if (folder_.empty() || !block_.Open(folder_, error)) {
             Report(error.empty() ? std::string("no runtime folder") : error);
-            return nullptr;
+            return false;
         }
     }
-    return block_.Data();
+    return true;
 }
 
 void RemoteControl::DownloadProgress(int64_t progress)
 {
-    if (!channelExists_)
+    if (!channelExists_ || progress < 0 || progress > 100 || !EnsureBlock())
         return;
-    if (uint8_t* block = Block())
-        remote::WriteProgress(block, progress);
+    const auto value = static_cast<uint32_t>(progress);
+    const uint8_t field[4] = {static_cast<uint8_t>(value), static_cast<uint8_t>(value >> 8),
+                              static_cast<uint8_t>(value >> 16), static_cast<uint8_t>(value >> 24)};
+    block_.Write(remote::kProgressOffset, field, sizeof field);
+}
+
+bool RemoteControl::ReplyToWaitingRelease(int32_t status, const std::string& text)
+{
+    if (!awaitingPicture_)
+        return false;
+    awaitingPicture_ = false;
+    uint8_t now[remote::kBlockSize];
+    if (!EnsureBlock() || !block_.Read(now) || remote::ReadInt(now, remote::kCommandOffset) != remote::kCmdRelease ||
+        remote::ReadInt(now, remote::kStatusOffset) != remote::kReplyReleased ||
+        remote::ReadInt(now, remote::kHandleOffset) != static_cast<int32_t>(getpid()))
+        return false;  // the client went on to another request
+    // The client that asked holds the block's lock while it waits: this is its reply.
+    uint8_t reply[remote::kBlockSize];
+    std::memcpy(reply, now, sizeof reply);
+    remote::WriteReply(reply, status, static_cast<int32_t>(getpid()), text);
+    WriteReplyFields(reply, now);
+    return true;
 }
 
 void RemoteControl::PictureSaved(const std::string& path)
 {
     if (!channelExists_)
         return;
-    if (uint8_t* block = Block())
-        remote::WriteReply(block, remote::kReplySaved, static_cast<int32_t>(getpid()), path);
+    if (ReplyToWaitingRelease(remote::kReplySaved, path))
+        return;
+    unsolicited_ = path;
+    unsolicitedTries_ = 0;
+    TryUnsolicitedReply();
+}
+
+void RemoteControl::PictureFailed(const std::string& reason)
+{
+    if (channelExists_)
+        ReplyToWaitingRelease(remote::kReplyRefused, reason);
+}
+
+void RemoteControl::TryUnsolicitedReply()
+{
+    if (!unsolicited_)
+        return;
+    uint8_t now[remote::kBlockSize];
+    bool written = false;
+    if (EnsureBlock() && block_.TryLock()) {
+        // No client is between its request and its reply; one that does not lock may
+        // still have a request waiting, which is never overwritten.
+        if (block_.Read(now) && remote::ReadInt(now, remote::kStatusOffset) != remote::kReplyNone) {
+            uint8_t reply[remote::kBlockSize];
+            std::memcpy(reply, now, sizeof reply);
+            remote::WriteReply(reply, remote::kReplySaved, static_cast<int32_t>(getpid()), *unsolicited_);
+            WriteReplyFields(reply, now);
+            written = true;
+        }
+        block_.Unlock();
+    }
+    // A client's turn lasts a few milliseconds; a reply that cannot be placed within two
+    // seconds is dropped (the next picture brings its own).
+    if (written || ++unsolicitedTries_ > 100) {
+        unsolicited_.reset();
+        retry_.stop();
+    } else if (!retry_.isActive()) {
+        retry_.start(20, this);
+    }
+}
+
+void RemoteControl::timerEvent(QTimerEvent* e)
+{
+    if (e->timerId() == retry_.timerId())
+        TryUnsolicitedReply();
+    else
+        QObject::timerEvent(e);
 }

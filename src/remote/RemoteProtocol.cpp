@@ -1,6 +1,5 @@
 #include "remote/RemoteProtocol.h"
 
-#include <atomic>
 #include <cstring>
 
 namespace remote {
@@ -44,26 +43,11 @@ bool WriteText(uint8_t* block, std::string_view text)
     return true;
 }
 
-void BlockFence(std::memory_order order)
-{
-    // GCC's ThreadSanitizer does not model fences and says so; the fence is still needed.
-#if defined(__GNUC__) && !defined(__clang__) && defined(__SANITIZE_THREAD__)
-#pragma GCC diagnostic push
-#pragma GCC diagnostic ignored "-Wtsan"
-#endif
-    std::atomic_thread_fence(order);
-#if defined(__GNUC__) && !defined(__clang__) && defined(__SANITIZE_THREAD__)
-#pragma GCC diagnostic pop
-#endif
-}
-
 void WriteReply(uint8_t* block, int32_t status, int32_t handle, std::string_view text)
 {
     if (!WriteText(block, text))
         status = kReplyRefused;
     WriteInt(block, kHandleOffset, handle);
-    // The status goes last: a client polling it finds the text already in place.
-    BlockFence(std::memory_order_release);
     WriteInt(block, kStatusOffset, status);
 }
 
@@ -172,8 +156,8 @@ void HandleRequest(uint8_t* block, RemoteTarget& target, int32_t handle)
             WriteProgress(block, 0);
             reply(kReplyReleased);
         } else {
-            // Refused (bulb, locked body, camera gone): no picture and no reply 4 will follow.
-            reply(kReplyRefused);
+            // Refused (bulb, locked body, no room): no picture and no reply 4 will follow.
+            reply(kReplyRefused, target.RefusalReason());
         }
         return;
     case kCmdNone:
@@ -200,7 +184,12 @@ void HandleRequest(uint8_t* block, RemoteTarget& target, int32_t handle)
             return;
         }
         const std::optional<std::string> folder = NormaliseFolder(ReadText(block));
-        reply(folder && target.SetSaveFolder(*folder) ? kReplyDone : kReplyRefused);
+        if (!folder)
+            reply(kReplyRefused);
+        else if (target.SetSaveFolder(*folder))
+            reply(kReplyDone);
+        else
+            reply(kReplyRefused, target.RefusalReason());
         return;
     }
     case kCmdToday:
@@ -220,6 +209,13 @@ void HandleRequest(uint8_t* block, RemoteTarget& target, int32_t handle)
     default:
         return;  // not a command: nothing is written
     }
+}
+
+bool SameRequest(const uint8_t* handled, const uint8_t* now)
+{
+    return ReadInt(now, kStatusOffset) == kReplyNone &&
+           ReadInt(now, kCommandOffset) == ReadInt(handled, kCommandOffset) &&
+           ReadInt(now, kParameterOffset) == ReadInt(handled, kParameterOffset) && ReadText(now) == ReadText(handled);
 }
 
 const char* ReplyWord(int32_t status)

@@ -15,7 +15,6 @@
 // target's own calls.
 #pragma once
 
-#include <atomic>
 #include <cstddef>
 #include <cstdint>
 #include <optional>
@@ -76,10 +75,6 @@ std::string ReadText(const uint8_t* block);
 // does not fit the field with its zero.
 bool WriteText(uint8_t* block, std::string_view text);
 
-// Orders the block's plain field accesses against the other process: `release` before
-// the status (or the wake-up) that publishes them, `acquire` after reading the status.
-void BlockFence(std::memory_order order);
-
 // Writes a reply: status, process id, text (empty: first text byte zero). A text that
 // does not fit is never cut short: the reply becomes "refused" with an empty text.
 void WriteReply(uint8_t* block, int32_t status, int32_t handle, std::string_view text = {});
@@ -93,13 +88,17 @@ public:
     virtual std::string ModelName() = 0;
     // Fires the shutter as the Release button does; true when a release started.
     virtual bool Release() = 0;
+    // Why the last Release or SetSaveFolder was refused (empty when unknown), for the
+    // reply's text.
+    virtual std::string RefusalReason() { return {}; }
     virtual int ListCount(SettingList list) = 0;
     // Selects entry `index` (0 <= index < ListCount) and runs the list's change handler,
     // which sends the value to the camera and shows what the camera took; true when the
     // list's selection is then `index`.
     virtual bool SelectListEntry(SettingList list, int index) = 0;
     // Makes `folder` (absolute, normalised) the save folder, creating it and its missing
-    // parents; false when it is not a folder and cannot be made one.
+    // parents; false when it is not a folder and cannot be made one, or when the program
+    // cannot write into it.
     virtual bool SetSaveFolder(const std::string& folder) = 0;
     // The folder the next picture would be saved in.
     virtual std::string TodayFolder() = 0;
@@ -123,9 +122,16 @@ void HandleRequest(uint8_t* block, RemoteTarget& target, int32_t handle);
 // The progress field: values 0 to 100 are stored, anything else is ignored.
 void WriteProgress(uint8_t* block, int64_t progress);
 
-// For clients: the request fields (command, parameter, text) and a cleared status.
+// For clients: the request fields (command, parameter, text) and a cleared status. A
+// request with any other status is taken as answered already and not handled again (a
+// repeated wake-up never fires the shutter twice).
 // False when the text does not fit the field (nothing is written then).
 bool WriteRequest(uint8_t* block, int32_t command, int32_t parameter, std::string_view text);
+
+// Whether the request in `now` is still the one in `handled`: the same command, parameter
+// and text, and still unanswered (status 0). The program replies only then; a request
+// written over it meanwhile has its own wake-up and its own reply.
+bool SameRequest(const uint8_t* handled, const uint8_t* now);
 
 // A short word for a reply code ("not connected", "busy", ...), for people reading replies.
 const char* ReplyWord(int32_t status);

@@ -10,7 +10,8 @@
 // nothing in the folder is changed.
 //
 // Threads: an object is used by one thread at a time (the program's UI thread). Calls
-// never block: the socket is non-blocking and the files are local.
+// never block (the socket is non-blocking and the files are local), except
+// SharedBlock::Lock, which waits for another client's turn for the time given.
 #pragma once
 
 #include <cstdint>
@@ -23,8 +24,11 @@ namespace platform {
 // and missing); empty with `error` set when it is missing or not private to the user.
 std::string RemoteRuntimeFolder(std::string& error);
 
-// The mapped block. Opening creates the file when it is missing (sized and moved into
-// place in one step, so that the other side never sees a short file).
+// The block. Opening creates the file when it is missing, full-sized and with its one
+// name from the start (an unnamed file linked into place), so that the other side never
+// sees a short file or a file with two names. The file is never mapped: every access is a
+// pread or pwrite of the 1024 bytes or of one field, so a file that another process cuts
+// short is noticed (Intact) and can never fault this one.
 class SharedBlock {
 public:
     SharedBlock() = default;
@@ -34,16 +38,32 @@ public:
 
     bool Open(const std::string& folder, std::string& error);
     void Close();
-    bool IsOpen() const { return data_ != nullptr; }
-    // The 1024 mapped bytes, or null when not open.
-    uint8_t* Data() const { return data_; }
-    // The file still has its full size. Touching a mapping whose file another process
-    // cut short would fault, so callers check this before every use.
+    bool IsOpen() const { return fd_ >= 0; }
+    const std::string& Path() const { return path_; }
+    // The whole block (1024 bytes into `out`); false when the file is shorter than that
+    // or cannot be read.
+    bool Read(uint8_t* out) const;
+    // Writes `size` bytes at `offset` (inside the block), only while the file has its full
+    // size; false otherwise.
+    bool Write(size_t offset, const uint8_t* data, size_t size);
+    // The file still has its full size.
     bool Intact() const;
+    // The block's path still names the file held open (same device and inode): false when
+    // the file was deleted or replaced by another one.
+    bool StillAtPath() const;
+
+    // Clients take turns: an exclusive lock on the block file (flock) from writing a
+    // request to reading its reply. Lock waits at most `timeoutMs`; TryLock never waits.
+    // The lock goes with Unlock or Close.
+    bool Lock(int timeoutMs);
+    bool TryLock();
+    void Unlock();
 
 private:
     int fd_ = -1;
-    uint8_t* data_ = nullptr;
+    std::string path_;
+    dev_t dev_ = 0;
+    ino_t ino_ = 0;
 };
 
 // The program's end of the wake-up socket.
@@ -60,12 +80,13 @@ public:
     WakeUpSocket(const WakeUpSocket&) = delete;
     WakeUpSocket& operator=(const WakeUpSocket&) = delete;
 
-    // Binds the socket in `folder`; a stale socket left by a crashed run is replaced.
+    // Binds the socket in `folder`; a stale socket left by a crashed run is replaced. Two
+    // programs starting together take turns (a lock on the folder), so only one binds.
     BindResult Bind(const std::string& folder, std::string& error);
     int Fd() const { return fd_; }
-    // Reads and discards every waiting datagram (their content means nothing); returns
-    // how many there were.
-    int Drain();
+    // Reads and discards the waiting datagrams (their content means nothing), at most
+    // `limit` of them, so that a flood cannot hold the program; returns how many.
+    int Drain(int limit = 64);
 
 private:
     int fd_ = -1;

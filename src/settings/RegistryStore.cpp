@@ -4,6 +4,7 @@
 
 #include <cerrno>
 #include <cstdio>
+#include <cstring>
 #include <cstdlib>
 
 #include <fcntl.h>
@@ -15,7 +16,7 @@ namespace {
 
 constexpr const char* kFirstLine = "Windows Registry Editor Version 5.00";
 // A settings file larger than this is not the program's: the key does not open.
-constexpr off_t kMaxFileBytes = 16 * 1024 * 1024;
+constexpr off_t kMaxFileBytes = off_t{1} << 20;
 
 char LowerAscii(char c)
 {
@@ -123,25 +124,41 @@ bool MakeFolders(const std::string& folder)
 
 enum class ReadResult { Ok, Missing, Failed };
 
-ReadResult ReadWholeFile(const std::string& path, std::string& text)
+// Reads the whole settings file. Only a regular file is read: a FIFO, a device or a
+// folder in its place is refused without waiting on it (opened non-blocking, checked
+// before the first read). `why` says what went wrong for Failed.
+ReadResult ReadWholeFile(const std::string& path, std::string& text, std::string* why = nullptr)
 {
     text.clear();
-    const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
-    if (fd < 0)
-        return errno == ENOENT ? ReadResult::Missing : ReadResult::Failed;
-    struct stat st {};
-    if (::fstat(fd, &st) != 0 || !S_ISREG(st.st_mode) || st.st_size > kMaxFileBytes) {
-        ::close(fd);
+    auto fail = [&](const std::string& reason) {
+        if (why)
+            *why = reason;
         return ReadResult::Failed;
+    };
+    const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK | O_NOCTTY);
+    if (fd < 0) {
+        if (errno == ENOENT)
+            return ReadResult::Missing;
+        return fail(std::strerror(errno));
+    }
+    struct stat st {};
+    if (::fstat(fd, &st) != 0 || !S_ISREG(st.st_mode)) {
+        ::close(fd);
+        return fail("it is not a regular file");
+    }
+    if (st.st_size > kMaxFileBytes) {
+        ::close(fd);
+        return fail("it is larger than 1 MiB, too large to be a settings file of this program");
     }
     char buffer[16384];
     for (;;) {
         const ssize_t n = ::read(fd, buffer, sizeof buffer);
-        if (n < 0 && errno == EINTR)
+        if (n < 0 && (errno == EINTR || errno == EAGAIN))
             continue;
         if (n < 0 || text.size() > static_cast<size_t>(kMaxFileBytes)) {
+            const int error = errno;
             ::close(fd);
-            return ReadResult::Failed;
+            return fail(n < 0 ? std::strerror(error) : "it grew past 1 MiB while being read");
         }
         if (n == 0)
             break;
@@ -150,7 +167,6 @@ ReadResult ReadWholeFile(const std::string& path, std::string& text)
     ::close(fd);
     return ReadResult::Ok;
 }
-
 
 } // namespace
 
@@ -380,9 +396,13 @@ bool RegistryStore::Open()
         return false;
 
     std::string text;
-    const ReadResult read = ReadWholeFile(path_, text);
-    if (read == ReadResult::Failed)
+    std::string why;
+    const ReadResult read = ReadWholeFile(path_, text, &why);
+    if (read == ReadResult::Failed) {
+        lastError_ = path_ + ": " + why;
         return false;
+    }
+    lastError_.clear();
 
     RegistryFile file(FullKeyName());
     file.Parse(text);

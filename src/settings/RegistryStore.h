@@ -115,8 +115,11 @@ public:
     const std::string& FilePath() const { return path_; }
 
     // Opens the key, creating folder, file and key when missing. False when the file
-    // cannot be read or created; the store then stays closed.
+    // cannot be read or created; the store then stays closed. Only a regular file of at
+    // most 1 MiB is read (anything else is refused without waiting on it, and never
+    // written over); LastError says why it was refused.
     bool Open();
+    const std::string& LastError() const { return lastError_; }
     bool IsOpen() const { return open_; }
     // Writes the values set since Open() and closes the key. False when the values could
     // not be written (the file keeps its previous contents) or the key was not open.
@@ -135,6 +138,7 @@ private:
     bool WriteFileAtomically(const std::string& text);
 
     std::string path_;
+    std::string lastError_;
     bool open_ = false;
     RegistryFile file_;
     std::vector<std::pair<std::string, RegistryValue>> pending_;

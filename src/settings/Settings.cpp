@@ -139,6 +139,11 @@ std::string PicturesFolderFromUserDirs(const std::string& userDirsText, const st
     return found;
 }
 
+bool ValidFilenamePrefix(const std::string& prefix)
+{
+    return prefix.find('/') == std::string::npos && prefix.find('\0') == std::string::npos;
+}
+
 bool LoadSettings(Settings& s, RegistryStore& store)
 {
     s = Settings {};
@@ -172,6 +177,8 @@ bool LoadSettings(Settings& s, RegistryStore& store)
     ReadNumber(store, "OrientationSetting", s.OrientationSetting);
 
     ReadText(store, "FilenamePrefix", s.FilenamePrefix);
+    if (!ValidFilenamePrefix(s.FilenamePrefix))
+        s.FilenamePrefix = Settings {}.FilenamePrefix;  // "../../x_" would save outside the folder
     ReadText(store, "Directory", s.Directory);
     ReadText(store, "LaunchEditorCmd", s.LaunchEditorCmd);
 

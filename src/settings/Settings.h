@@ -60,8 +60,13 @@ struct Settings {
 // (XDG_PICTURES_DIR="$HOME/Pictures" or an absolute path); empty when it names none.
 std::string PicturesFolderFromUserDirs(const std::string& userDirsText, const std::string& home);
 
+// Whether a file-name prefix can be used: it names no other folder (no "/"). The
+// Preferences dialog holds to this rule, and so does loading.
+bool ValidFilenamePrefix(const std::string& prefix);
+
 // Sets every field to its default, then reads the values the key holds. False when the
-// key could not be opened (every field then keeps its default).
+// key could not be opened (every field then keeps its default). A prefix the
+// Preferences dialog would refuse keeps its default.
 bool LoadSettings(Settings& settings, RegistryStore& store);
 // Writes every field (flags as 0 or 1). False when the key could not be opened or the
 // values could not be written; the stored values then stay as they were.

@@ -5,6 +5,7 @@
 #include <chrono>
 #include <cstdio>
 #include <cstring>
+#include <functional>
 #include <mutex>
 #include <set>
 
@@ -21,6 +22,7 @@ namespace storage {
 namespace {
 
 std::atomic<int> g_forcedMethod {0};
+std::function<int(const std::string&)> g_writeFault;
 std::atomic<int> g_temporariesWritten {0};
 
 constexpr char kTemporaryStart[] = ".tethrocam-";
@@ -131,6 +133,9 @@ bool MethodUnsupported(int error)
 // reader, some network shares): create the final name exclusively and write into it.
 bool WriteDirectlyExclusive(const std::string& path, const std::vector<ByteRange>& parts, int* errnoOut)
 {
+    if (g_writeFault)
+        if (const int fault = g_writeFault(FolderOf(path)))
+            return Fail(errnoOut, fault);
     const int fd = ::open(path.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0666);
     if (fd < 0)
         return Fail(errnoOut, errno);
@@ -149,6 +154,11 @@ void ForceNoReplaceMethodForTest(NoReplaceMethod method)
     g_forcedMethod.store(static_cast<int>(method));
 }
 
+void SetWriteFaultForTest(std::function<int(const std::string& folder)> fault)
+{
+    g_writeFault = std::move(fault);
+}
+
 void SyncFolderOf(const std::string& path)
 {
     SyncFolder(FolderOf(path));
@@ -160,6 +170,9 @@ namespace {
 bool WriteTemporary(const std::string& folder, const std::vector<ByteRange>& parts, std::string* tempOut,
                     int* errnoOut)
 {
+    if (g_writeFault)
+        if (const int fault = g_writeFault(folder))
+            return Fail(errnoOut, fault);
     std::string temp;
     int fd = -1;
     for (unsigned attempt = 0; attempt < 100 && fd < 0; ++attempt) {

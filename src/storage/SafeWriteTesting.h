@@ -3,6 +3,9 @@
 // on any disk. Tests only; the program leaves it at Auto. Any thread; never blocks.
 #pragma once
 
+#include <functional>
+#include <string>
+
 namespace storage {
 
 enum class NoReplaceMethod {
@@ -12,6 +15,11 @@ enum class NoReplaceMethod {
 };
 
 void ForceNoReplaceMethodForTest(NoReplaceMethod method);
+
+// Makes every write into a folder for which `fault` returns an errno value fail with that
+// value, as a full, read-only or forbidden folder would (ENOSPC, EROFS, EACCES); 0 lets the
+// write go on. An empty function removes the fault. Set before the writers run.
+void SetWriteFaultForTest(std::function<int(const std::string& folder)> fault);
 
 // How many temporary files the writer has created and filled so far in this process.
 int TemporaryFilesWrittenForTest();

@@ -26,7 +26,8 @@ const char* UsageText()
            "  release [--wait SECONDS]\n"
            "                          fire the shutter; with --wait, wait up to SECONDS for the\n"
            "                          picture and print the path it was saved under (empty line\n"
-           "                          when it was saved to the camera only)\n"
+           "                          when it was saved to the camera only); a picture that was\n"
+           "                          not saved there exits 1 with the reason on standard error\n"
            "  tv INDEX                choose shutter speed entry INDEX (from 0) of the program's list\n"
            "  av INDEX                choose aperture entry INDEX\n"
            "  ev INDEX                choose exposure compensation entry INDEX\n"
@@ -39,8 +40,9 @@ const char* UsageText()
            "Options:\n"
            "  --timeout SECONDS       how long to wait for the program's answer (default 5)\n"
            "  --help                  show this help\n\n"
-           "Exit status: 0 success, 1 refused or failed, 2 usage error, 3 no camera connected,\n"
-           "4 busy taking a picture, 5 no Tethrocam answering.\n"
+           "Exit status: 0 success, 1 refused or failed (the reason, when the program gives one,\n"
+           "on standard error), 2 usage error, 3 no camera connected, 4 busy taking a picture or\n"
+           "another client's request in the way, 5 no Tethrocam answering.\n"
            "The channel lives in $XDG_RUNTIME_DIR (or /tmp/tethrocam-UID when that is unset).\n";
 }
 
@@ -89,12 +91,20 @@ int Finish(const remote::ClientReply& r, const char* what)
         std::fprintf(stderr, "tethrocam-remote: %s\n", r.error.c_str());
         return kFailed;
     case O::TimedOut:
-        std::fprintf(stderr, "tethrocam-remote: no answer from Tethrocam %s\n", what);
-        return kNoProgram;
+        if (r.released)
+            std::fprintf(stderr, "tethrocam-remote: the shutter was released, but no picture was saved %s\n", what);
+        else
+            std::fprintf(stderr, "tethrocam-remote: no answer from Tethrocam %s\n", what);
+        return r.released ? kFailed : kNoProgram;
+    case O::OtherClient:
+        std::fprintf(stderr, "tethrocam-remote: another client's request held the channel %s\n", what);
+        return kBusy;
     case O::Answered:
         break;
     }
-    if (!r.text.empty() || r.status == remote::kReplySaved)
+    if (r.status == remote::kReplyRefused && !r.text.empty())
+        std::fprintf(stderr, "tethrocam-remote: %s\n", r.text.c_str());  // the reason
+    else if (!r.text.empty() || r.status == remote::kReplySaved)
         std::printf("%s\n", r.text.c_str());
     else
         std::printf("%s\n", remote::ReplyWord(r.status));
@@ -201,14 +211,10 @@ int main(int argc, char** argv)
         std::printf("%d\n", client.Progress());
         return kOk;
     }
-    const remote::ClientReply reply = client.Ask(code, parameter, text, Millis(timeout));
-    if (!wait || reply.outcome != remote::ClientReply::Outcome::Answered || reply.status != remote::kReplyReleased)
-        return Finish(reply, ("within " + std::to_string(timeout) + " s").c_str());
-    const remote::ClientReply saved = client.WaitForSaved(Millis(waitSeconds));
-    if (saved.outcome == remote::ClientReply::Outcome::TimedOut) {
-        std::fprintf(stderr, "tethrocam-remote: the shutter was released, but no picture was saved within %g s\n",
-                     waitSeconds);
-        return kFailed;
-    }
-    return Finish(saved, "");
+    char within[64];
+    std::snprintf(within, sizeof within, "within %g s", wait ? waitSeconds : timeout);
+    const remote::ClientReply reply =
+        wait ? client.Ask(code, parameter, text, Millis(timeout), Millis(waitSeconds))
+             : client.Ask(code, parameter, text, Millis(timeout));
+    return Finish(reply, within);
 }

@@ -23,7 +23,6 @@
 namespace {
 
 // The release thread's text for a picture that could not be kept on the PC.
-const char* const kErrorSaving = "Error saving image";
 
 template <typename W>
 W* Named(W* w, int id)
@@ -244,10 +243,12 @@ void CTimeLapseDlg::WindowProc(const Notification& n)
 {
     switch (n.message) {
     case WM_SAVED_FILE: {
+        if (n.report && n.report->companion)
+            break;  // a thumbnail or a pair's JPEG: the shot's own report counts the frame
         timelapse::SaveOutcome outcome = timelapse::SaveOutcome::Saved;
         if (n.wParam == kItemNotReceived)
             outcome = timelapse::SaveOutcome::NotReceived;
-        else if (n.text && *n.text == kErrorSaving)
+        else if (n.report ? n.report->outcome == SaveReport::Outcome::Unsaved : n.text && *n.text == kTextErrorSaving)
             outcome = view_.SavesOnPcOnly() ? timelapse::SaveOutcome::Lost : timelapse::SaveOutcome::NotSavedOnPc;
         sequencer_.SavedFile(outcome);
         break;

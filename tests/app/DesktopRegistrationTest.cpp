@@ -7,9 +7,12 @@
 
 #include <gtest/gtest.h>
 
+#include <chrono>
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
+#include <future>
+#include <sstream>
 #include <sys/stat.h>
 
 namespace fs = std::filesystem;
@@ -198,6 +201,67 @@ TEST(CameraEvents, ExecPathsWithSpacesAndSpecialCharactersAreQuoted)
               RegistrationResult::Outcome::Done);
     const std::string command = "desktop-file-validate '" + d.Entry().string() + "' 2>&1";
     EXPECT_EQ(std::system(command.c_str()), 0) << ReadText(d.Entry());
+}
+
+TEST(CameraEvents, AProgramPathCannotAddLinesOrKeysToTheEntry)
+{
+    Desk d;
+    const std::string path = "/opt/odd\nExec=/bin/evil\tname\r/tethrocam";
+    ASSERT_EQ(RegisterForCameraEvents(d.folders, path).outcome, RegistrationResult::Outcome::Done);
+    const std::string entry = ReadText(d.Entry());
+    std::vector<std::string> keys;
+    std::istringstream lines(entry);
+    for (std::string line; std::getline(lines, line);)
+        if (line.find('=') != std::string::npos)
+            keys.push_back(line.substr(0, line.find('=')));
+    EXPECT_EQ(keys, (std::vector<std::string>{"Type", "Name", "GenericName", "Comment", "Exec", "Icon", "Terminal",
+                                              "NoDisplay", "MimeType", "Categories"}));
+    EXPECT_NE(entry.find("Exec=\"/opt/odd\\nExec=/bin/evil\\tname\\r/tethrocam\"\n"), std::string::npos) << entry;
+    if (std::system("command -v desktop-file-validate >/dev/null 2>&1") == 0) {
+        const std::string command = "desktop-file-validate '" + d.Entry().string() + "' 2>&1";
+        EXPECT_EQ(std::system(command.c_str()), 0) << entry;
+    }
+}
+
+TEST(CameraEvents, APathThatCannotBeWrittenOrLeadsNowhereIsRefusedWithAClearMessage)
+{
+    Desk d;
+    const std::string before = "[Default Applications]\nimage/jpeg=viewer.desktop\n";
+    WriteText(d.List(), before);
+    struct Case {
+        std::string path, says;
+    } cases[] = {
+        {"/opt/\xFF\xFE/tethrocam", "not valid UTF-8"},
+        {"/opt/bell\x07/tethrocam", "control character"},
+        {"/opt/tethrocam/bin/tethrocam (deleted)", "was removed or replaced"},
+    };
+    for (const Case& c : cases) {
+        const RegistrationResult r = RegisterForCameraEvents(d.folders, c.path);
+        EXPECT_EQ(r.outcome, RegistrationResult::Outcome::Failed) << c.path;
+        EXPECT_NE(r.reason.find(c.says), std::string::npos) << r.reason;
+        EXPECT_FALSE(fs::exists(d.Entry()));
+        EXPECT_EQ(ReadText(d.List()), before);
+    }
+    // A program whose name really ends so, and is there, is registered.
+    const fs::path odd = d.dir.Path() / "bin" / "tethrocam (deleted)";
+    WriteText(odd, "#!/bin/sh\n");
+    EXPECT_EQ(RegisterForCameraEvents(d.folders, odd.string()).outcome, RegistrationResult::Outcome::Done);
+}
+
+TEST(CameraEvents, AListThatIsNotARegularFileIsRefusedWithoutWaitingOnIt)
+{
+    Desk d;
+    fs::create_directories(d.List().parent_path());
+    ASSERT_EQ(mkfifo(d.List().c_str(), 0600), 0);
+    auto result = std::async(std::launch::async, [&] { return RegisterForCameraEvents(d.folders, "/usr/bin/tethrocam"); });
+    if (result.wait_for(std::chrono::seconds(5)) != std::future_status::ready) {
+        std::ofstream unblock(d.List());
+        FAIL() << "a FIFO as mimeapps.list hangs registering";
+    }
+    const RegistrationResult r = result.get();
+    EXPECT_EQ(r.outcome, RegistrationResult::Outcome::Failed);
+    EXPECT_NE(r.reason.find("it is not a regular file"), std::string::npos) << r.reason;
+    EXPECT_FALSE(fs::exists(d.Entry()));
 }
 
 TEST(HelpPage, FoundBesideTheProgramThenInTheInstalledDocumentation)

@@ -7,6 +7,9 @@
 
 #include <gtest/gtest.h>
 
+#include <fcntl.h>
+#include <unistd.h>
+
 #include <cerrno>
 #include <chrono>
 #include <filesystem>
@@ -318,6 +321,28 @@ TEST(StartDetachedProcess, ArgumentsArriveUnquotedAndUnsplit)
     std::stringstream got;
     got << in.rdbuf();
     EXPECT_EQ(got.str(), "-n\n\"q\"\n" + path + "\n");
+}
+
+TEST(StartDetachedProcess, TheEditorGetsOnlyStandardInputOutputAndError)
+{
+    testsupport::TempDir dir;
+    const fs::path out = dir.Path() / "fds.txt";
+    // Descriptors a library or the program's own parent left without close-on-exec.
+    const int leakedFile = ::open("/dev/null", O_RDONLY);
+    int leakedPipe[2];
+    ASSERT_EQ(::pipe(leakedPipe), 0);
+    ASSERT_GE(leakedFile, 3);
+    const std::string list = "exec 1>'" + out.string() + ".part'; ls /proc/$$/fd; mv '" + out.string() + ".part' '" +
+                             out.string() + "'";
+    ASSERT_EQ(StartDetachedProcess({"/bin/sh", {"/bin/sh", "-c", list}}), 0);
+    ASSERT_TRUE(Eventually([&] { return fs::exists(out); }));
+    ::close(leakedFile);
+    ::close(leakedPipe[0]);
+    ::close(leakedPipe[1]);
+    std::ifstream in(out);
+    std::stringstream got;
+    got << in.rdbuf();
+    EXPECT_EQ(got.str(), "0\n1\n2\n");
 }
 
 TEST(StartDetachedProcess, MissingOrUnrunnableProgramsAreReported)

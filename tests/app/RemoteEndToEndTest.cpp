@@ -17,6 +17,8 @@
 #include <sys/stat.h>
 #include <sys/wait.h>
 #include <thread>
+#include <atomic>
+#include <set>
 
 namespace fs = std::filesystem;
 
@@ -39,12 +41,12 @@ struct Output {
 
 // One machine for one test: a scratch home, settings, a private runtime folder.
 struct Studio {
-    Studio()
+    explicit Studio(const fs::path& pictureFolder = {})
     {
         runtime = dir.Path() / "run";
         fs::create_directories(runtime);
         chmod(runtime.c_str(), 0700);
-        pictures = dir.Path() / "pictures";
+        pictures = pictureFolder.empty() ? dir.Path() / "pictures" : pictureFolder;
         const fs::path config = dir.Path() / "config";
         EXPECT_TRUE(testsupport::WriteHomeSettings(config, pictures));
         env = {"XDG_CONFIG_HOME=" + config.string(), "XDG_RUNTIME_DIR=" + runtime.string(),
@@ -82,17 +84,19 @@ struct Studio {
     }
 
     // Starts the program; its standard error goes to `err`.
-    pid_t StartProgram(const fs::path& err)
+    pid_t StartProgram(const fs::path& err, const std::vector<std::string>& options = {})
     {
-        const pid_t pid = Spawn({TETHROCAM_EXE, "--simulate"}, dir.Path() / "program.out", err);
+        std::vector<std::string> args = {TETHROCAM_EXE, "--simulate"};
+        args.insert(args.end(), options.begin(), options.end());
+        const pid_t pid = Spawn(args, dir.Path() / "program.out", err);
         if (pid)
             programs.push_back(pid);
         return pid;
     }
 
-    Output Run(std::vector<std::string> args, const fs::path& cwd = {})
+    Output Run(std::vector<std::string> args, const fs::path& cwd = {}, const std::string& tag = "client")
     {
-        const fs::path out = dir.Path() / "client.out", err = dir.Path() / "client.err";
+        const fs::path out = dir.Path() / (tag + ".out"), err = dir.Path() / (tag + ".err");
         Output o;
         const pid_t pid = Spawn(args, out, err, cwd);
         int status = 0;
@@ -102,10 +106,10 @@ struct Studio {
         o.err = ReadAll(err);
         return o;
     }
-    Output Remote(std::vector<std::string> args, const fs::path& cwd = {})
+    Output Remote(std::vector<std::string> args, const fs::path& cwd = {}, const std::string& tag = "client")
     {
         args.insert(args.begin(), TETHROCAM_REMOTE_EXE);
-        return Run(args, cwd);
+        return Run(args, cwd, tag);
     }
 
     // Waits until the program is up and connected.
@@ -131,6 +135,26 @@ struct Studio {
     std::vector<std::string> env;
     std::vector<pid_t> programs;
 };
+
+// A whole JPEG: it ends with the end-of-image marker.
+bool WholeJpeg(const fs::path& p)
+{
+    const std::vector<uint8_t> b = testsupport::ReadFileBytes(p);
+    return b.size() > 4 && b[0] == 0xFF && b[1] == 0xD8 && b[b.size() - 2] == 0xFF && b.back() == 0xD9;
+}
+
+// Waits for a child with a time limit; its exit status, or -1 when it did not end in time.
+int WaitExit(pid_t pid, int seconds)
+{
+    const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(seconds);
+    while (std::chrono::steady_clock::now() < deadline) {
+        int status = 0;
+        if (waitpid(pid, &status, WNOHANG) == pid)
+            return WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
+        std::this_thread::sleep_for(std::chrono::milliseconds(20));
+    }
+    return -1;
+}
 
 std::string PythonExample()
 {
@@ -258,6 +282,128 @@ TEST(RemoteEndToEnd, AnUnsafeBlockOrSocketIsRefusedAndTheProgramRunsOn)
     EXPECT_NE(ReadAll(t.dir.Path() / "program.err").find("is a symbolic link, not the program's socket"),
               std::string::npos);
     EXPECT_TRUE(fs::is_symlink(t.runtime / "EOSTethrocam.sock"));
+}
+
+// ---------------------------------------------------------------- nothing lost
+
+TEST(RemoteEndToEnd, AFullDiskKeepsThePictureAndReleaseWaitSaysWhereAndWhy)
+{
+    testsupport::SmallFileSystem disk(1 << 20);  // a 1 MB file system for a 2.7 MB picture
+    if (!disk.Mounted())
+        GTEST_SKIP() << disk.SkipReason();
+    Studio s(disk.Path() / "pictures");
+    const pid_t program = s.StartProgram(s.dir.Path() / "program.err");
+    ASSERT_TRUE(s.WaitForCamera()) << ReadAll(s.dir.Path() / "program.err");
+    const Output o = s.Remote({"release", "--wait", "15"});
+    const fs::path kept = s.dir.Path() / ".local" / "share" / "tethrocam" / "unsaved" / "IMG_0001.JPG";
+    EXPECT_EQ(o.code, 1);
+    EXPECT_EQ(o.out, "");
+    EXPECT_EQ(o.err, "tethrocam-remote: Not saved in " + (disk.Path() / "pictures").string() +
+                         ": No space left on device; kept as " + kept.string() + "\n");
+    EXPECT_TRUE(WholeJpeg(kept));
+    EXPECT_GT(fs::file_size(kept), 1u << 20);
+    EXPECT_TRUE(Studio::Alive(program));
+}
+
+TEST(RemoteEndToEnd, AnUnwritableFolderIsRefusedAndAPictureMeantForItIsKept)
+{
+    Studio s;
+    std::ofstream(s.pictures.string()) << "a file where the folder should be";
+    s.StartProgram(s.dir.Path() / "program.err");
+    ASSERT_TRUE(s.WaitForCamera()) << ReadAll(s.dir.Path() / "program.err");
+    const Output o = s.Remote({"release", "--wait", "15"});
+    const fs::path kept = s.dir.Path() / ".local" / "share" / "tethrocam" / "unsaved" / "IMG_0001.JPG";
+    EXPECT_EQ(o.code, 1);
+    EXPECT_EQ(o.err, "tethrocam-remote: Not saved in " + s.pictures.string() + ": Not a directory; kept as " +
+                         kept.string() + "\n");
+    EXPECT_TRUE(WholeJpeg(kept));
+
+    testsupport::SmallFileSystem readOnly(1 << 20, true);
+    if (!readOnly.Mounted())
+        GTEST_SKIP() << readOnly.SkipReason();
+    const Output f = s.Remote({"folder", readOnly.Path().string()});
+    EXPECT_EQ(f.code, 1);
+    EXPECT_EQ(f.out, "");
+    EXPECT_EQ(f.err, "tethrocam-remote: " + readOnly.Path().string() + ": Read-only file system\n");
+}
+
+TEST(RemoteEndToEnd, SigtermDuringADownloadAtUsb11SpeedKeepsThePicture)
+{
+    Studio s;
+    const pid_t program = s.StartProgram(s.dir.Path() / "program.err", {"--sim-link-speed=realistic"});
+    ASSERT_TRUE(s.WaitForCamera()) << ReadAll(s.dir.Path() / "program.err");
+    ASSERT_EQ(s.Remote({"release"}).code, 0);
+    // Part of the 2.7 MB picture is across when the signal comes.
+    bool downloading = false;
+    const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(20);
+    while (!downloading && std::chrono::steady_clock::now() < deadline) {
+        const Output p = s.Remote({"progress"});
+        downloading = p.code == 0 && std::atoi(p.out.c_str()) > 0 && std::atoi(p.out.c_str()) < 60;
+    }
+    ASSERT_TRUE(downloading);
+    kill(program, SIGTERM);
+    EXPECT_EQ(WaitExit(program, 30), 0);  // it finishes the download, then exits
+    s.programs.clear();
+    EXPECT_TRUE(WholeJpeg(s.pictures / "IMG_0001.JPG"));
+    EXPECT_GT(fs::file_size(s.pictures / "IMG_0001.JPG"), 1u << 20);
+}
+
+TEST(RemoteEndToEnd, TwoScriptsAtOnceEveryRequestIsAnsweredOnceAndNoPictureIsMissing)
+{
+    Studio s;
+    s.StartProgram(s.dir.Path() / "program.err");
+    ASSERT_TRUE(s.WaitForCamera()) << ReadAll(s.dir.Path() / "program.err");
+    constexpr int kReleases = 20;
+    std::vector<Output> releases, comments;
+    std::atomic<bool> done{false};
+    std::thread rig([&] {
+        for (int i = 0; i < kReleases; ++i)
+            releases.push_back(s.Remote({"release", "--wait", "30"}, {}, "rig"));
+        done = true;
+    });
+    std::thread scanner([&] {
+        for (int i = 0; !done; ++i)
+            comments.push_back(s.Remote({"comment", "Set " + std::to_string(i)}, {}, "scanner"));
+    });
+    rig.join();
+    scanner.join();
+    std::set<std::string> paths;
+    for (const Output& o : releases) {
+        EXPECT_EQ(o.code, 0) << o.err;
+        ASSERT_FALSE(o.out.empty());
+        const std::string path = o.out.substr(0, o.out.size() - 1);
+        EXPECT_TRUE(WholeJpeg(path)) << path;
+        paths.insert(path);
+    }
+    EXPECT_EQ(paths.size(), static_cast<size_t>(kReleases));
+    EXPECT_EQ(std::distance(fs::directory_iterator(s.pictures), fs::directory_iterator()), kReleases);
+    EXPECT_GT(comments.size(), 0u);
+    for (const Output& o : comments) {
+        EXPECT_EQ(o.code, 0) << o.err;
+        EXPECT_EQ(o.out, "done\n");
+    }
+}
+
+TEST(RemoteEndToEnd, ADeletedOrShortenedBlockLeavesTheProgramAnswering)
+{
+    Studio s;
+    const pid_t program = s.StartProgram(s.dir.Path() / "program.err");
+    ASSERT_TRUE(s.WaitForCamera());
+    const fs::path block = s.runtime / "EOSTethrocam";
+    fs::remove(block);
+    Output o = s.Remote({"camera"});
+    EXPECT_EQ(o.code, 0) << o.err;
+    EXPECT_EQ(o.out, "Canon EOS 10D\n");
+
+    ASSERT_EQ(truncate(block.c_str(), 100), 0);
+    std::string error;
+    ASSERT_EQ(platform::SendWakeUp(s.runtime.string(), error), platform::WakeUpResult::Sent) << error;
+    std::this_thread::sleep_for(std::chrono::milliseconds(1200));
+    EXPECT_TRUE(Studio::Alive(program));
+    o = s.Remote({"camera"});
+    EXPECT_EQ(o.code, 0) << o.err;
+    EXPECT_EQ(o.out, "Canon EOS 10D\n");
+    EXPECT_EQ(fs::file_size(block), 1024u);
 }
 
 }  // namespace

@@ -11,6 +11,7 @@
 #include "mainview/ControlIds.h"
 #include "settings/RegistryStore.h"
 #include "settings/Settings.h"
+#include "support/MappedBlock.h"
 #include "support/QtTestSupport.h"
 #include "support/TestSupport.h"
 #include "VirtualCamera.h"
@@ -66,7 +67,7 @@ struct VirtualRig {
     std::unique_ptr<gphoto2::Gphoto2Camera> library;
     std::unique_ptr<CMainFrame> frame;
     CMyTethrocamView* view = nullptr;
-    platform::SharedBlock block;
+    MappedBlock block;
 
     explicit VirtualRig(const std::string& port = {}, bool expectCamera = true)
     {
@@ -93,7 +94,9 @@ struct VirtualRig {
         }
         testsupport::Pump(100);
         std::string error;
-        EXPECT_TRUE(block.Open(runtime.string(), error)) << error;
+        platform::SharedBlock made;  // made as a client makes it, then mapped as a test client reads it
+        EXPECT_TRUE(made.Open(runtime.string(), error)) << error;
+        EXPECT_TRUE(block.Open((runtime / remote::kBlockName).string()));
     }
     ~VirtualRig()
     {

@@ -7,6 +7,7 @@
 #include "camera/CCamera.h"
 #include "camera/CameraStartup.h"
 #include "imaging/ImageInfo.h"
+#include "support/ProgramSupport.h"
 #include "support/TestSupport.h"
 
 #include <exiv2/exiv2.hpp>
@@ -61,13 +62,24 @@ struct Rig {
         std::sort(names.begin(), names.end());
         return names;
     }
-    // The saved-file notifications: their text and whether the item was received.
-    std::vector<std::pair<std::string, bool>> SavedFiles()
+    struct Saved {
+        std::string text;
+        SaveReport report;
+        std::vector<uint8_t> unsaved;    // the bytes of a picture no folder took
+        std::vector<uint8_t> displayed;  // the bytes shown for it
+        bool received = true;            // false: marked as an item that never arrived whole
+    };
+    // The saved-file notifications taken out so far, with the display that followed each.
+    std::vector<Saved> SavedReports()
     {
-        std::vector<std::pair<std::string, bool>> out;
-        for (auto& n : owner.Take())
+        std::vector<Saved> out;
+        for (auto& n : owner.Take()) {
             if (n.message == WM_SAVED_FILE)
-                out.emplace_back(n.text.value_or(""), n.wParam != kItemNotReceived);
+                out.push_back({n.text.value_or(""), n.report.value_or(SaveReport{}), std::move(n.bytes), {},
+                               n.wParam != kItemNotReceived});
+            else if (n.message == WM_DISPLAY_JPEG && !out.empty() && out.back().displayed.empty())
+                out.back().displayed = std::move(n.bytes);
+        }
         return out;
     }
     std::vector<std::string> Texts()
@@ -372,14 +384,17 @@ TEST_P(ReleaseFaults, HardwareErrorsAreReported)
     EXPECT_TRUE(rig.Files().empty());
 }
 
-TEST_P(ReleaseFaults, DownloadStoppingHalfwaySavesNothingAndTheNextShotWorks)
+TEST_P(ReleaseFaults, DownloadStoppingHalfwaySaysSoSavesNothingAndTheNextShotWorks)
 {
     Rig rig(Config());
     rig.lib.StopNextDownloadHalfway();
     rig.camera->StartRelease();
     ASSERT_TRUE(rig.owner.WaitFor(WM_SAVED_FILE));
-    using Saved = std::vector<std::pair<std::string, bool>>;
-    EXPECT_EQ(rig.SavedFiles(), (Saved{{"Error saving image", false}}));  // told apart from a failed save
+    const auto saved = rig.SavedReports();
+    ASSERT_EQ(saved.size(), 1u);
+    EXPECT_EQ(saved[0].text, "Download interrupted: picture not received");  // no save error that did not happen
+    EXPECT_EQ(saved[0].report.outcome, SaveReport::Outcome::NotReceived);
+    EXPECT_FALSE(saved[0].received);
     EXPECT_TRUE(rig.Files().empty());
     rig.camera->StartRelease();
     ASSERT_TRUE(rig.owner.WaitFor(WM_DISPLAY_JPEG));
@@ -393,30 +408,96 @@ TEST_P(ReleaseFaults, UnplugDuringDownloadReportsAndShutsDown)
     rig.camera->StartRelease();
     ASSERT_TRUE(rig.owner.WaitFor(WM_CAMERA_SHUTDOWN));
     ASSERT_TRUE(rig.owner.WaitFor(WM_SAVED_FILE));
-    EXPECT_EQ(rig.Texts(), std::vector<std::string>{"Error saving image"});
+    EXPECT_EQ(rig.Texts(), std::vector<std::string>{"Download interrupted: picture not received"});
     EXPECT_TRUE(rig.Files().empty());
     rig.camera.reset();  // the view deletes the camera on shutdown: no hang
 }
 
-TEST_P(ReleaseFaults, UnwritableFolderReportsAndStillDisplays)
+TEST_P(ReleaseFaults, InterruptedPreviewAndCameraOnlyThumbnailSayWhatIsMissing)
+{
+    Rig rig(Config());
+    rig.lib.StopNextDownloadHalfway();
+    rig.camera->StartPreviewRelease();
+    ASSERT_TRUE(rig.owner.WaitFor(WM_SAVED_FILE));
+    EXPECT_EQ(rig.Texts(), std::vector<std::string>{"Download interrupted: preview not received"});
+    EXPECT_FALSE(rig.camera->PreviewPending());
+
+    // Camera only: the picture is safe on the card, only its thumbnail did not come.
+    rig.camera->SetSaveMode(2);
+    rig.lib.StopNextDownloadHalfway();
+    rig.camera->StartRelease();
+    ASSERT_TRUE(rig.owner.WaitFor(WM_SAVED_FILE));
+    EXPECT_EQ(rig.Texts(),
+              std::vector<std::string>{"Download interrupted: thumbnail not received (the picture is on the camera's card)"});
+    EXPECT_TRUE(rig.Files().empty());
+}
+
+TEST_P(ReleaseFaults, ARawPairMissingAHalfNamesIt)
+{
+    Rig rig(Config());
+    rig.SetQuality(4, 1);
+    // The thumbnail (first) is cut off: the RAW picture is saved and its report says so.
+    rig.lib.StopNextDownloadHalfway();
+    rig.camera->StartRelease();
+    ASSERT_TRUE(rig.owner.WaitFor(WM_SAVED_FILE));
+    ASSERT_TRUE(rig.owner.WaitFor(WM_DISPLAY_JPEG));
+    auto saved = rig.SavedReports();
+    ASSERT_EQ(saved.size(), 1u);
+    EXPECT_EQ(saved[0].report.outcome, SaveReport::Outcome::Saved);
+    EXPECT_EQ(saved[0].report.missingCompanion, "thumbnail");
+    EXPECT_EQ(rig.Files(), std::vector<std::string>{"IMG_0001.CRW"});
+
+    // The RAW picture (second) is cut off once the thumbnail is in: the report names the
+    // thumbnail that was saved.
+    bool armed = false;
+    rig.owner.beforeSnapshot = [&] {
+        if (!armed) {
+            armed = true;
+            rig.lib.StopNextDownloadHalfway();
+        }
+    };
+    rig.camera->StartRelease();
+    ASSERT_TRUE(rig.owner.WaitFor(WM_SAVED_FILE));
+    saved = rig.SavedReports();
+    ASSERT_EQ(saved.size(), 1u);
+    EXPECT_EQ(saved[0].report.outcome, SaveReport::Outcome::NotReceived);
+    EXPECT_EQ(saved[0].report.part, "RAW picture");
+    const std::string thm = (rig.dir.Path() / "IMG_0002.THM").string();
+    EXPECT_EQ(saved[0].text, "Download interrupted: RAW picture not received (its thumbnail was saved as " + thm + ")");
+    EXPECT_EQ(rig.Files(), (std::vector<std::string>{"IMG_0001.CRW", "IMG_0002.THM"}));
+    rig.owner.beforeSnapshot = {};
+}
+
+TEST_P(ReleaseFaults, AFolderThatCannotBeWrittenSendsThePictureToTheRescueFolder)
 {
     Rig rig(Config());
     testsupport::WriteFileBytes(rig.dir.Path() / "blocker", {0});
     SaveSnapshot s = rig.owner.TakeSaveSnapshot();
     s.folders.Directory = (rig.dir.Path() / "blocker" / "pictures").string();
+    s.rescueFolders = {(rig.dir.Path() / "rescue").string()};
     rig.owner.SetSnapshot(s);
     rig.camera->StartRelease();
     ASSERT_TRUE(rig.owner.WaitFor(WM_DISPLAY_JPEG));
     EXPECT_EQ(rig.owner.Sequence(), (Seq{WM_EXIF, WM_SAVED_FILE, WM_DISPLAY_JPEG}));
-    using Saved = std::vector<std::pair<std::string, bool>>;
-    EXPECT_EQ(rig.SavedFiles(), (Saved{{"Error saving image", true}}));  // received, not saved
-    EXPECT_EQ(rig.Files(), std::vector<std::string>{"blocker"});
+    const auto saved = rig.SavedReports();
+    ASSERT_EQ(saved.size(), 1u);
+    const fs::path kept = rig.dir.Path() / "rescue" / "IMG_0001.JPG";
+    EXPECT_EQ(saved[0].text, kept.string());  // a real file: it enters the history
+    EXPECT_EQ(saved[0].report.outcome, SaveReport::Outcome::Rescued);
+    EXPECT_TRUE(saved[0].received);
+    EXPECT_EQ(saved[0].report.reason, "Not a directory");
+    EXPECT_EQ(saved[0].report.folder, s.folders.Directory);
+    EXPECT_EQ(testsupport::ReadFileBytes(kept), saved[0].displayed);
 }
 
-TEST_P(ReleaseFaults, FullDiskReportsAndLeavesNoPartialFile)
+TEST_P(ReleaseFaults, APictureNoFolderTakesTravelsToTheViewWithItsStamp)
 {
-    // A file-size limit stands in for a full disk: writes past 1 KiB fail with EFBIG.
+    // A file-size limit stands in for a full disk everywhere: writes past 1 KiB fail with EFBIG.
     Rig rig(Config());
+    SaveSnapshot s = rig.owner.TakeSaveSnapshot();
+    s.comment = "Set 12";
+    s.rescueFolders = {(rig.dir.Path() / "rescue").string()};
+    rig.owner.SetSnapshot(s);
     std::signal(SIGXFSZ, SIG_IGN);
     rlimit old{};
     getrlimit(RLIMIT_FSIZE, &old);
@@ -427,12 +508,46 @@ TEST_P(ReleaseFaults, FullDiskReportsAndLeavesNoPartialFile)
     const bool displayed = rig.owner.WaitFor(WM_DISPLAY_JPEG);
     setrlimit(RLIMIT_FSIZE, &old);
     ASSERT_TRUE(displayed);  // the picture is still shown
-    EXPECT_EQ(rig.Texts(), std::vector<std::string>{"Error saving image"});
-    EXPECT_TRUE(rig.Files().empty());
+    const auto saved = rig.SavedReports();
+    ASSERT_EQ(saved.size(), 1u);
+    EXPECT_EQ(saved[0].text, "Error saving image");
+    EXPECT_EQ(saved[0].report.outcome, SaveReport::Outcome::Unsaved);
+    EXPECT_EQ(saved[0].report.reason, "File too large");
+    EXPECT_EQ(saved[0].report.rescueReason, "File too large");
+    EXPECT_EQ(saved[0].report.suggestedName, "IMG_0001.JPG");
+    // The picture itself, with the comment stamped in, not a word of it lost.
+    ASSERT_GT(saved[0].unsaved.size(), saved[0].displayed.size());
+    const fs::path check = rig.dir.Path() / "check.jpg";
+    testsupport::WriteFileBytes(check, saved[0].unsaved);
+    EXPECT_NE(testsupport::UserComment(check.string()).find("Set 12"), std::string::npos);
+    // Nothing was left half written, in the picture folder or the rescue folder.
+    EXPECT_FALSE(fs::exists(rig.dir.Path() / "IMG_0001.JPG"));
+    EXPECT_TRUE(!fs::exists(rig.dir.Path() / "rescue") || fs::is_empty(rig.dir.Path() / "rescue"));
     // Room again: the next picture is saved under the first number.
     rig.camera->StartRelease();
     ASSERT_TRUE(rig.owner.WaitFor(WM_DISPLAY_JPEG));
-    EXPECT_EQ(rig.Files(), std::vector<std::string>{"IMG_0001.JPG"});
+    EXPECT_TRUE(fs::exists(rig.dir.Path() / "IMG_0001.JPG"));
+}
+
+TEST_P(ReleaseFaults, AFullDiskKeepsThePictureInTheRescueFolder)
+{
+    testsupport::SmallFileSystem disk(1 << 20);
+    if (!disk.Mounted())
+        GTEST_SKIP() << disk.SkipReason();
+    disk.Fill(20 * 1024);
+    Rig rig(Config());
+    SaveSnapshot s = rig.owner.TakeSaveSnapshot();
+    s.folders.Directory = (disk.Path() / "pictures").string();
+    s.rescueFolders = {(rig.dir.Path() / "rescue").string()};
+    rig.owner.SetSnapshot(s);
+    rig.camera->StartRelease();
+    ASSERT_TRUE(rig.owner.WaitFor(WM_DISPLAY_JPEG));
+    const auto saved = rig.SavedReports();
+    ASSERT_EQ(saved.size(), 1u);
+    EXPECT_EQ(saved[0].report.outcome, SaveReport::Outcome::Rescued);
+    EXPECT_EQ(saved[0].report.reason, "No space left on device");
+    EXPECT_EQ(testsupport::ReadFileBytes(saved[0].text), saved[0].displayed);
+    EXPECT_TRUE(fs::is_empty(disk.Path() / "pictures"));  // no partial file left on the full disk
 }
 
 // ---------------------------------------------------------------- stress

@@ -6,11 +6,13 @@
 #include "camera/ImageItems.h"
 #include "imaging/ImageInfo.h"
 #include "imaging/ItemProperties.h"
+#include "support/ProgramSupport.h"
 #include "support/TestSupport.h"
 
 #include <exiv2/exiv2.hpp>
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <filesystem>
 
 namespace fs = std::filesystem;
@@ -77,6 +79,49 @@ TEST(ItemProperties, RotationAndCommentReadBack)
     EXPECT_EQ(ImageInfo::ReadImageInfoFromFile(path).Model(), "Canon EOS 10D");
     // Every item made was freed again, and each write used one of each call.
     EXPECT_EQ(lib.CallCount("CDMakeImageItem"), 5);
+}
+
+// Comments with characters past U+FFFF (emoji, musical symbols) and in several scripts
+// are stored as UTF-16 with surrogate pairs, in the byte order of the picture's Exif data,
+// and read back exactly.
+TEST(ItemProperties, CommentsInAnyScriptReadBackExactly)
+{
+    Files f;
+    const std::string texts[] = {
+        "Set \xF0\x9F\x93\xB7 1",  // U+1F4F7 camera
+        "\xCE\xA9\xCE\xBC\xCE\xAD\xCE\xB3\xCE\xB1 \xE6\xBC\xA2\xE5\xAD\x97 "
+        "\xD9\x85\xD8\xB1\xD8\xAD\xD8\xA8\xD8\xA7 \xF0\x9F\x98\x80\xF0\x9D\x84\x9E K\xC3\xB6ln",
+    };
+    sim::SimPictureParams p;
+    p.width = 320;
+    p.height = 213;
+    const std::vector<uint8_t> littleEndian = sim::MakeSimJpeg(p);
+    // The same picture with its Exif data in big-endian order.
+    std::vector<uint8_t> bigEndian;
+    {
+        auto image = Exiv2::ImageFactory::open(littleEndian.data(), static_cast<long>(littleEndian.size()));
+        image->readMetadata();
+        ASSERT_EQ(image->byteOrder(), Exiv2::littleEndian);
+        image->setByteOrder(Exiv2::bigEndian);
+        image->writeMetadata();
+        image->io().seek(0, Exiv2::BasicIo::beg);
+        Exiv2::DataBuf buf = image->io().read(static_cast<long>(image->io().size()));
+        bigEndian.assign(buf.pData_, buf.pData_ + buf.size_);
+    }
+    int n = 0;
+    for (const auto& picture : {littleEndian, bigEndian}) {
+        for (const std::string& text : texts) {
+            std::vector<uint8_t> stamped;
+            ASSERT_TRUE(WriteItemProperties(picture, text, std::nullopt, stamped));
+            const std::string path = (f.dir.Path() / ("c" + std::to_string(n++) + ".jpg")).string();
+            WriteFileBytes(path, stamped);
+            EXPECT_EQ(testsupport::UserComment(path), "charset=Unicode " + text);
+        }
+    }
+    // The camera (U+1F4F7) is the surrogate pair D83D DCF7, low byte first in "II" order.
+    const std::vector<uint8_t> bytes = ReadFileBytes(f.dir.Path() / "c0.jpg");
+    const uint8_t pair[] = {'S', 0, 'e', 0, 't', 0, ' ', 0, 0x3D, 0xD8, 0xF7, 0xDC, ' ', 0, '1', 0};
+    EXPECT_NE(std::search(bytes.begin(), bytes.end(), std::begin(pair), std::end(pair)), bytes.end());
 }
 
 TEST(ItemProperties, CrwGetsTheCrwComment)

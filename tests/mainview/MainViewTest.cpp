@@ -38,6 +38,8 @@
 #include <csignal>
 #include <cstring>
 #include <filesystem>
+#include <fstream>
+#include <iterator>
 
 using namespace ids;
 using testsupport::WaitUntil;
@@ -720,6 +722,28 @@ TEST(MainWindow, SettingsAndPlacementSurviveARestart)
     w.Open();
     EXPECT_TRUE(w.frame->isMaximized());
     EXPECT_EQ(w.frame->normalGeometry().width(), 820);
+}
+
+TEST(MainWindow, ASettingsFileThatIsNotOursIsReportedAndKept)
+{
+    Window w;
+    w.Close();
+    std::string big;
+    {
+        std::ifstream in(w.settingsFile, std::ios::binary);
+        big.assign(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
+    }
+    big += std::string((1 << 20) + 1, '#');
+    std::ofstream(w.settingsFile, std::ios::binary) << big;
+    w.Open();
+    testsupport::Pump(100);
+    ASSERT_FALSE(w.boxes.shown.empty());
+    EXPECT_EQ(w.boxes.shown[0].text, "The settings could not be read");
+    EXPECT_TRUE(w.boxes.shown[0].detail.contains("larger than 1 MiB")) << w.boxes.shown[0].detail.toStdString();
+    w.frame->Command(ID_DISPLAY_GRID);
+    w.Close();  // the settings are saved on the way out: not over that file
+    std::ifstream in(w.settingsFile, std::ios::binary);
+    EXPECT_EQ(std::string(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()), big);
 }
 
 }  // namespace

@@ -118,7 +118,8 @@ TEST(ProgressBar, ReconnectingAfterAShutdownMidDownloadShowsNoOldProgress)
     w.lib.OpenCardDoor();
     ASSERT_TRUE(WaitUntil([&] { return w.view->Camera() == nullptr; }, 10000));
     Pump(100);
-    EXPECT_EQ(w.frame->StatusText(0), "Camera shutdown: CF card door opened");
+    // What ended the shot, and what it cost, instead of "Taking picture".
+    EXPECT_EQ(w.frame->StatusText(0), "Camera shutdown: CF card door opened: Download interrupted: picture not received");
     EXPECT_FALSE(form.progress->isVisible());
     w.frame->Command(ID_CONNECT);
     ASSERT_NE(w.view->Camera(), nullptr);

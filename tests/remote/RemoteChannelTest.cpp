@@ -6,20 +6,30 @@
 #include "backends/sim/SimCamera.h"
 #include "mainview/CMyTethrocamView.h"
 #include "settings/RegistryStore.h"
+#include "mainview/ControlIds.h"
+#include "remote/RemoteClient.h"
 #include "remote/RemoteControl.h"
 #include "remote/RemoteProtocol.h"
 #include "settings/Settings.h"
 #include "remote/RemoteTransport.h"
 #include "support/MainWindowFixture.h"
+#include "support/ProgramSupport.h"
 #include "support/QtTestSupport.h"
 #include "support/TestSupport.h"
 
+#include "support/MappedBlock.h"
+
 #include <QComboBox>
+#include <QProgressBar>
 #include <QLineEdit>
 
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <atomic>
+#include <fstream>
+#include <set>
+#include <thread>
 #include <cstring>
 #include <ctime>
 #include <filesystem>
@@ -38,7 +48,9 @@ struct Remote : testsupport::MainWindow {
         : MainWindow(Config(cameras, linkSpeed), {}, Channel(cameras)), runtime(dir.Path() / "runtime")
     {
         std::string error;
-        EXPECT_TRUE(block.Open(runtime.string(), error)) << error;
+        platform::SharedBlock made;  // made as a client makes it, then mapped as a test client reads it
+        EXPECT_TRUE(made.Open(runtime.string(), error)) << error;
+        EXPECT_TRUE(block.Open((runtime / kBlockName).string()));
     }
     ~Remote() { Close(); }
     // The channel gets a private runtime folder and is started before the window shows.
@@ -92,7 +104,7 @@ struct Remote : testsupport::MainWindow {
     }
 
     fs::path runtime;
-    platform::SharedBlock block;
+    MappedBlock block;
 };
 
 TEST(RemoteChannel, WhichCameraWithAndWithoutACamera)
@@ -137,7 +149,7 @@ TEST(RemoteChannel, ReleaseRepliesThreeThenFourWithTheSavedPathAndProgress)
     EXPECT_FALSE(fs::exists(r.dir.Path() / "elsewhere"));
 
     std::vector<int32_t> seen;
-    WriteInt(r.B(), kStatusOffset, kReplyNone);
+    // The block holds the last busy reply: the picture's reply 4 takes its place.
     ASSERT_TRUE(WaitUntil([&] {
         const int32_t p = ReadInt(r.B(), kProgressOffset);
         if (seen.empty() || seen.back() != p)
@@ -174,6 +186,8 @@ TEST(RemoteChannel, ReleaseOnBulbIsRefusedAndNoPictureFollows)
     r.view->Form().tv->addItem("bulb", 4u);
     r.view->Form().tv->setCurrentIndex(r.view->Form().tv->count() - 1);
     EXPECT_EQ(r.Ask(kCmdRelease), kReplyRefused);
+    EXPECT_EQ(ReadText(r.B()), "Bulb mode is only available when using the camera's shutter release");
+    ASSERT_TRUE(WaitUntil([&] { return !r.boxes.shown.empty(); }, 2000));
     EXPECT_EQ(r.boxes.LastText(), "Bulb mode is only available when using the camera's shutter release");
     testsupport::Pump(400);
     EXPECT_EQ(r.Status(), kReplyRefused);  // no reply 4 comes
@@ -349,22 +363,202 @@ TEST(RemoteChannel, ProgressAndSavedRepliesWaitForTheFirstRequest)
     EXPECT_FALSE(r.view->Remote()->ChannelExists());
 }
 
-TEST(RemoteChannel, ABlockCutShortIsLetGoWithoutAFault)
+TEST(RemoteChannel, ABlockCutShortOrDeletedNeverFaultsAndTheProgramAnswersOn)
 {
     Remote r;
     ASSERT_EQ(r.Ask(kCmdCamera), kReplyIdle);
-    // A careless client truncates the file: touching the mapping now would fault.
     const fs::path file = r.runtime / kBlockName;
+    // A careless client truncates the file while the program holds it, and asks: a mapped
+    // block would fault now; the program reads nothing that is gone and puts a fresh block
+    // in place.
+    r.block.Close();
     ASSERT_EQ(truncate(file.c_str(), 100), 0);
+    std::this_thread::sleep_for(std::chrono::milliseconds(1100));  // not one being made just now
     r.Wake();
     testsupport::Pump(200);
     r.view->Remote()->DownloadProgress(50);
-    EXPECT_NE(r.view->Remote()->LastError().find("100 bytes, not 1024"), std::string::npos)
+    EXPECT_NE(r.view->Remote()->LastError().find("was cut short"), std::string::npos)
         << r.view->Remote()->LastError();
-    // Once the file has its size again, the channel works again.
-    ASSERT_EQ(truncate(file.c_str(), 1024), 0);
+    EXPECT_EQ(fs::file_size(file), 1024u);
+    ASSERT_TRUE(r.block.Open(file.string()));
     EXPECT_EQ(r.Ask(kCmdCamera), kReplyIdle);
     EXPECT_EQ(ReadText(r.B()), "Canon EOS 10D");
+
+    // Deleted, then made anew by the next client: the program follows the path.
+    r.block.Close();
+    ASSERT_EQ(unlink(file.c_str()), 0);
+    std::string error;
+    platform::SharedBlock made;
+    ASSERT_TRUE(made.Open(r.runtime.string(), error)) << error;
+    ASSERT_TRUE(r.block.Open(file.string()));
+    EXPECT_EQ(r.Ask(kCmdToday), kReplyDone);
+    EXPECT_EQ(ReadText(r.B()), r.pictures.string() + "/");
+
+    // Replaced by another file under the same name (a client that recreated it).
+    r.block.Close();
+    const fs::path other = r.runtime / "replacement";
+    testsupport::WriteFileBytes(other, std::vector<uint8_t>(kBlockSize, 0));
+    chmod(other.c_str(), 0600);
+    fs::rename(other, file);
+    ASSERT_TRUE(r.block.Open(file.string()));
+    EXPECT_EQ(r.Ask(kCmdCamera), kReplyIdle);
+}
+
+}  // namespace
+
+namespace {
+
+// ---------------------------------------------------------------- the truth of the replies
+
+TEST(RemoteChannel, APictureThatIsNotSavedAfterReplyThreeIsAnsweredSevenWithTheReason)
+{
+    Remote r;
+    // Neither the picture folder nor the rescue folder can be written.
+    std::ofstream(r.pictures.string()) << "not a folder";
+    std::ofstream(r.rescue.string()) << "not a folder";
+    ASSERT_EQ(r.Ask(kCmdRelease), kReplyReleased);
+    ASSERT_TRUE(WaitUntil([&] { return r.Status() != kReplyReleased; }, 20000));
+    EXPECT_EQ(r.Status(), kReplyRefused);
+    EXPECT_EQ(ReadText(r.B()), "Not saved in " + r.pictures.string() +
+                                   ": Not a directory; no rescue folder took it either (Not a directory); it is kept "
+                                   "in the program's memory");
+
+    // A download cut off: 7, never a saved reply or a save error.
+    fs::remove(r.pictures);
+    fs::remove(r.rescue);
+    r.lib.StopNextDownloadHalfway();
+    ASSERT_EQ(r.Ask(kCmdRelease), kReplyReleased);
+    ASSERT_TRUE(WaitUntil([&] { return r.Status() != kReplyReleased; }, 20000));
+    EXPECT_EQ(r.Status(), kReplyRefused);
+    EXPECT_EQ(ReadText(r.B()), "Download interrupted: picture not received");
+
+    // Saved to the card only: 4 with an empty text stays what it means.
+    r.frame->Command(ids::ID_SAVE_CAMERA_ONLY);
+    ASSERT_EQ(r.Ask(kCmdRelease), kReplyReleased);
+    ASSERT_TRUE(WaitUntil([&] { return r.Status() != kReplyReleased; }, 20000));
+    EXPECT_EQ(r.Status(), kReplySaved);
+    EXPECT_EQ(ReadText(r.B()), "");
+}
+
+TEST(RemoteChannel, AfterAShutdownRequestsAreAnsweredNotConnectedWhileItsBoxIsOpen)
+{
+    Remote r(1, 20000);  // a slow download
+    ASSERT_EQ(r.Ask(kCmdRelease), kReplyReleased);
+    ASSERT_TRUE(WaitUntil([&] { return r.view->Form().progress->isVisible(); }, 20000));
+    int32_t waitingReleaseGot = 0, releaseDuringBox = 0;
+    std::string reason;
+    // The box's own event loop goes on dispatching: a client is served while it is open.
+    msgbox::SetHandler([&](const msgbox::Shown& shown) {
+        if (shown.text.startsWith("Camera shutdown")) {
+            waitingReleaseGot = r.Status();
+            reason = ReadText(r.B());
+            releaseDuringBox = r.Ask(kCmdRelease);
+        }
+        return msgbox::Answer::Ok;
+    });
+    r.lib.OpenCardDoor();
+    ASSERT_TRUE(WaitUntil([&] { return releaseDuringBox != 0; }, 10000));
+    msgbox::SetHandler({});
+    EXPECT_EQ(waitingReleaseGot, kReplyRefused);  // the release that waited is told at once
+    EXPECT_EQ(reason, "Camera shutdown: CF card door opened");
+    EXPECT_EQ(releaseDuringBox, kReplyNotConnected);
+    EXPECT_EQ(r.lib.State().releases, 1);
+}
+
+TEST(RemoteChannel, ARefusalIsAnsweredBeforeItsBoxAndRequestsAreServedWhileTheBoxIsOpen)
+{
+    Remote r;
+    r.view->Form().tv->addItem("bulb", 4u);
+    r.view->Form().tv->setCurrentIndex(r.view->Form().tv->count() - 1);
+    int32_t statusWhenShown = -1, servedWhileOpen = 0;
+    std::string textWhenShown;
+    msgbox::SetHandler([&](const msgbox::Shown&) {
+        if (statusWhenShown == -1) {
+            statusWhenShown = r.Status();
+            textWhenShown = ReadText(r.B());
+            servedWhileOpen = r.Ask(kCmdCamera);
+        }
+        return msgbox::Answer::Ok;
+    });
+    r.Ask(kCmdRelease);  // (the box may open, and the next request be served, while this one waits)
+    ASSERT_TRUE(WaitUntil([&] { return servedWhileOpen != 0; }, 3000));
+    msgbox::SetHandler({});
+    EXPECT_EQ(statusWhenShown, kReplyRefused);
+    EXPECT_EQ(textWhenShown, "Bulb mode is only available when using the camera's shutter release");
+    EXPECT_EQ(servedWhileOpen, kReplyIdle);
+}
+
+TEST(RemoteChannel, ARepeatedWakeUpNeverRunsARequestTwice)
+{
+    Remote r;
+    ASSERT_EQ(r.Ask(kCmdRelease), kReplyReleased);
+    ASSERT_TRUE(WaitUntil([&] { return r.Status() == kReplySaved; }, 20000));
+    r.Wake();
+    r.Wake();
+    testsupport::Pump(300);
+    EXPECT_EQ(r.lib.State().releases, 1);
+    EXPECT_EQ(r.Files().size(), 1u);
+}
+
+TEST(RemoteChannel, AFolderTheProgramCannotWriteIsRefusedWithTheReason)
+{
+    testsupport::SmallFileSystem readOnly(1 << 20, true);
+    if (!readOnly.Mounted())
+        GTEST_SKIP() << readOnly.SkipReason();
+    Remote r;
+    const std::string before = r.view->Prefs().Directory;
+    EXPECT_EQ(r.Ask(kCmdFolder, 0, readOnly.Path().string()), kReplyRefused);
+    EXPECT_EQ(ReadText(r.B()), readOnly.Path().string() + ": Read-only file system");
+    EXPECT_EQ(r.view->Prefs().Directory, before);
+}
+
+// The documented use: one script releases and waits for each picture while another sets
+// the comment as fast as it can. Every request is answered once, to the client that
+// asked, and no picture goes missing.
+TEST(RemoteChannel, TwoClientsAtOnceEachGetTheirOwnReplies)
+{
+    Remote r;
+    testsupport::ScopedEnv env("XDG_RUNTIME_DIR", r.runtime.c_str());
+    constexpr int kReleases = 8;
+    r.view->SetComment("Set start");
+    std::vector<remote::ClientReply> pictures;
+    std::vector<int32_t> comments;
+    std::atomic<bool> releasesDone{false}, commentsDone{false};
+    std::thread releaser([&] {
+        remote::RemoteClient client;
+        std::string error;
+        if (client.Open(error))
+            for (int i = 0; i < kReleases; ++i)
+                pictures.push_back(client.Ask(kCmdRelease, 0, {}, std::chrono::seconds(10), std::chrono::seconds(30)));
+        releasesDone = true;
+    });
+    std::thread commenter([&] {
+        remote::RemoteClient client;
+        std::string error;
+        if (client.Open(error))
+            for (int i = 0; !releasesDone; ++i)
+                comments.push_back(client.Ask(kCmdComment, 0, "Set " + std::to_string(i), std::chrono::seconds(10)).status);
+        commentsDone = true;
+    });
+    const bool finished = WaitUntil([&] { return releasesDone && commentsDone; }, 180000);
+    releaser.join();
+    commenter.join();
+    ASSERT_TRUE(finished);
+    ASSERT_EQ(pictures.size(), static_cast<size_t>(kReleases));
+    std::set<std::string> paths;
+    for (const auto& p : pictures) {
+        EXPECT_EQ(p.outcome, remote::ClientReply::Outcome::Answered);
+        EXPECT_TRUE(p.released);
+        EXPECT_EQ(p.status, kReplySaved) << p.text;
+        EXPECT_TRUE(fs::exists(p.text)) << p.text;
+        EXPECT_NE(testsupport::UserComment(p.text).find("Set "), std::string::npos)
+            << p.text << ": " << testsupport::UserComment(p.text);
+        paths.insert(p.text);
+    }
+    EXPECT_EQ(paths.size(), static_cast<size_t>(kReleases));
+    EXPECT_EQ(r.Files().size(), static_cast<size_t>(kReleases));
+    EXPECT_GT(comments.size(), 0u);
+    EXPECT_EQ(std::count(comments.begin(), comments.end(), kReplyDone), static_cast<long>(comments.size()));
 }
 
 }  // namespace

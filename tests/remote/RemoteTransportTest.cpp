@@ -6,7 +6,12 @@
 #include "remote/RemoteTransport.h"
 #include "support/TestSupport.h"
 
+#include "support/MappedBlock.h"
+
 #include <gtest/gtest.h>
+
+#include <chrono>
+#include <thread>
 
 #include <cstdlib>
 #include <cstring>
@@ -45,6 +50,16 @@ mode_t ModeOf(const fs::path& p)
 
 using Env = testsupport::ScopedEnv;
 
+bool WaitForDatagram(WakeUpSocket& socket)
+{
+    for (int i = 0; i < 500; ++i) {
+        if (socket.Drain() > 0)
+            return true;
+        std::this_thread::sleep_for(std::chrono::milliseconds(2));
+    }
+    return false;
+}
+
 TEST(RemoteBlock, IsCreatedPrivateAndFullSizedAndSharedBetweenBothSides)
 {
     Folder f;
@@ -54,17 +69,72 @@ TEST(RemoteBlock, IsCreatedPrivateAndFullSizedAndSharedBetweenBothSides)
     EXPECT_EQ(fs::file_size(f.Block()), 1024u);
     EXPECT_EQ(ModeOf(f.Block()) & 0777, 0600u);
     ASSERT_TRUE(program.Open(f.Str(), error)) << error;
-    remote::WriteInt(client.Data(), remote::kCommandOffset, 7);
-    EXPECT_EQ(remote::ReadInt(program.Data(), remote::kCommandOffset), 7);
-    remote::WriteReply(program.Data(), remote::kReplyDone, 42, "/srv/shots/");
-    EXPECT_EQ(remote::ReadText(client.Data()), "/srv/shots/");
-    // Nothing else is left in the folder (the block is made under a temporary name).
+    uint8_t b[remote::kBlockSize] = {};
+    remote::WriteInt(b, remote::kCommandOffset, 7);
+    ASSERT_TRUE(client.Write(remote::kCommandOffset, b, 4));
+    ASSERT_TRUE(program.Read(b));
+    EXPECT_EQ(remote::ReadInt(b, remote::kCommandOffset), 7);
+    remote::WriteReply(b, remote::kReplyDone, 42, "/srv/shots/");
+    ASSERT_TRUE(program.Write(0, b, sizeof b));
+    uint8_t c[remote::kBlockSize] = {};
+    ASSERT_TRUE(client.Read(c));
+    EXPECT_EQ(remote::ReadText(c), "/srv/shots/");
+    // Nothing else is left in the folder (the block is made without a temporary name).
     EXPECT_EQ(std::distance(fs::directory_iterator(f.path), fs::directory_iterator()), 1);
 
-    // A block cut short by a careless client is noticed before it is touched.
+    // A block cut short by a careless client is noticed and never touched: no read of
+    // what is gone, no write that would make the file grow again.
     EXPECT_TRUE(program.Intact());
     ASSERT_EQ(truncate(f.Block().c_str(), 100), 0);
     EXPECT_FALSE(program.Intact());
+    EXPECT_FALSE(program.Read(b));
+    EXPECT_FALSE(program.Write(remote::kStatusOffset, b, 4));
+    EXPECT_EQ(fs::file_size(f.Block()), 100u);
+}
+
+TEST(RemoteBlock, TwoSidesOpeningTogetherBothGetTheOneBlock)
+{
+    // The first open makes the block; a second side opening at that moment must neither
+    // see it short nor with two names.
+    for (int round = 0; round < 200; ++round) {
+        Folder f;
+        SharedBlock a, b;
+        std::string errorA, errorB;
+        bool okA = false, okB = false;
+        std::thread other([&] { okB = b.Open(f.Str(), errorB); });
+        okA = a.Open(f.Str(), errorA);
+        other.join();
+        ASSERT_TRUE(okA) << errorA;
+        ASSERT_TRUE(okB) << errorB;
+        const uint8_t mark[4] = {1, 2, 3, 4};
+        ASSERT_TRUE(a.Write(remote::kCommandOffset, mark, 4));
+        uint8_t seen[remote::kBlockSize];
+        ASSERT_TRUE(b.Read(seen));
+        ASSERT_EQ(remote::ReadInt(seen, remote::kCommandOffset), 0x04030201);
+    }
+}
+
+TEST(RemoteBlock, ClientsTakeTurnsAndAReplacedBlockIsNoticed)
+{
+    Folder f;
+    SharedBlock first, second;
+    std::string error;
+    ASSERT_TRUE(first.Open(f.Str(), error)) << error;
+    ASSERT_TRUE(second.Open(f.Str(), error)) << error;
+    ASSERT_TRUE(first.Lock(100));
+    EXPECT_FALSE(second.TryLock());
+    EXPECT_FALSE(second.Lock(50));  // waits its turn, then gives up
+    first.Unlock();
+    EXPECT_TRUE(second.Lock(100));
+    second.Unlock();
+
+    EXPECT_TRUE(first.StillAtPath());
+    ASSERT_EQ(unlink(f.Block().c_str()), 0);
+    EXPECT_FALSE(first.StillAtPath());
+    SharedBlock fresh;
+    ASSERT_TRUE(fresh.Open(f.Str(), error)) << error;  // made anew
+    EXPECT_FALSE(first.StillAtPath());                 // another file at the path now
+    EXPECT_TRUE(fresh.StillAtPath());
 }
 
 TEST(RemoteBlock, AnythingButAPrivateRegularFileOfTheRightSizeIsRefused)
@@ -83,11 +153,29 @@ TEST(RemoteBlock, AnythingButAPrivateRegularFileOfTheRightSizeIsRefused)
     EXPECT_EQ(testsupport::ReadFileBytes(elsewhere), std::vector<uint8_t>(1024, 0xAB));
     fs::remove(f.Block());
 
-    // The wrong size: refused, not resized.
+    // A private block of ours cut short: a fresh, empty one takes its place (no hole
+    // left in the old one, which a client may still hold).
     testsupport::WriteFileBytes(f.Block(), std::vector<uint8_t>(1000, 1));
     chmod(f.Block().c_str(), 0600);
+    {
+        MappedBlock old;
+        ASSERT_TRUE(old.Open(f.Block().string()));
+        // Young, it may be one the other side is still sizing: refused for now.
+        EXPECT_FALSE(block.Open(f.Str(), error));
+        EXPECT_NE(error.find("1000 bytes"), std::string::npos) << error;
+        std::this_thread::sleep_for(std::chrono::milliseconds(1100));
+        EXPECT_TRUE(block.Open(f.Str(), error)) << error;
+        EXPECT_EQ(testsupport::ReadFileBytes(f.Block()), std::vector<uint8_t>(1024, 0));
+        struct stat held {};
+        fstat(old.Fd(), &held);
+        EXPECT_EQ(held.st_size, 1000);
+        block.Close();
+    }
+    // The same cut short but open to others: refused and left alone.
+    ASSERT_EQ(truncate(f.Block().c_str(), 1000), 0);
+    chmod(f.Block().c_str(), 0644);
+    std::this_thread::sleep_for(std::chrono::milliseconds(1100));
     EXPECT_FALSE(block.Open(f.Str(), error));
-    EXPECT_NE(error.find("1000 bytes"), std::string::npos) << error;
     EXPECT_EQ(fs::file_size(f.Block()), 1000u);
     fs::remove(f.Block());
 
@@ -214,6 +302,37 @@ TEST(RemoteSocket, AStaleSocketIsReplacedAndTheSocketGoesWithTheProgram)
     }
     EXPECT_FALSE(fs::exists(fs::symlink_status(f.Socket())));
     EXPECT_EQ(platform::SendWakeUp(f.Str(), error), platform::WakeUpResult::NoProgram);
+}
+
+// Two programs starting together both find a stale socket: only one may replace it and
+// bind; the other must find the first one there, never take the name from under it.
+TEST(RemoteSocket, TwoProgramsStartingTogetherOverAStaleSocketBindOnce)
+{
+    for (int round = 0; round < 100; ++round) {
+        Folder f;
+        std::string error;
+        {
+            const int fd = socket(AF_UNIX, SOCK_DGRAM, 0);
+            sockaddr_un addr {};
+            addr.sun_family = AF_UNIX;
+            std::strcpy(addr.sun_path, f.Socket().c_str());
+            ASSERT_EQ(bind(fd, reinterpret_cast<sockaddr*>(&addr), sizeof addr), 0);
+            close(fd);
+        }
+        WakeUpSocket a, b;
+        std::string errorA, errorB;
+        WakeUpSocket::BindResult ra {}, rb {};
+        std::thread other([&] { rb = b.Bind(f.Str(), errorB); });
+        ra = a.Bind(f.Str(), errorA);
+        other.join();
+        const int bound = (ra == WakeUpSocket::BindResult::Bound) + (rb == WakeUpSocket::BindResult::Bound);
+        ASSERT_EQ(bound, 1) << errorA << " / " << errorB;
+        ASSERT_TRUE(ra == WakeUpSocket::BindResult::InUse || rb == WakeUpSocket::BindResult::InUse);
+        // The one that bound is the one a client reaches.
+        ASSERT_EQ(platform::SendWakeUp(f.Str(), error), platform::WakeUpResult::Sent) << error;
+        WakeUpSocket& winner = ra == WakeUpSocket::BindResult::Bound ? a : b;
+        ASSERT_TRUE(WaitForDatagram(winner));
+    }
 }
 
 TEST(RemoteSocket, PlantedLinksAndFilesAreRefusedAndLeftAlone)

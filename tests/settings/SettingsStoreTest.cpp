@@ -3,11 +3,14 @@
 #include "settings/RegistryStore.h"
 #include "settings/Settings.h"
 
+#include <chrono>
 #include <cstdlib>
 #include <filesystem>
+#include <future>
 #include <fstream>
 #include <optional>
 #include <sstream>
+#include <sys/stat.h>
 
 #include <gtest/gtest.h>
 
@@ -594,4 +597,54 @@ TEST_F(SettingsStore, PlacementAndSettingsShareTheKeyWithoutLosingEachOther)
     ASSERT_TRUE(LoadSettings(back, store));
     EXPECT_EQ(back.StoreImage, 2);
     EXPECT_EQ(Dword("WindowZoomed"), 1u);
+}
+
+// ---------------------------------------------------------------------------------------
+// What is not a settings file of this program
+
+TEST_F(SettingsStore, OnlyARegularFileOfAtMostOneMebibyteIsReadAndOtherwiseKept)
+{
+    fs::create_directories(file.parent_path());
+    // A FIFO in the file's place: refused at once (reading it would wait for a writer forever).
+    ASSERT_EQ(mkfifo(file.c_str(), 0600), 0);
+    auto opened = std::async(std::launch::async, [&] {
+        RegistryStore store(file.string());
+        return std::make_pair(store.Open(), store.LastError());
+    });
+    if (opened.wait_for(std::chrono::seconds(5)) != std::future_status::ready) {
+        std::ofstream unblock(file);  // let the stuck reader go before failing
+        FAIL() << "opening a FIFO as the settings file hangs";
+    }
+    const auto [ok, why] = opened.get();
+    EXPECT_FALSE(ok);
+    EXPECT_EQ(why, file.string() + ": it is not a regular file");
+    fs::remove(file);
+
+    // Larger than 1 MiB: refused with a reason, and a save writes nothing over it.
+    const std::string big = KeyFile("\"Year\"=dword:00000000\n") + std::string((1 << 20) + 1, '#');
+    WriteText(file, big);
+    RegistryStore store(file.string());
+    Settings s;
+    EXPECT_FALSE(LoadSettings(s, store));
+    EXPECT_TRUE(s.Year);  // defaults
+    EXPECT_EQ(store.LastError(), file.string() + ": it is larger than 1 MiB, too large to be a settings file of this program");
+    EXPECT_FALSE(SaveSettings(s, store));
+    EXPECT_EQ(ReadText(file), big);
+
+    // Exactly 1 MiB is still read.
+    WriteText(file, KeyFile("\"Year\"=dword:00000000\n") + std::string((1 << 20) - KeyFile("\"Year\"=dword:00000000\n").size(), '\n'));
+    EXPECT_TRUE(LoadSettings(s, store));
+    EXPECT_FALSE(s.Year);
+}
+
+TEST_F(SettingsStore, APrefixThatNamesAnotherFolderIsRefusedOnLoad)
+{
+    WriteKey("\"FilenamePrefix\"=\"../../esc_\"\n");
+    RegistryStore store(file.string());
+    Settings s;
+    ASSERT_TRUE(LoadSettings(s, store));
+    EXPECT_EQ(s.FilenamePrefix, "IMG_");
+    WriteKey("\"FilenamePrefix\"=\"..esc_\"\n");  // dots alone name no folder
+    ASSERT_TRUE(LoadSettings(s, store));
+    EXPECT_EQ(s.FilenamePrefix, "..esc_");
 }

@@ -7,6 +7,7 @@
 
 #include "app/CMainFrame.h"
 #include "app/MessageBox.h"
+#include "app/SettingsDialogs.h"
 #include "backends/sim/SimCamera.h"
 #include "mainview/CMyTethrocamView.h"
 #include "settings/RegistryStore.h"
@@ -47,6 +48,7 @@ struct MainWindow {
         if (prefs)
             prefs(s);
         pictures = s.Directory;
+        rescue = dir.Path() / "rescue";
         RegistryStore store(settingsFile);
         SaveSettings(s, store);
         Open();
@@ -72,6 +74,8 @@ struct MainWindow {
     {
         frame = std::make_unique<CMainFrame>(settingsFile);
         view = new CMyTethrocamView(lib, frame.get(), settingsFile);
+        // A picture the picture folder refuses goes here, never into the user's own folders.
+        view->SetRescueFolders({rescue.string()});
         frame->setCentralWidget(view);
         if (options.beforeShow)
             options.beforeShow(*this);
@@ -82,13 +86,21 @@ struct MainWindow {
     }
     void Close()
     {
+        // Pictures left only in memory are offered for saving at close: the test's answer
+        // to the folder chooser is Cancel, never a real dialog.
+        const bool unsaved = view && view->UnsavedPictureCount() > 0;
+        if (unsaved)
+            dialogs::SetFolderChooser([](QWidget*, const QString&, const QString&) { return QString(); });
         frame->close();
+        if (unsaved)
+            dialogs::SetFolderChooser({});
         frame.reset();
         view = nullptr;
     }
 
     TempDir dir;
     std::filesystem::path pictures;
+    std::filesystem::path rescue;  // the rescue folder of the view
     std::string settingsFile;
     msgbox::Script boxes;
     sim::SimulatedCamera lib;

@@ -43,14 +43,22 @@ inline std::vector<char*> CStrings(std::vector<std::string>& strings)
 
 #pragma GCC diagnostic push
 #pragma GCC diagnostic ignored "-Wdeprecated-declarations"
-// The picture's Exif user comment; empty when there is none or the file cannot be read.
+// The picture's Exif user comment as Exiv2 reads it, with its charset prefix
+// ("charset=Unicode ..."); a Unicode comment is decoded as UTF-16 in the byte order of the
+// picture's Exif data. Empty when there is none or the file cannot be read.
 inline std::string UserComment(const std::string& path)
 {
     try {
         auto image = Exiv2::ImageFactory::open(path);
         image->readMetadata();
         auto it = image->exifData().findKey(Exiv2::ExifKey("Exif.Photo.UserComment"));
-        return it == image->exifData().end() ? std::string() : it->toString();
+        if (it == image->exifData().end())
+            return {};
+        const auto* value = dynamic_cast<const Exiv2::CommentValue*>(&it->value());
+        if (value && value->charsetId() == Exiv2::CommentValue::unicode)
+            return "charset=Unicode " +
+                   value->comment(image->byteOrder() == Exiv2::bigEndian ? "UTF-16BE" : "UTF-16LE");
+        return it->toString();
     } catch (const std::exception&) {
         return {};
     }

@@ -1,12 +1,65 @@
 #include "TestSupport.h"
 
+#include <cerrno>
 #include <cstdlib>
+#include <cstring>
 #include <fstream>
 #include <iterator>
 #include <random>
 #include <stdexcept>
 
+#include <sys/mount.h>
+#include <sys/statvfs.h>
+
 namespace testsupport {
+
+SmallFileSystem::SmallFileSystem(uint64_t bytes, bool readOnly)
+{
+    std::random_device rd;
+    const auto base = std::filesystem::temp_directory_path();
+    for (int attempt = 0; attempt < 100 && path_.empty(); ++attempt) {
+        auto candidate = base / ("tethrocam-fs-" + std::to_string(rd()));
+        std::error_code ec;
+        if (std::filesystem::create_directory(candidate, ec))
+            path_ = candidate;
+    }
+    if (path_.empty()) {
+        reason_ = "cannot create a mount point";
+        return;
+    }
+    const std::string options = "size=" + std::to_string(bytes) + ",mode=0755";
+    if (::mount("tethrocam-test", path_.c_str(), "tmpfs", readOnly ? MS_RDONLY : 0, options.c_str()) != 0) {
+        reason_ = std::string("mounting a small tmpfs is not permitted here (") + std::strerror(errno) +
+                  "); CI runs these as root";
+        return;
+    }
+    mounted_ = true;
+}
+
+SmallFileSystem::~SmallFileSystem()
+{
+    if (mounted_)
+        ::umount2(path_.c_str(), MNT_DETACH);
+    std::error_code ec;
+    if (!path_.empty())
+        std::filesystem::remove(path_, ec);
+}
+
+void SmallFileSystem::Fill(uint64_t keepFree)
+{
+    std::ofstream out(path_ / "filler", std::ios::binary);
+    const std::vector<char> chunk(4096, 'F');
+    for (;;) {
+        struct statvfs vfs {};
+        if (::statvfs(path_.c_str(), &vfs) != 0)
+            return;
+        const uint64_t free = static_cast<uint64_t>(vfs.f_bavail) * vfs.f_frsize;
+        if (free <= keepFree || !out)
+            return;
+        out.write(chunk.data(), static_cast<std::streamsize>(std::min<uint64_t>(chunk.size(), free - keepFree)));
+        out.flush();
+    }
+}
 
 TempDir::TempDir()
 {

@@ -63,6 +63,28 @@ private:
     std::optional<std::string> old_;
 };
 
+// A small file system of its own (tmpfs of `bytes`, mounted on a fresh folder, unmounted
+// again when the object goes away), for what a full or read-only disk does. Mounting needs
+// the privilege CI runs with; where it is not allowed, Mounted() is false and SkipReason()
+// says why (tests skip with it).
+class SmallFileSystem {
+public:
+    explicit SmallFileSystem(uint64_t bytes, bool readOnly = false);
+    ~SmallFileSystem();
+    SmallFileSystem(const SmallFileSystem&) = delete;
+    SmallFileSystem& operator=(const SmallFileSystem&) = delete;
+    bool Mounted() const { return mounted_; }
+    const std::string& SkipReason() const { return reason_; }
+    const std::filesystem::path& Path() const { return path_; }
+    // Fills the file system until it has fewer than `keepFree` bytes left.
+    void Fill(uint64_t keepFree = 0);
+
+private:
+    std::filesystem::path path_;
+    bool mounted_ = false;
+    std::string reason_;
+};
+
 std::vector<uint8_t> ReadFileBytes(const std::filesystem::path& p);
 void WriteFileBytes(const std::filesystem::path& p, const std::vector<uint8_t>& bytes);
 

@@ -326,10 +326,12 @@ TEST(TimeLapseDialog, ReleaseErrorIsRetriedSilently)
     EXPECT_TRUE(w.boxes.shown.empty());
 }
 
-// A save folder that cannot be made: a file stands where it should be.
+// A save folder that cannot be made, and no rescue folder either: a file stands where
+// each should be.
 void BlockPictures(Window& w)
 {
     std::ofstream(w.pictures.string()) << "not a folder";
+    std::ofstream(w.rescue.string()) << "not a folder";
 }
 
 TEST(TimeLapseDialog, FullDiskStopsWhenOnlyThePcKeepsThePictures)
