@@ -256,16 +256,19 @@ std::vector<uint8_t> BuildExifTiff(const SimPictureParams& p, int pixelWidth, in
         m.Rational(0x829D, AvCodeToFNumberRational(p.avCode)),
         m.Undefined(0x9000, version, 4),
         m.Ascii(0x9003, date),
-        m.Undefined(0x927C, nullptr, 0),  // maker note, patched below
-        m.Short(0xA001, 1),
-        m.Long(0xA002, static_cast<uint32_t>(pixelWidth)),
-        m.Long(0xA003, static_cast<uint32_t>(pixelHeight)),
     };
+    if (p.focusPosition >= 0)
+        exif.push_back(m.Rational(0x9206, SubjectDistanceForFocus(p.focusPosition)));
+    const size_t makerNoteIndex = exif.size();
+    exif.push_back(m.Undefined(0x927C, nullptr, 0));  // maker note, patched below
+    exif.push_back(m.Short(0xA001, 1));
+    exif.push_back(m.Long(0xA002, static_cast<uint32_t>(pixelWidth)));
+    exif.push_back(m.Long(0xA003, static_cast<uint32_t>(pixelHeight)));
     std::vector<size_t> exifPos = WriteIfd(out, exif);
 
     const size_t makerStart = out.Size();
     WriteIfd(out, MakerNoteEntries(p, m));
-    const size_t makerNotePos = exifPos[4];
+    const size_t makerNotePos = exifPos[makerNoteIndex];
     out.PatchU32(makerNotePos - 4, static_cast<uint32_t>(out.Size() - makerStart));
     out.PatchU32(makerNotePos, static_cast<uint32_t>(makerStart));
     return std::move(out.Data());
@@ -703,6 +706,11 @@ double TvCodeToSeconds(uint16_t code)
 double AvCodeToFNumber(uint16_t code)
 {
     return AvCodeToFNumberRational(code).Value();
+}
+
+ExifRational SubjectDistanceForFocus(int focusPosition)
+{
+    return {static_cast<uint32_t>(450 + 50 * std::max(focusPosition, 0)), 1000};
 }
 
 uint16_t SevenPointAfMaskFor(uint16_t afPointSetting, uint32_t seed)
