@@ -280,6 +280,7 @@ std::vector<SimulatedCamera::Item> SimulatedCamera::MakeItems(uint16_t kind, uin
         p.seed = config_.seed + sequence * 7919u;
         p.frameNumber = sequence;
         p.focusPosition = focus_;
+        p.expCompCode = cam_->expComp;
     }
     std::vector<Item> out;
     auto add = [&](uint32_t type, uint8_t format, std::vector<uint8_t> bytes) {
@@ -1147,6 +1148,8 @@ uint32_t SimulatedCamera::LiveViewCapabilities() const
     uint32_t caps = cdLV_CAP_LIVE_VIEW | cdLV_CAP_FOCUS_DRIVE | cdLV_CAP_AUTOFOCUS | cdLV_CAP_FOCUS_COUNTS_STEPS;
     if (config_.liveViewCameraZoom)
         caps |= cdLV_CAP_CAMERA_ZOOM;
+    if (config_.focusNeedsLiveView)
+        caps |= cdLV_CAP_FOCUS_NEEDS_LIVE_VIEW;
     return caps;
 }
 
@@ -1273,6 +1276,9 @@ cdError SimulatedCamera::CDDriveFocus(cdHSource source, int32_t step)
         return cdINVALID_PARAMETER;
     if (BodyBusy())
         return cdDEVICE_BUSY;
+    if (config_.focusNeedsLiveView && !liveViewOn_)
+        return cdLIVE_VIEW_ENDED;  // this body drives its lens only while live view runs
+    state_.focusSteps++;
     const int size = kFocusStepSizes[std::abs(step) - 1];
     const int wanted = focus_ + (step < 0 ? -size : size);
     focus_ = std::clamp(wanted, 0, kFocusTravel);

@@ -5,7 +5,8 @@
 // that stops the controls from being locked, release events and item downloads through the
 // stream callbacks at a configurable link speed, camera events (body shutter button, mode
 // dial, card door, battery, cable), live view with a lens that focuses (SimLiveView:
-// frames at the body's frame rate, focus drive, autofocus, the body's magnification) and
+// frames at the body's frame rate, focus drive (optionally only while live view runs, as on
+// EOS bodies), autofocus, the body's magnification) and
 // injectable faults. Saved pictures carry the lens's focus position as Exif SubjectDistance.
 //
 // It keeps the library contract of camera/CameraLibrary.h. The release data kind of a
@@ -77,6 +78,7 @@ struct SimConfig {
     bool liveViewCameraZoom = true;   // it magnifies its own frames (5x, 10x)
     double liveViewFps = 30;          // frames per second; 0: a new frame at every call
     int autofocusMs = 150;            // how long an autofocus takes
+    bool focusNeedsLiveView = false;  // focus drives only while live view runs (as on EOS bodies)
 };
 
 // Everything a test or the simulator panel may want to read about the camera's state.
@@ -99,6 +101,7 @@ struct SimState {
     int sharpestFocus = 0;                        // where the scene is sharp
     int zoom = 1;                                 // the body's magnification
     int autofocusRuns = 0;
+    int focusSteps = 0;                           // focus drive calls that reached the lens
 };
 
 class SimulatedCamera : public cdsdk::CameraLibrary {

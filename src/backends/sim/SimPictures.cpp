@@ -6,8 +6,10 @@
 #include <cctype>
 #include <cmath>
 #include <cstdio>
+#include <cstdlib>
 #include <cstring>
 #include <ctime>
+#include <numeric>
 #include <stdexcept>
 
 namespace sim {
@@ -83,6 +85,7 @@ constexpr uint16_t kShort = 3;
 constexpr uint16_t kLong = 4;
 constexpr uint16_t kRational = 5;
 constexpr uint16_t kUndefined = 7;
+constexpr uint16_t kSignedRational = 10;
 
 struct IfdEntry {
     uint16_t tag = 0;
@@ -123,6 +126,13 @@ public:
         b.U32(r.numerator);
         b.U32(r.denominator);
         return {tag, kRational, 1, std::move(b.Data())};
+    }
+    IfdEntry SignedRational(uint16_t tag, int32_t numerator, int32_t denominator) const
+    {
+        ByteSink b(le_);
+        b.U32(static_cast<uint32_t>(numerator));
+        b.U32(static_cast<uint32_t>(denominator));
+        return {tag, kSignedRational, 1, std::move(b.Data())};
     }
     IfdEntry Undefined(uint16_t tag, const void* data, size_t n) const
     {
@@ -257,6 +267,8 @@ std::vector<uint8_t> BuildExifTiff(const SimPictureParams& p, int pixelWidth, in
         m.Undefined(0x9000, version, 4),
         m.Ascii(0x9003, date),
     };
+    const ExposureBias bias = ExposureBiasForCode(p.expCompCode);
+    exif.push_back(m.SignedRational(0x9204, bias.numerator, bias.denominator));
     if (p.focusPosition >= 0)
         exif.push_back(m.Rational(0x9206, SubjectDistanceForFocus(p.focusPosition)));
     const size_t makerNoteIndex = exif.size();
@@ -706,6 +718,24 @@ double TvCodeToSeconds(uint16_t code)
 double AvCodeToFNumber(uint16_t code)
 {
     return AvCodeToFNumberRational(code).Value();
+}
+
+ExposureBias ExposureBiasForCode(uint16_t code)
+{
+    // Thirds and halves of a stop in sixths, anything else in eighths; then reduced.
+    const int whole = code >> 3;
+    const int frac = code & 7;
+    int numerator = 0, denominator = 6;
+    switch (frac) {
+    case 0: numerator = whole * 6; break;
+    case 3: numerator = whole * 6 + 2; break;
+    case 4: numerator = whole * 6 + 3; break;
+    case 5: numerator = whole * 6 + 4; break;
+    default: numerator = static_cast<int>(code); denominator = 8; break;
+    }
+    numerator = (denominator == 6 ? 18 : 0x18) - numerator;  // no compensation is code 0x18
+    const int g = std::gcd(std::abs(numerator), denominator);
+    return {numerator / g, denominator / g};
 }
 
 ExifRational SubjectDistanceForFocus(int focusPosition)

@@ -34,7 +34,8 @@
 //   IFD0:     Make "Canon", Model, Orientation, X/YResolution 180/1, ResolutionUnit 2,
 //             DateTime, Exif IFD pointer.
 //   Exif IFD: ExposureTime, FNumber (nominal values of the Tv/Av codes, see below),
-//             ExifVersion "0220", DateTimeOriginal, SubjectDistance (only when the lens's
+//             ExifVersion "0220", DateTimeOriginal, ExposureBiasValue (of the exposure
+//             compensation code: ExposureBiasForCode), SubjectDistance (only when the lens's
 //             focus position is given: SubjectDistanceForFocus), MakerNote, ColorSpace 1,
 //             PixelXDimension, PixelYDimension.
 //   MakerNote: a bare IFD (no header), offsets relative to the TIFF header start:
@@ -104,6 +105,7 @@ struct SimPictureParams {
     uint32_t seed = 1;                    // varies shapes and tints
     uint32_t frameNumber = 1;             // drawn into the picture; maker-note file number
     int focusPosition = -1;               // the lens's focus position (0 nearest); -1: none written
+    uint16_t expCompCode = 0x18;          // exposure compensation code (0x18 none)
 };
 
 // The full picture: a baseline JPEG of width x height with the Exif block.
@@ -139,6 +141,13 @@ ExifRational TvCodeToExposureRational(uint16_t code);
 // position and 50 mm more for every position towards infinity, in millimetres over 1000
 // (equal focus steps give equally spaced distances; a negative position counts as 0).
 ExifRational SubjectDistanceForFocus(int focusPosition);
+// Exif ExposureBiasValue of an exposure compensation code, in lowest terms: 0x18 is 0/1,
+// 0x1D (-2/3) is -2/3, 0x10 (+1) is 1/1; thirds and halves exact, other codes in eighths.
+struct ExposureBias {
+    int32_t numerator = 0;
+    int32_t denominator = 1;
+};
+ExposureBias ExposureBiasForCode(uint16_t code);
 ExifRational AvCodeToFNumberRational(uint16_t code);
 double TvCodeToSeconds(uint16_t code);
 double AvCodeToFNumber(uint16_t code);
