@@ -1,6 +1,9 @@
 #include "windows/CTimeLapseDlg.h"
 
 #include "app/MessageBox.h"
+#include "settings/Settings.h"
+#include "windows/SequencePanel.h"
+#include "windows/SequenceSets.h"
 #include "windows/ViewSurface.h"
 
 #include <QDateEdit>
@@ -82,7 +85,7 @@ CTimeLapseDlg::CTimeLapseDlg(ViewSurface& view, TimeLapseOptions options, QWidge
       })
 {
     setObjectName("155");
-    setWindowTitle("Time Lapse");
+    setWindowTitle(options_.asSequence ? "Sequence" : "Time Lapse");
 
     auto* startBox = new QGroupBox("Start", this);
     startNow_ = Named(new QRadioButton("Start immediately", startBox), 1054);
@@ -136,7 +139,24 @@ CTimeLapseDlg::CTimeLapseDlg(ViewSurface& view, TimeLapseOptions options, QWidge
     buttons->addStretch();
     buttons->addWidget(startStop_);
     buttons->addWidget(cancel_);
+    sequence_ = new SequencePanel(view_, this);
+    sequence_->Load(view_.Prefs());
+    if (options_.autoBracket || options_.autoStack) {
+        sequence_->SetKind(options_.autoBracket ? SequencePanel::Kind::Bracket : SequencePanel::Kind::Stack);
+        if (options_.autoBracket)
+            sequence_->SetBracket(*options_.autoBracket);
+        else
+            sequence_->SetStack(*options_.autoStack);
+        sequence_->SetRepeat(options_.autoRepeat);
+    } else if (options_.asSequence) {
+        sequence_->SetKind(view_.Prefs().SequenceKind == 2 ? SequencePanel::Kind::Stack : SequencePanel::Kind::Bracket);
+        sequence_->SetRepeat(false);
+    }
+    sequence_->Refresh();
+    connect(sequence_, &SequencePanel::Changed, this, [this] { UpdateControls(); });
+
     auto* layout = new QVBoxLayout(this);
+    layout->addWidget(sequence_);
     auto* boxes = new QHBoxLayout;
     boxes->addWidget(startBox);
     boxes->addWidget(endBox);
@@ -162,6 +182,10 @@ CTimeLapseDlg::CTimeLapseDlg(ViewSurface& view, TimeLapseOptions options, QWidge
 CTimeLapseDlg::~CTimeLapseDlg()
 {
     timer_.stop();
+    // A set under way puts back what it changed; nothing is reported any more.
+    sequencer_.Abandon();
+    sequence_->Store(view_.Prefs());
+    view_.SetSequenceComment({});
 }
 
 void CTimeLapseDlg::UpdateControls()
@@ -171,18 +195,29 @@ void CTimeLapseDlg::UpdateControls()
     byEndTime_->setChecked(endAtTime_);
     byFrames_->setChecked(!endAtTime_);
     const bool running = sequencer_.Running();
-    startDate_->setEnabled(!running && !startImmediately_);
-    startTime_->setEnabled(!running && !startImmediately_);
-    endDate_->setEnabled(!running && endAtTime_);
-    endTime_->setEnabled(!running && endAtTime_);
-    frames_->setEnabled(!running && !endAtTime_);
+    // A set taken once has no schedule: the schedule's choices wait.
+    const bool schedule = !running && sequence_->Repeat();
+    startDate_->setEnabled(schedule && !startImmediately_);
+    startTime_->setEnabled(schedule && !startImmediately_);
+    endDate_->setEnabled(schedule && endAtTime_);
+    endTime_->setEnabled(schedule && endAtTime_);
+    frames_->setEnabled(schedule && !endAtTime_);
     for (QWidget* w : std::initializer_list<QWidget*>{startNow_, startAt_, byFrames_, byEndTime_, interval_})
-        w->setEnabled(!running);
+        w->setEnabled(schedule);
     startStop_->setText(running ? "Stop" : "Start");
+    // The frame still on its way of a stopped set must land (and the set be put back) first.
+    const bool finishing = !running && sequencer_.InSet();
+    startStop_->setEnabled(!finishing);
+    sequence_->SetRunning(running || finishing);
 }
 
 bool CTimeLapseDlg::ReadInput(timelapse::Schedule& s)
 {
+    if (!sequence_->Repeat()) {
+        s = timelapse::Schedule{};  // one set, now
+        s.frames = 1;
+        return true;
+    }
     auto refuse = [this](QLineEdit* edit, const QString& text) {
         msgbox::Show(this, text, msgbox::Icon::Exclamation);
         edit->setFocus();
@@ -212,16 +247,71 @@ void CTimeLapseDlg::OnStartStop()
         sequencer_.Stop();
     } else {
         timelapse::Schedule schedule;
-        if (ReadInput(schedule))
+        if (ReadInput(schedule) && PrepareShotSet())
             sequencer_.Start(schedule);
     }
     UpdateControls();
     CloseWhenDone();
 }
 
+bool CTimeLapseDlg::PrepareShotSet()
+{
+    sequencer_.SetShotSet(nullptr);
+    bracket_.reset();
+    stack_.reset();
+    auto note = [this](std::string text) { sequencer_.SetFinishNote(std::move(text)); };
+    std::string why;
+    QString headline;
+    switch (sequence_->CurrentKind()) {
+    case SequencePanel::Kind::Single:
+        return true;
+    case SequencePanel::Kind::Bracket: {
+        const auto request = sequence_->Bracket(this);
+        if (!request)
+            return false;
+        bracket_ = std::make_unique<BracketSet>(view_, *request, note);
+        why = bracket_->Check();
+        headline = "Unable to start the exposure bracket";
+        if (why.empty())
+            sequencer_.SetShotSet(bracket_.get());
+        break;
+    }
+    case SequencePanel::Kind::Stack: {
+        stack_ = std::make_unique<FocusStackSet>(
+            view_, *sequence_->Stack(), sequence_->SettleMs(),
+            [this](timelapse::FrameStep step) {
+                sequencer_.FrameReady(std::move(step));
+                UpdateControls();
+                CloseWhenDone();
+            },
+            note);
+        why = stack_->Check();
+        headline = "Unable to start the focus stack";
+        if (why.empty())
+            sequencer_.SetShotSet(stack_.get());
+        break;
+    }
+    }
+    sequence_->Store(view_.Prefs());
+    if (why.empty())
+        return true;
+    status_->setText(QString::fromStdString("Not started: " + why));
+    if (options_.AutoStart())
+        std::fprintf(stderr, "tethrocam: sequence not started: %s\n", why.c_str());
+    else
+        msgbox::ShowWithDetail(this, headline, QString::fromStdString(why), msgbox::Icon::Exclamation);
+    return false;
+}
+
 void CTimeLapseDlg::OnTick()
 {
     sequencer_.Tick();
+    // While idle the preview follows the camera (its mode dial, its values) every few seconds.
+    if (!sequencer_.Running() && !sequencer_.InSet() && ++idleTicks_ * options_.tickMs >= 3000) {
+        idleTicks_ = 0;
+        if (sequence_->CurrentKind() != SequencePanel::Kind::Single)
+            sequence_->Refresh();
+    }
     CloseWhenDone();
 }
 
@@ -280,7 +370,7 @@ void CTimeLapseDlg::CloseWhenDone()
 
 timelapse::State RunTimeLapseDialog(ViewSurface& view, TimeLapseOptions options)
 {
-    const bool autoStart = options.autoFrames.has_value();
+    const bool autoStart = options.AutoStart();
     CTimeLapseDlg dlg(view, std::move(options));
     view.SetCurrentDisplayWindow(&dlg);
     view.SetTimeLapseForward([&dlg](const Notification& n) { dlg.WindowProc(n); });
@@ -292,16 +382,22 @@ timelapse::State RunTimeLapseDialog(ViewSurface& view, TimeLapseOptions options)
     return dlg.Sequence().GetState();
 }
 
-int RunUnattendedTimeLapse(ViewSurface& view, int frames, uint32_t interval, bool closeWhenDone)
+int RunUnattendedSequence(ViewSurface& view, TimeLapseOptions options)
 {
     if (!view.Connected()) {
-        std::fprintf(stderr, "tethrocam: time lapse not started: the camera is not connected\n");
+        std::fprintf(stderr, "tethrocam: %s not started: the camera is not connected\n",
+                     options.autoBracket || options.autoStack ? "sequence" : "time lapse");
         return 1;
     }
+    const timelapse::State state = RunTimeLapseDialog(view, std::move(options));
+    return state == timelapse::State::Completed ? 0 : 1;
+}
+
+int RunUnattendedTimeLapse(ViewSurface& view, int frames, uint32_t interval, bool closeWhenDone)
+{
     TimeLapseOptions options;
     options.autoFrames = frames;
     options.autoInterval = interval;
     options.closeWhenDone = closeWhenDone;
-    const timelapse::State state = RunTimeLapseDialog(view, std::move(options));
-    return state == timelapse::State::Completed ? 0 : 1;
+    return RunUnattendedSequence(view, std::move(options));
 }
