@@ -532,6 +532,21 @@ TEST(SimExif, SubjectDistanceCarriesTheFocusPositionEquallySpaced)
     }
 }
 
+// The exposure compensation travels in ExposureBiasValue, in lowest terms, thirds and halves
+// exact (a bracket in an automatic mode is read back from it).
+TEST(SimExif, ExposureBiasCarriesTheCompensationExactly)
+{
+    SimPictureParams p = SmallParams();
+    const std::vector<std::pair<uint16_t, std::string>> cases = {
+        {0x18, "0/1"}, {0x1D, "-2/3"}, {0x10, "1/1"}, {0x0D, "4/3"}, {0x1C, "-1/2"}, {0x08, "2/1"}, {0x28, "-2/1"}};
+    for (const auto& [code, text] : cases) {
+        p.expCompCode = code;
+        auto bias = Find(ReadExif(sim::MakeSimJpeg(p)), "Exif.Photo.ExposureBiasValue");
+        ASSERT_TRUE(bias.has_value()) << code;
+        EXPECT_EQ(bias->toString(), text) << code;
+    }
+}
+
 // The maker note's arrays, read straight from the bytes the way the program's reader
 // walks them: a bare directory at the MakerNote offset, offsets from the TIFF start.
 TEST(SimExif, MakerNoteArraysSitWhereTheProgramLooks)
