@@ -72,7 +72,12 @@ CTimeLapseDlg::CTimeLapseDlg(ViewSurface& view, TimeLapseOptions options, QWidge
                   shot.refusal = view_.LastRefusal().toStdString();
               return shot;
           },
-          [this](const std::string& text) { status_->setText(QString::fromStdString(text)); },
+          [this](const std::string& text) {
+              // A long line shows its beginning; the whole of it is the tooltip.
+              status_->setText(QString::fromStdString(text));
+              status_->setCursorPosition(0);
+              status_->setToolTip(status_->text());
+          },
           [this](const std::string& text) { clock_->setText(QString::fromStdString(text)); },
           [this] { UpdateControls(); },
           [this] {
@@ -153,7 +158,11 @@ CTimeLapseDlg::CTimeLapseDlg(ViewSurface& view, TimeLapseOptions options, QWidge
         sequence_->SetRepeat(false);
     }
     sequence_->Refresh();
-    connect(sequence_, &SequencePanel::Changed, this, [this] { UpdateControls(); });
+    connect(sequence_, &SequencePanel::Changed, this, [this] {
+        UpdateControls();
+        if (isVisible())
+            adjustSize();  // the page of the kind chosen sets the height
+    });
 
     auto* layout = new QVBoxLayout(this);
     layout->addWidget(sequence_);
@@ -184,7 +193,8 @@ CTimeLapseDlg::~CTimeLapseDlg()
     timer_.stop();
     // A set under way puts back what it changed; nothing is reported any more.
     sequencer_.Abandon();
-    sequence_->Store(view_.Prefs());
+    if (!options_.AutoStart())  // a run from the command line leaves the dialog's choices alone
+        sequence_->Store(view_.Prefs());
     view_.SetSequenceComment({});
 }
 
@@ -292,10 +302,13 @@ bool CTimeLapseDlg::PrepareShotSet()
         break;
     }
     }
-    sequence_->Store(view_.Prefs());
+    if (!options_.AutoStart())
+        sequence_->Store(view_.Prefs());
     if (why.empty())
         return true;
     status_->setText(QString::fromStdString("Not started: " + why));
+    status_->setCursorPosition(0);
+    status_->setToolTip(status_->text());
     if (options_.AutoStart())
         std::fprintf(stderr, "tethrocam: sequence not started: %s\n", why.c_str());
     else
@@ -350,9 +363,10 @@ void CTimeLapseDlg::WindowProc(const Notification& n)
 
 void CTimeLapseDlg::reject()
 {
+    const char* const question = options_.asSequence ? "Do you wish to cancel the current sequence?"
+                                                     : "Do you wish to cancel the current time lapse sequence?";
     if (sequencer_.Running() &&
-        msgbox::Show(this, "Do you wish to cancel the current time lapse sequence?", msgbox::Icon::Question,
-                     msgbox::Buttons::YesNo) != msgbox::Answer::Yes)
+        msgbox::Show(this, question, msgbox::Icon::Question, msgbox::Buttons::YesNo) != msgbox::Answer::Yes)
         return;
     QDialog::reject();
 }

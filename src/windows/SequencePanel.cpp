@@ -101,7 +101,7 @@ SequencePanel::SequencePanel(ViewSurface& view, QWidget* parent) : QGroupBox("Ea
     preview_->setMinimumWidth(420);
 
     auto* top = new QHBoxLayout;
-    top->addWidget(new QLabel("Each shot:", this));
+    top->addWidget(new QLabel("Take:", this));
     top->addWidget(kind_);
     top->addSpacing(12);
     top->addWidget(repeat_);
@@ -336,7 +336,13 @@ void SequencePanel::SetRunning(bool running)
 void SequencePanel::UpdateEnabling()
 {
     const Kind kind = CurrentKind();
+    // Only the page on show takes room: a single picture needs none.
     pages_->setCurrentIndex(static_cast<int>(kind));
+    for (int i = 0; i < pages_->count(); ++i) {
+        const auto policy = i == pages_->currentIndex() ? QSizePolicy::Preferred : QSizePolicy::Ignored;
+        pages_->widget(i)->setSizePolicy(policy, policy);
+    }
+    pages_->setVisible(kind != Kind::Single);
     kind_->setEnabled(!running_);
     pages_->setEnabled(!running_);
     repeat_->setEnabled(!running_ && kind != Kind::Single);
