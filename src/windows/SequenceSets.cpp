@@ -131,8 +131,13 @@ void BracketSet::Finish(bool cameraGone)
         return;
     const std::string what = SettingName(plan_.setting);
     const std::string value = ValueText(plan_.userCode);
-    if (!cameraGone && view_.WriteExposure(plan_.setting, plan_.userCode) == plan_.userCode) {
-        note_(what + " put back to " + value);
+    if (!cameraGone && view_.Source()) {
+        const auto back = view_.WriteExposure(plan_.setting, plan_.userCode);
+        if (back == plan_.userCode)
+            note_(what + " put back to " + value);
+        else
+            note_(what + " could not be put back to " + value + ": the camera holds " +
+                  (back ? ValueText(*back) : std::string("a value it does not say")) + "; please check it");
         return;
     }
     view_.PutBackAtNextConnection(plan_.setting, plan_.userCode);

@@ -238,6 +238,61 @@ TEST(BracketSet, AnAutofocusFailureAtFrameThreeAnsweredNoStillPutsTheShutterSpee
     EXPECT_EQ(w.PanelCode(w.view->Form().tv), 0x70u);
 }
 
+TEST(BracketSet, StopMidBracketLetsTheFrameInFlightLandThenPutsTheShutterSpeedBack)
+{
+    Window w;
+    QString stopped, final;
+    bool startWhileFinishing = true;
+    int saved = 0;
+    w.RunDialog(ids::ID_SEQUENCE, [&](CTimeLapseDlg& dlg) {
+        w.view->SetTimeLapseForward([&](const Notification& n) {
+            dlg.WindowProc(n);
+            if (n.message == WM_SAVED_FILE && ++saved == 2) {
+                dlg.OnStartStop();  // Stop, with frame 3 on its way at 1/200
+                stopped = Status(dlg);
+                startWhileFinishing = Control<QPushButton>(dlg, 1003)->isEnabled();
+            }
+        });
+        SetBracket(dlg, 5, 4);
+        Control<QPushButton>(dlg, 1003)->click();
+        ASSERT_TRUE(WaitUntil([&] { return Done(dlg); }, 20000));
+        final = Status(dlg);
+        EXPECT_TRUE(Control<QPushButton>(dlg, 1003)->isEnabled());
+    });
+    EXPECT_EQ(stopped, "Sequence stopped, 1 bracket, 2 frames taken");
+    EXPECT_FALSE(startWhileFinishing);
+    EXPECT_EQ(final, "Sequence stopped, 1 bracket, 3 frames taken - shutter speed put back to 1/125");
+    EXPECT_EQ(w.Files().size(), 3u);
+    EXPECT_EQ(Exif(w.Files().back(), "Exif.Photo.ExposureTime"), "1/200");
+    EXPECT_EQ(w.CameraTv(), 0x70);
+    EXPECT_EQ(w.PanelCode(w.view->Form().tv), 0x70u);
+}
+
+TEST(BracketSet, AFrameTheCameraRefusesStopsTheBracketAndSaysWhatBecameOfTheSetting)
+{
+    Window w;
+    QString final;
+    int saved = 0;
+    w.RunDialog(ids::ID_SEQUENCE, [&](CTimeLapseDlg& dlg) {
+        w.view->SetTimeLapseForward([&](const Notification& n) {
+            if (n.message == WM_SAVED_FILE && ++saved == 2)
+                w.lib.SetCallFault("CDSetTvValue", true);  // the body takes no shutter speed from now on
+            dlg.WindowProc(n);
+        });
+        SetBracket(dlg, 5, 4);
+        Control<QPushButton>(dlg, 1003)->click();
+        ASSERT_TRUE(WaitUntil([&] { return Done(dlg); }, 20000));
+        final = Status(dlg);
+    });
+    EXPECT_EQ(final.toStdString(),
+              "Sequence stopped: The camera did not take the shutter speed 1/200 for frame 3/5 (it holds 1/320), "
+              "1 bracket, 2 frames taken - shutter speed could not be put back to 1/125: the camera holds 1/320; "
+              "please check it");
+    EXPECT_EQ(w.Files().size(), 2u);
+    EXPECT_EQ(w.PanelCode(w.view->Form().tv), 0x7Bu);  // the panel shows what the camera holds: 1/320
+    EXPECT_TRUE(w.boxes.shown.empty());
+}
+
 TEST(BracketSet, ABracketPastTheBodysLimitIsRefusedBeforeAnyShotWithTheReason)
 {
     Window w;
