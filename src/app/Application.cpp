@@ -47,6 +47,23 @@ bool ParseTimeLapse(const std::string& text, LaunchOptions& o)
     return true;
 }
 
+bool ParseBracket(const std::string& text, LaunchOptions& o)
+{
+    const size_t comma = text.find(',');
+    uint64_t frames = 0;
+    if (comma == std::string::npos || !ParseCount(text.substr(0, comma), sequences::kMaxBracketFrames, frames) ||
+        frames < sequences::kMinBracketFrames)
+        return false;
+    const auto step = sequences::ParseStepEv(text.substr(comma + 1));
+    if (!step)
+        return false;
+    sequences::BracketRequest r;
+    r.frames = static_cast<int>(frames);
+    r.stepSixths = *step;
+    o.bracket = r;
+    return true;
+}
+
 }  // namespace
 
 LaunchOptions ParseLaunchOptions(int argc, const char* const* argv)
@@ -133,6 +150,19 @@ LaunchOptions ParseLaunchOptions(int argc, const char* const* argv)
                 o.error = "--time-lapse takes FRAMES[,INTERVAL]: FRAMES from 1 to 25000, INTERVAL in whole seconds";
                 return o;
             }
+        } else if (auto b = value("--bracket")) {
+            if (!ParseBracket(*b, o)) {
+                o.error = "--bracket takes FRAMES,STEP_EV: FRAMES from 2 to 15, STEP_EV from 1/3 to 3 in thirds or "
+                          "halves of a stop (e.g. 5,2/3 or 3,1.5)";
+                return o;
+            }
+        } else if (auto f = value("--focus-stack")) {
+            o.focusStack = sequences::ParseFocusStack(*f);
+            if (!o.focusStack) {
+                o.error = "--focus-stack takes FRAMES,STEP[,nearest]: FRAMES from 2 to 500, STEP fine, medium or "
+                          "coarse, times a count when written COUNTxSTEP (e.g. 10,medium or 40,3xfine,nearest)";
+                return o;
+            }
         } else if (a == "--quit-when-done") {
             o.quitWhenDone = true;
         } else if (a.rfind("-platform", 0) == 0 || a.rfind("-style", 0) == 0 || a.rfind("-qwindow", 0) == 0) {
@@ -144,8 +174,10 @@ LaunchOptions ParseLaunchOptions(int argc, const char* const* argv)
             return o;
         }
     }
-    if (o.quitWhenDone && o.timeLapseFrames == 0)
-        o.error = "--quit-when-done needs --time-lapse";
+    if (o.bracket && o.focusStack)
+        o.error = "--bracket and --focus-stack cannot be combined: a set is one or the other";
+    else if (o.quitWhenDone && o.timeLapseFrames == 0 && !o.bracket && !o.focusStack)
+        o.error = "--quit-when-done needs --time-lapse, --bracket or --focus-stack";
     else if (!o.simulatedFaults.empty() && !o.simulate)
         o.error = "--sim-fail works only with --simulate";
     return o;
@@ -176,8 +208,18 @@ std::string UsageText()
            "  --time-lapse=FRAMES[,INTERVAL]\n"
            "                          once connected, start a time-lapse of FRAMES pictures (1 to 25000),\n"
            "                          INTERVAL seconds apart (default 30)\n"
-           "  --quit-when-done        with --time-lapse: exit when the sequence ends; status 0 when it\n"
-           "                          completed, 1 when it was stopped or the camera went away\n"
+           "  --bracket=FRAMES,STEP_EV\n"
+           "                          once connected, take an exposure bracket of FRAMES pictures (2 to 15)\n"
+           "                          STEP_EV apart (1/3 to 3, e.g. 2/3 or 1.5): the shutter speed steps in\n"
+           "                          manual mode, the exposure compensation in P, Tv and Av\n"
+           "  --focus-stack=FRAMES,STEP[,nearest]\n"
+           "                          once connected, take a focus stack of FRAMES pictures (2 to 500) from\n"
+           "                          the current focus (or the nearest distance) towards infinity; STEP is\n"
+           "                          fine, medium or coarse, or COUNTxSTEP (e.g. 3xfine)\n"
+           "                          With --time-lapse, a bracket or stack is taken at every interval.\n"
+           "  --quit-when-done        with --time-lapse, --bracket or --focus-stack: exit when the sequence\n"
+           "                          ends; status 0 when it completed, 1 when it was stopped, could not\n"
+           "                          start or the camera went away\n"
            "  --help                  show this help\n"
            "  --help-file             print where the user guide (Tethrocam.htm) is, as F1 finds it\n"
            "  --version               show the version\n\n"
@@ -293,10 +335,23 @@ int RunApplication(int argc, char** argv)
             for (int i = 0; i < options.simulatedShutterPresses; ++i)
                 QTimer::singleShot(1500 + 1000 * i, &frame, [simulated] { simulated->PressShutterButton(); });
         }
-        if (options.timeLapseFrames > 0)
+        if (options.timeLapseFrames > 0 || options.bracket || options.focusStack)
             QTimer::singleShot(0, &frame, [view, &options] {
-                const int status = RunUnattendedTimeLapse(*view, options.timeLapseFrames, options.timeLapseInterval,
-                                                          options.quitWhenDone);
+                TimeLapseOptions run;
+                if (options.timeLapseFrames > 0) {
+                    run.autoFrames = options.timeLapseFrames;
+                    run.autoInterval = options.timeLapseInterval;
+                    run.autoRepeat = true;
+                }
+                if (options.bracket) {
+                    sequences::BracketRequest b = *options.bracket;
+                    b.order = view->Prefs().BracketOrder == 1 ? sequences::BracketOrder::MinusZeroPlus
+                                                              : sequences::BracketOrder::ZeroMinusPlus;
+                    run.autoBracket = b;
+                }
+                run.autoStack = options.focusStack;
+                run.closeWhenDone = options.quitWhenDone;
+                const int status = RunUnattendedSequence(*view, std::move(run));
                 if (options.quitWhenDone)
                     QCoreApplication::exit(status);
             });

@@ -3,6 +3,9 @@
 // UI thread only; RunApplication blocks until the program ends.
 #pragma once
 
+#include "sequences/ExposureBracket.h"
+#include "sequences/FocusStack.h"
+
 #include <cstdint>
 #include <optional>
 #include <string>
@@ -20,6 +23,10 @@ struct LaunchOptions {
     std::string cameraPort;           // the camera to use when several are attached
     int timeLapseFrames = 0;          // > 0: start a time-lapse of this many frames once connected
     uint32_t timeLapseInterval = 30;  // seconds between its frames
+    // Once connected, start an exposure bracket or a focus stack: taken once, or at every
+    // interval of the time lapse when that is given too.
+    std::optional<sequences::BracketRequest> bracket;         // order: the preference's
+    std::optional<sequences::FocusStackRequest> focusStack;
     bool quitWhenDone = false;        // exit when that sequence ends (0 completed, 1 otherwise)
     bool showHelp = false;
     bool showVersion = false;

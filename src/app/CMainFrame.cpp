@@ -69,6 +69,7 @@ void CMainFrame::BuildMenus()
     Add(camera, "Re&lease", IDC_RELEASE, QKeySequence(Qt::Key_F8));
     Add(camera, "&Preview", IDC_PREVIEW, QKeySequence(Qt::Key_F9));
     Add(camera, "&Time Lapse...", ID_TIME_LAPSE);
+    Add(camera, "Bracket / Focus &Stack...", ID_SEQUENCE);
     camera->addSeparator();
     Add(camera, "Save to PC only", ID_SAVE_PC_ONLY, {}, true);
     Add(camera, "Save to Camera only", ID_SAVE_CAMERA_ONLY, {}, true);

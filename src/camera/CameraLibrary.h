@@ -86,25 +86,35 @@
 //    was opened, never from a flag alone; a body without live view answers 0 and every
 //    other live-view call then answers cdNOT_SUPPORTED;
 //  - CDStartLiveView and CDEndLiveView switch the body's viewfinder output on and off;
-//    ending an ended live view succeeds;
+//    starting a running live view and ending an ended one succeed. CDStartLiveView may
+//    block while the body raises its mirror (about a second on a real body);
 //  - CDGetLiveViewFrame writes one JPEG frame through the stream callbacks (open for
 //    writing, writes, close), on the calling thread. It blocks at most one frame time of the
 //    body; when no new frame came within it, it answers cdLIVE_VIEW_NO_FRAME (ask again).
 //    While a release or a download runs it answers cdDEVICE_BUSY at once (a release is
-//    allowed during live view: the picture's road comes first). When the body ended live
-//    view by itself (mode dial, battery, a release that needs the mirror down for good) it
-//    answers cdLIVE_VIEW_ENDED. CDCloseSource ends a blocked frame call promptly;
+//    allowed during live view: the picture's road comes first). When live view is not
+//    running, or the body ended it by itself (mode dial, battery, a release that needs the
+//    mirror down for good), it answers cdLIVE_VIEW_ENDED. CDCloseSource ends a blocked frame
+//    call promptly, and any frame call on a closed source answers an error other than
+//    cdLIVE_VIEW_NO_FRAME and cdDEVICE_BUSY. Nothing is written through the stream unless
+//    the call answers cdOK;
 //  - CDDriveFocus moves the lens one step: negative towards the nearest distance,
-//    positive towards infinity; 1 is the body's finest step, 2 a medium and 3 its coarsest.
-//    It returns once the body has taken the step (or, where the body does not say, once
-//    the step was sent: callers that need the lens at rest wait a settle time). At the end
-//    of the lens's travel it answers cdFOCUS_AT_LIMIT. Bodies with
-//    cdLV_CAP_FOCUS_NEEDS_LIVE_VIEW drive focus only while live view runs;
+//    positive towards infinity; 1 is the body's finest step, 2 a medium and 3 its coarsest
+//    (0 and anything beyond 3 answer cdINVALID_PARAMETER). It returns once the body has
+//    taken the step (or, where the body does not say, once the step was sent: callers that
+//    need the lens at rest wait a settle time). A step that meets the end of the lens's
+//    travel stops there and answers cdFOCUS_AT_LIMIT. Bodies with
+//    cdLV_CAP_FOCUS_NEEDS_LIVE_VIEW drive focus only while live view runs (otherwise the
+//    call fails); with cdLV_CAP_FOCUS_COUNTS_STEPS, n steps of one size back undo n steps
+//    forward (away from the ends), so a focus position can be returned to;
 //  - CDSetLiveViewZoom magnifies the body's own frames (cdLV_CAP_CAMERA_ZOOM): 1 (whole
-//    frame), 5 or 10, centred on (x, y) in the pixels of the whole frame;
+//    frame), 5 or 10 (anything else answers cdINVALID_PARAMETER), centred on (x, y) in the
+//    pixels of the whole frame; the body keeps the magnified area inside the frame;
 //  - CDStartAutoFocus runs the body's autofocus once and returns when the body has
 //    finished it (or, where the body does not say, once it was started); a failure to
-//    find focus answers cdAF_FAILED.
+//    find focus answers cdAF_FAILED;
+//  - CDDriveFocus, CDSetLiveViewZoom and CDStartAutoFocus may answer cdDEVICE_BUSY while a
+//    release or a download runs.
 #pragma once
 
 #include <cstddef>

@@ -276,7 +276,8 @@ void CMyTethrocamView::UpdateSnapshot()
     SaveSnapshot s;
     s.folders = settings_.Folders();
     s.orientationSetting = settings_.OrientationSetting;
-    s.comment = form_.comment ? form_.comment->text().toStdString() : std::string();
+    s.comment = sequences::CommentWithPiece(form_.comment ? form_.comment->text().toStdString() : std::string(),
+                                            sequenceComment_);
     s.rescueFolders = rescueFolders_;
     std::lock_guard<std::mutex> lock(snapshotMutex_);
     snapshot_ = std::move(s);
@@ -292,6 +293,40 @@ void CMyTethrocamView::SetComment(const QString& text)
 {
     form_.comment->setText(text);
     UpdateSnapshot();
+}
+
+void CMyTethrocamView::SetSequenceComment(const std::string& piece)
+{
+    sequenceComment_ = piece;
+    UpdateSnapshot();
+}
+
+sequences::ExposureSituation CMyTethrocamView::ReadExposure() { return panel_->ReadExposure(); }
+
+std::optional<uint16_t> CMyTethrocamView::WriteExposure(sequences::ExposureSetting which, uint16_t code)
+{
+    return panel_->WriteExposure(which, code);
+}
+
+void CMyTethrocamView::PutBackAtNextConnection(sequences::ExposureSetting which, uint16_t code)
+{
+    pendingPutBack_ = PendingPutBack{which, code, camera_ ? camera_->GetModelName() : lastModel_};
+}
+
+void CMyTethrocamView::PutBackPendingSetting()
+{
+    if (!pendingPutBack_ || !camera_ || camera_->GetModelName() != pendingPutBack_->model)
+        return;
+    const PendingPutBack p = *pendingPutBack_;
+    pendingPutBack_.reset();
+    const auto back = panel_->WriteExposure(p.which, p.code);
+    const bool tv = p.which == sequences::ExposureSetting::ShutterSpeed;
+    if (back == p.code)
+        SetStatus(tv ? "Shutter speed put back as it was before the bracket"
+                     : "Exposure compensation put back as it was before the bracket");
+    else
+        SetStatus(tv ? "The shutter speed could not be put back as it was before the bracket: please check it"
+                     : "The exposure compensation could not be put back as it was before the bracket: please check it");
 }
 
 QWidget* CMyTethrocamView::Picture() const { return picture_; }
@@ -828,6 +863,8 @@ void CMyTethrocamView::ConnectCamera()
         }
         formatToRestore_.reset();
         panel_->RefreshCameraSettings();
+        lastModel_ = camera_->GetModelName();
+        PutBackPendingSetting();
     } else {
         DeleteCamera();
         SetTitle("Tethrocam - Not connected");
@@ -1284,10 +1321,14 @@ void CMyTethrocamView::OnCommand(int id)
     case ID_FULL_SCREEN: OpenFullScreen(); break;
     case ID_VIEW_IMAGE: ViewImage(); break;
     case ID_TIME_LAPSE:
-        if (!camera_)
+    case ID_SEQUENCE:
+        if (!camera_) {
             ReconnectPrompt();
-        else
-            RunTimeLapseDialog(*this);
+        } else {
+            TimeLapseOptions options;
+            options.asSequence = id == ID_SEQUENCE;
+            RunTimeLapseDialog(*this, std::move(options));
+        }
         break;
     default:
         break;

@@ -78,7 +78,7 @@ public:
 
     // State, for the windows that act for the view and for tests.
     CCamera* Camera() const { return camera_.get(); }
-    Settings& Prefs() { return settings_; }
+    Settings& Prefs() override { return settings_; }
     const FormControls& Form() const { return form_; }
     bool Shooting() const { return shooting_; }
     bool BlackAndWhite() const { return blackAndWhite_; }
@@ -152,6 +152,12 @@ public:
     bool Connected() const override { return camera_ != nullptr; }
     bool SavesOnPcOnly() const override { return settings_.StoreImage == 1; }
     std::string PictureCaption() const override { return history_.HistoryCaption(!currentBytes_.empty()); }
+    sequences::ExposureSituation ReadExposure() override;
+    std::optional<uint16_t> WriteExposure(sequences::ExposureSetting which, uint16_t code) override;
+    void PutBackAtNextConnection(sequences::ExposureSetting which, uint16_t code) override;
+    void SetSequenceComment(const std::string& piece) override;
+    cdsdk::CameraLibrary& Library() override { return library_; }
+    cdsdk::cdHSource Source() const override { return camera_ ? camera_->Source() : 0; }
 
     // CameraOwner
     void Post(Notification n) override { sink_.Post(std::move(n)); }
@@ -214,6 +220,8 @@ private:
     static QString StatusLine(const QString& headline, const QString& detail);
     void LayoutPanel();
     bool PanelScrolls() const;
+    // After a connection: a setting a sequence could not put back before the camera went away.
+    void PutBackPendingSetting();
     void ShowDisplayBitmap(std::optional<Bitmap> display, std::optional<Bitmap> highlight,
                            const ImageHistogram& histogram);
     void ShowOnPictureControl();
@@ -269,6 +277,16 @@ private:
 
     std::mutex snapshotMutex_;
     SaveSnapshot snapshot_;
+    std::string sequenceComment_;  // the running sequence's piece after the user's comment
+
+    // A setting to put back when the same model connects again.
+    struct PendingPutBack {
+        sequences::ExposureSetting which;
+        uint16_t code;
+        std::string model;
+    };
+    std::optional<PendingPutBack> pendingPutBack_;
+    std::string lastModel_;  // the model of the last connection
 
     std::unique_ptr<RemoteControl> remote_;
 

@@ -664,6 +664,55 @@ void CameraSettingsPanel::OnExposureCompChanged()
         panel::SelectByCode(form_.exposureComp, v);
 }
 
+namespace {
+
+std::vector<sequences::ListEntry> Entries(const QComboBox* combo)
+{
+    std::vector<sequences::ListEntry> out;
+    for (int i = 0; i < combo->count(); ++i)
+        out.push_back({combo->itemText(i).toStdString(), combo->itemData(i).toUInt()});
+    return out;
+}
+
+}  // namespace
+
+sequences::ExposureSituation CameraSettingsPanel::ReadExposure() const
+{
+    sequences::ExposureSituation s;
+    CCamera* cam = ConnectedCamera();
+    if (!cam)
+        return s;
+    CameraLibrary& lib = cam->Library();
+    uint16_t v = 0;
+    if (lib.CDGetShootingMode(cam->Source(), &v) == cdOK)
+        s.mode = v;
+    if (lib.CDGetTvValue(cam->Source(), &v) == cdOK)
+        s.tv = v;
+    if (lib.CDGetExposureComp(cam->Source(), &v) == cdOK)
+        s.compensation = v;
+    s.tvList = Entries(form_.tv);
+    s.compensationList = Entries(form_.exposureComp);
+    return s;
+}
+
+std::optional<uint16_t> CameraSettingsPanel::WriteExposure(sequences::ExposureSetting which, uint16_t code)
+{
+    CCamera* cam = ConnectedCamera();
+    if (!cam)
+        return std::nullopt;
+    CameraLibrary& lib = cam->Library();
+    const bool tv = which == sequences::ExposureSetting::ShutterSpeed;
+    if (tv)
+        lib.CDSetTvValue(cam->Source(), code);
+    else
+        lib.CDSetExposureComp(cam->Source(), code);
+    uint16_t v = 0;
+    if ((tv ? lib.CDGetTvValue(cam->Source(), &v) : lib.CDGetExposureComp(cam->Source(), &v)) != cdOK)
+        return std::nullopt;
+    panel::SelectByCode(tv ? form_.tv : form_.exposureComp, v);
+    return v;
+}
+
 void CameraSettingsPanel::OnFlashCompChanged()
 {
     const auto code = panel::SelectedCode(form_.flashComp);

@@ -20,6 +20,7 @@
 
 #include "mainview/FormControls.h"
 #include "mainview/ValueLists.h"
+#include "sequences/ExposureBracket.h"
 
 #include <QObject>
 
@@ -85,6 +86,13 @@ public:
     void ShowProgressBar(bool on);
     // The line the progress bar stands in for.
     QLabel* ProgressAnchor() const { return progressAnchor_; }
+    // For brackets: the camera's exposure mode, Tv and exposure compensation as it reports them
+    // now, and the entries of the Tv and exposure compensation lists (the body's values);
+    // empty while not connected.
+    sequences::ExposureSituation ReadExposure() const;
+    // Writes a Tv or exposure compensation code as the change handlers do and shows what the
+    // camera took; the code read back (none when not connected or unreadable).
+    std::optional<uint16_t> WriteExposure(sequences::ExposureSetting which, uint16_t code);
 
     // The model the lists were last prepared for.
     panel::Model PreparedModel() const { return model_; }

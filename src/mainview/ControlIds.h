@@ -78,6 +78,7 @@ enum Command : int {
     ID_ORIENT_INVERTED = 175,
     ID_ORIENT_SENSOR = 176,
     ID_HELP_CONTENTS = 177,
+    ID_SEQUENCE = 178,  // Camera > Bracket / Focus Stack...
     ID_APP_ABOUT = 57664,
     ID_APP_EXIT = 57665,
 };

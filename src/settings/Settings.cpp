@@ -175,6 +175,15 @@ bool LoadSettings(Settings& s, RegistryStore& store)
     ReadFlag(store, "Green", s.Green);
     ReadFlag(store, "Blue", s.Blue);
     ReadNumber(store, "OrientationSetting", s.OrientationSetting);
+    ReadNumber(store, "SequenceKind", s.SequenceKind);
+    ReadNumber(store, "BracketFrames", s.BracketFrames);
+    ReadNumber(store, "BracketStep", s.BracketStep);
+    ReadNumber(store, "BracketOrder", s.BracketOrder);
+    ReadNumber(store, "StackFrames", s.StackFrames);
+    ReadNumber(store, "StackStepSize", s.StackStepSize);
+    ReadNumber(store, "StackStepCount", s.StackStepCount);
+    ReadNumber(store, "StackFromNearest", s.StackFromNearest);
+    ReadNumber(store, "FocusSettleMs", s.FocusSettleMs);
 
     ReadText(store, "FilenamePrefix", s.FilenamePrefix);
     if (!ValidFilenamePrefix(s.FilenamePrefix))
@@ -218,6 +227,15 @@ bool SaveSettings(const Settings& s, RegistryStore& store)
     WriteFlag(store, "Green", s.Green);
     WriteFlag(store, "Blue", s.Blue);
     WriteNumber(store, "OrientationSetting", s.OrientationSetting);
+    WriteNumber(store, "SequenceKind", s.SequenceKind);
+    WriteNumber(store, "BracketFrames", s.BracketFrames);
+    WriteNumber(store, "BracketStep", s.BracketStep);
+    WriteNumber(store, "BracketOrder", s.BracketOrder);
+    WriteNumber(store, "StackFrames", s.StackFrames);
+    WriteNumber(store, "StackStepSize", s.StackStepSize);
+    WriteNumber(store, "StackStepCount", s.StackStepCount);
+    WriteNumber(store, "StackFromNearest", s.StackFromNearest);
+    WriteNumber(store, "FocusSettleMs", s.FocusSettleMs);
 
     return store.Close();
 }

@@ -46,6 +46,16 @@ struct Settings {
     bool Green = false;
     bool Blue = false;
     int32_t OrientationSetting = 0; // 0 landscape .. 4 use the orientation sensor
+    // The sequence dialog's choices (any stored value is brought into range where used).
+    int32_t SequenceKind = 1;       // what "Bracket / Focus Stack..." opens with: 1 bracket, 2 focus stack
+    int32_t BracketFrames = 3;      // 2..15
+    int32_t BracketStep = 4;        // in sixths of a stop: 2 is 1/3 EV, 3 is 1/2 EV
+    int32_t BracketOrder = 0;       // 0 "0, -, +", 1 "-, 0, +"
+    int32_t StackFrames = 10;       // 2..500
+    int32_t StackStepSize = 2;      // 1 fine, 2 medium, 3 coarse
+    int32_t StackStepCount = 1;     // steps of that size between frames, 1..99
+    int32_t StackFromNearest = 0;   // 1: start at the nearest distance
+    int32_t FocusSettleMs = 200;    // wait after each focus move before the next frame
 
     // Default root folder for saved pictures: "C:\Tethrocam" on Windows; elsewhere the
     // user's pictures folder (XDG_PICTURES_DIR of user-dirs.dirs, else ~/Pictures) with

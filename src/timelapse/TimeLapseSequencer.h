@@ -1,5 +1,6 @@
-// TimeLapseSequencer: the schedule and state machine of a time-lapse sequence, without any
-// window. It is driven from outside: a tick (once a second in the program), the Start and
+// TimeLapseSequencer: the schedule and state machine of every unattended series, without any
+// window: a time lapse, an exposure bracket, a focus stack, or a bracket or stack at every
+// interval. It is driven from outside: a tick (once a second in the program), the Start and
 // Stop buttons, and the camera notifications the main window forwards (saved file, release
 // error, camera shutdown). It fires each shot through an injected "take picture" call, reads
 // the time through an injected clock, and reports through injected calls: the status line,
@@ -9,6 +10,12 @@
 // status line, unless the refusal needs a person (bulb, no camera): then the sequence
 // stops with that reason. A frame whose download was cut off is counted as not received
 // and the sequence goes on; one the PC could not keep while the card keeps none stops it.
+//
+// Each slot of the schedule shoots one picture, or, with a ShotSet, a set of frames back to
+// back: before each frame the set prepares it (a setting stepped, the focus moved; at once,
+// or later through FrameReady), the next frame follows as soon as the previous one is saved,
+// and once the set ends in any way (done, stopped, refused, failed, camera gone, dialog
+// closed) the set puts back what it changed. The interval counts from the start of a set.
 //
 // Times are whole seconds since 1 January 1970 in 64 bits; picker values are local calendar
 // times, converted with the C library (which decides daylight saving).
@@ -72,6 +79,33 @@ struct SequencerHooks {
     std::function<void(const std::string&)> showError;    // error box
 };
 
+// How the frame about to be taken was prepared by its set.
+struct FrameStep {
+    enum class Kind {
+        Ready,      // take it now
+        LastFrame,  // take it, and end the set after it (the lens met the end of its travel)
+        Pending,    // the preparation goes on; FrameReady tells its end
+        Refused,    // the set cannot go on: it ends and the sequence stops with `reason`
+    };
+    Kind kind = Kind::Ready;
+    std::string reason;
+};
+
+// What each slot shoots when it is more than one picture. Called on the sequencer's thread.
+class ShotSet {
+public:
+    virtual ~ShotSet() = default;
+    // Frames in each set (2 or more).
+    virtual int Frames() const = 0;
+    // What a set is called in the status line, lower case: "bracket", "stack".
+    virtual std::string Noun() const = 0;
+    // Before frame `frame` (0-based) of set `set` (1-based; counts the sets of the run).
+    virtual FrameStep Prepare(int set, int frame) = 0;
+    // The set is over, whichever way; `cameraGone` when the camera went away meanwhile.
+    // Puts back what the set changed. Called exactly once per set that began.
+    virtual void Finish(bool cameraGone) = 0;
+};
+
 enum class StartOutcome { Started, EndTimePassed, Failed };
 enum class State { Idle, Running, Stopped, Completed };
 
@@ -91,9 +125,24 @@ public:
     void ReleaseError(int64_t code);
     void CameraShutdown();
 
+    // Each slot shoots a set of `set` (not owned; it must outlive its use), or one picture
+    // when null. Only while no set is under way.
+    void SetShotSet(ShotSet* set);
+    // The end of a frame preparation that Prepare answered Pending.
+    void FrameReady(FrameStep step);
+    // A note on the end of a set (what became of the focus, of a setting), shown after the
+    // final status line.
+    void SetFinishNote(std::string note);
+    // The dialog goes away: a set under way ends now (its Finish is called); nothing is
+    // reported any more.
+    void Abandon();
+
     State GetState() const;
     bool Running() const { return running_; }
     bool TakingPhoto() const { return takingPhoto_; }
+    // A set has begun and not ended (also after Stop, until its frame in flight is in).
+    bool InSet() const { return inSet_; }
+    int FramesTaken() const { return framesTaken_; }
     int ShotsTaken() const { return shotsTaken_; }
     int FramesRemaining() const { return framesRemaining_; }
     Seconds NextShotTime() const { return nextShot_; }
@@ -112,12 +161,23 @@ private:
     void RetrySoon(std::string note);
     void GiveBackShot();
     std::string Totals() const;
+    std::string Noun(int count) const;  // "shots", "bracket", "stacks"...
+    // Sets.
+    void PrepareFrame();
+    void ShootFrame();
+    void FrameRetrySoon(std::string note);
+    void FrameSaved(SaveOutcome outcome);
+    void FrameReleaseError(int64_t code);
+    void EndSet(bool cameraGone);
+    void StopWithReason(std::string reason);
+    std::string SetLead(Seconds now) const;
+    std::string FinalStatus() const;
 
     SequencerHooks hooks_;
     bool running_ = false;
     bool stopped_ = false;
     bool completed_ = false;
-    std::string stopReason_;  // why the sequence stopped by itself
+    std::string stopReason_;  // why the sequence stopped by itself (status line)
     bool takingPhoto_ = false;
     bool shotOfThisRun_ = false;  // the shot in progress was fired by the current sequence
     bool endAtTime_ = false;
@@ -131,6 +191,17 @@ private:
     std::string note_;  // what went wrong with the last shot, until one is saved
     bool caughtUp_ = false;
     Seconds maxLate_ = 0;
+    // Sets.
+    ShotSet* set_ = nullptr;
+    bool inSet_ = false;
+    bool preparing_ = false;    // waiting for FrameReady
+    int frame_ = 0;             // the frame in flight or being prepared (0-based)
+    int setFrames_ = 0;         // frames of the set under way (fewer when it ends early)
+    int framesTaken_ = 0;
+    Seconds frameRetryAt_ = 0;  // a refused frame is tried again at this time
+    bool oneSet_ = false;       // the run is a single set (no schedule to report)
+    bool abandoned_ = false;
+    std::string finishNote_;
 };
 
 }  // namespace timelapse

@@ -1,6 +1,9 @@
 #include "windows/CTimeLapseDlg.h"
 
 #include "app/MessageBox.h"
+#include "settings/Settings.h"
+#include "windows/SequencePanel.h"
+#include "windows/SequenceSets.h"
 #include "windows/ViewSurface.h"
 
 #include <QDateEdit>
@@ -70,7 +73,12 @@ CTimeLapseDlg::CTimeLapseDlg(ViewSurface& view, TimeLapseOptions options, QWidge
               shot.needsPerson = attempt.needsPerson;
               return shot;
           },
-          [this](const std::string& text) { status_->setText(QString::fromStdString(text)); },
+          [this](const std::string& text) {
+              // A long line shows its beginning; the whole of it is the tooltip.
+              status_->setText(QString::fromStdString(text));
+              status_->setCursorPosition(0);
+              status_->setToolTip(status_->text());
+          },
           [this](const std::string& text) { clock_->setText(QString::fromStdString(text)); },
           [this] { UpdateControls(); },
           [this] {
@@ -83,7 +91,7 @@ CTimeLapseDlg::CTimeLapseDlg(ViewSurface& view, TimeLapseOptions options, QWidge
       })
 {
     setObjectName("155");
-    setWindowTitle("Time Lapse");
+    setWindowTitle(options_.asSequence ? "Sequence" : "Time Lapse");
 
     auto* startBox = new QGroupBox("Start", this);
     startNow_ = Named(new QRadioButton("Start immediately", startBox), 1054);
@@ -137,7 +145,28 @@ CTimeLapseDlg::CTimeLapseDlg(ViewSurface& view, TimeLapseOptions options, QWidge
     buttons->addStretch();
     buttons->addWidget(startStop_);
     buttons->addWidget(cancel_);
+    sequence_ = new SequencePanel(view_, this);
+    sequence_->Load(view_.Prefs());
+    if (options_.autoBracket || options_.autoStack) {
+        sequence_->SetKind(options_.autoBracket ? SequencePanel::Kind::Bracket : SequencePanel::Kind::Stack);
+        if (options_.autoBracket)
+            sequence_->SetBracket(*options_.autoBracket);
+        else
+            sequence_->SetStack(*options_.autoStack);
+        sequence_->SetRepeat(options_.autoRepeat);
+    } else if (options_.asSequence) {
+        sequence_->SetKind(view_.Prefs().SequenceKind == 2 ? SequencePanel::Kind::Stack : SequencePanel::Kind::Bracket);
+        sequence_->SetRepeat(false);
+    }
+    sequence_->Refresh();
+    connect(sequence_, &SequencePanel::Changed, this, [this] {
+        UpdateControls();
+        if (isVisible())
+            adjustSize();  // the page of the kind chosen sets the height
+    });
+
     auto* layout = new QVBoxLayout(this);
+    layout->addWidget(sequence_);
     auto* boxes = new QHBoxLayout;
     boxes->addWidget(startBox);
     boxes->addWidget(endBox);
@@ -163,6 +192,11 @@ CTimeLapseDlg::CTimeLapseDlg(ViewSurface& view, TimeLapseOptions options, QWidge
 CTimeLapseDlg::~CTimeLapseDlg()
 {
     timer_.stop();
+    // A set under way puts back what it changed; nothing is reported any more.
+    sequencer_.Abandon();
+    if (!options_.AutoStart())  // a run from the command line leaves the dialog's choices alone
+        sequence_->Store(view_.Prefs());
+    view_.SetSequenceComment({});
 }
 
 QString CTimeLapseDlg::StatusText() const
@@ -177,18 +211,29 @@ void CTimeLapseDlg::UpdateControls()
     byEndTime_->setChecked(endAtTime_);
     byFrames_->setChecked(!endAtTime_);
     const bool running = sequencer_.Running();
-    startDate_->setEnabled(!running && !startImmediately_);
-    startTime_->setEnabled(!running && !startImmediately_);
-    endDate_->setEnabled(!running && endAtTime_);
-    endTime_->setEnabled(!running && endAtTime_);
-    frames_->setEnabled(!running && !endAtTime_);
+    // A set taken once has no schedule: the schedule's choices wait.
+    const bool schedule = !running && sequence_->Repeat();
+    startDate_->setEnabled(schedule && !startImmediately_);
+    startTime_->setEnabled(schedule && !startImmediately_);
+    endDate_->setEnabled(schedule && endAtTime_);
+    endTime_->setEnabled(schedule && endAtTime_);
+    frames_->setEnabled(schedule && !endAtTime_);
     for (QWidget* w : std::initializer_list<QWidget*>{startNow_, startAt_, byFrames_, byEndTime_, interval_})
-        w->setEnabled(!running);
+        w->setEnabled(schedule);
     startStop_->setText(running ? "Stop" : "Start");
+    // The frame still on its way of a stopped set must land (and the set be put back) first.
+    const bool finishing = !running && sequencer_.InSet();
+    startStop_->setEnabled(!finishing);
+    sequence_->SetRunning(running || finishing);
 }
 
 bool CTimeLapseDlg::ReadInput(timelapse::Schedule& s)
 {
+    if (!sequence_->Repeat()) {
+        s = timelapse::Schedule{};  // one set, now
+        s.frames = 1;
+        return true;
+    }
     auto refuse = [this](QLineEdit* edit, const QString& text) {
         msgbox::Show(this, text, msgbox::Icon::Exclamation);
         edit->setFocus();
@@ -218,16 +263,74 @@ void CTimeLapseDlg::OnStartStop()
         sequencer_.Stop();
     } else {
         timelapse::Schedule schedule;
-        if (ReadInput(schedule))
+        if (ReadInput(schedule) && PrepareShotSet())
             sequencer_.Start(schedule);
     }
     UpdateControls();
     CloseWhenDone();
 }
 
+bool CTimeLapseDlg::PrepareShotSet()
+{
+    sequencer_.SetShotSet(nullptr);
+    bracket_.reset();
+    stack_.reset();
+    auto note = [this](std::string text) { sequencer_.SetFinishNote(std::move(text)); };
+    std::string why;
+    QString headline;
+    switch (sequence_->CurrentKind()) {
+    case SequencePanel::Kind::Single:
+        return true;
+    case SequencePanel::Kind::Bracket: {
+        const auto request = sequence_->Bracket(this);
+        if (!request)
+            return false;
+        bracket_ = std::make_unique<BracketSet>(view_, *request, note);
+        why = bracket_->Check();
+        headline = "Unable to start the exposure bracket";
+        if (why.empty())
+            sequencer_.SetShotSet(bracket_.get());
+        break;
+    }
+    case SequencePanel::Kind::Stack: {
+        stack_ = std::make_unique<FocusStackSet>(
+            view_, *sequence_->Stack(), sequence_->SettleMs(),
+            [this](timelapse::FrameStep step) {
+                sequencer_.FrameReady(std::move(step));
+                UpdateControls();
+                CloseWhenDone();
+            },
+            note);
+        why = stack_->Check();
+        headline = "Unable to start the focus stack";
+        if (why.empty())
+            sequencer_.SetShotSet(stack_.get());
+        break;
+    }
+    }
+    if (!options_.AutoStart())
+        sequence_->Store(view_.Prefs());
+    if (why.empty())
+        return true;
+    status_->setText(QString::fromStdString("Not started: " + why));
+    status_->setCursorPosition(0);
+    status_->setToolTip(status_->text());
+    if (options_.AutoStart())
+        std::fprintf(stderr, "tethrocam: sequence not started: %s\n", why.c_str());
+    else
+        msgbox::ShowWithDetail(this, headline, QString::fromStdString(why), msgbox::Icon::Exclamation);
+    return false;
+}
+
 void CTimeLapseDlg::OnTick()
 {
     sequencer_.Tick();
+    // While idle the preview follows the camera (its mode dial, its values) every few seconds.
+    if (!sequencer_.Running() && !sequencer_.InSet() && ++idleTicks_ * options_.tickMs >= 3000) {
+        idleTicks_ = 0;
+        if (sequence_->CurrentKind() != SequencePanel::Kind::Single)
+            sequence_->Refresh();
+    }
     CloseWhenDone();
 }
 
@@ -270,9 +373,10 @@ void CTimeLapseDlg::WindowProc(const Notification& n)
 
 void CTimeLapseDlg::reject()
 {
+    const char* const question = options_.asSequence ? "Do you wish to cancel the current sequence?"
+                                                     : "Do you wish to cancel the current time lapse sequence?";
     if (sequencer_.Running() &&
-        msgbox::Show(this, "Do you wish to cancel the current time lapse sequence?", msgbox::Icon::Question,
-                     msgbox::Buttons::YesNo) != msgbox::Answer::Yes)
+        msgbox::Show(this, question, msgbox::Icon::Question, msgbox::Buttons::YesNo) != msgbox::Answer::Yes)
         return;
     QDialog::reject();
 }
@@ -290,7 +394,7 @@ void CTimeLapseDlg::CloseWhenDone()
 
 timelapse::State RunTimeLapseDialog(ViewSurface& view, TimeLapseOptions options, QString* finalStatus)
 {
-    const bool autoStart = options.autoFrames.has_value();
+    const bool autoStart = options.AutoStart();
     CTimeLapseDlg dlg(view, std::move(options));
     view.SetCurrentDisplayWindow(&dlg);
     view.SetTimeLapseForward([&dlg](const Notification& n) { dlg.WindowProc(n); });
@@ -304,19 +408,25 @@ timelapse::State RunTimeLapseDialog(ViewSurface& view, TimeLapseOptions options,
     return dlg.Sequence().GetState();
 }
 
-int RunUnattendedTimeLapse(ViewSurface& view, int frames, uint32_t interval, bool closeWhenDone)
+int RunUnattendedSequence(ViewSurface& view, TimeLapseOptions options)
 {
     if (!view.Connected()) {
-        std::fprintf(stderr, "tethrocam: time lapse not started: the camera is not connected\n");
+        std::fprintf(stderr, "tethrocam: %s not started: the camera is not connected\n",
+                     options.autoBracket || options.autoStack ? "sequence" : "time lapse");
         return 1;
     }
-    TimeLapseOptions options;
-    options.autoFrames = frames;
-    options.autoInterval = interval;
-    options.closeWhenDone = closeWhenDone;
     QString status;
     const timelapse::State state = RunTimeLapseDialog(view, std::move(options), &status);
     if (state != timelapse::State::Completed && !status.isEmpty())
         std::fprintf(stderr, "tethrocam: %s\n", status.toLocal8Bit().constData());
     return state == timelapse::State::Completed ? 0 : 1;
+}
+
+int RunUnattendedTimeLapse(ViewSurface& view, int frames, uint32_t interval, bool closeWhenDone)
+{
+    TimeLapseOptions options;
+    options.autoFrames = frames;
+    options.autoInterval = interval;
+    options.closeWhenDone = closeWhenDone;
+    return RunUnattendedSequence(view, std::move(options));
 }

@@ -1,25 +1,35 @@
-// CTimeLapseDlg: the time-lapse dialog (template 155, "Time Lapse"). It holds the controls
-// (each named by its id) and hands the schedule to timelapse::TimeLapseSequencer: a Qt timer
-// drives its tick, the Start/Stop and Cancel buttons its commands, and the camera
-// notifications that the main window forwards (posted, so each arrives after the main
+// CTimeLapseDlg: the dialog of every unattended series (template 155): "Time Lapse", and, opened
+// as "Sequence", exposure brackets and focus stacks, once or at every interval. It holds the
+// controls (each named by its id; "Each shot" is a SequencePanel) and hands the schedule to
+// timelapse::TimeLapseSequencer, with a BracketSet or FocusStackSet when each slot shoots a
+// set: a Qt timer drives its tick, the Start/Stop and Cancel buttons its commands, and the
+// camera notifications that the main window forwards (posted, so each arrives after the main
 // window has handled it) its state. Shots are fired through the view's TakePicture.
 //
-// RunTimeLapseDialog is the main window's "Time Lapse..." command (156) once connected:
-// while the dialog runs modally it is the forwarding target and the owner of every message
-// box that shooting raises; the main window keeps downloading and showing pictures behind it.
+// RunTimeLapseDialog is the main window's "Time Lapse..." command (156) and, with
+// `asSequence`, its "Bracket / Focus Stack..." command, once connected: while the dialog runs
+// modally it is the forwarding target and the owner of every message box that shooting
+// raises; the main window keeps downloading and showing pictures behind it.
 //
-// UI thread only. RunTimeLapseDialog blocks in the modal dialog until it closes.
+// UI thread only. RunTimeLapseDialog blocks in the modal dialog until it closes; closing it
+// puts back what a set under way changed (a focus put back may take the lens's time).
 #pragma once
 
 #include "camera/Notifications.h"
+#include "sequences/ExposureBracket.h"
+#include "sequences/FocusStack.h"
 #include "timelapse/TimeLapseSequencer.h"
 
 #include <QBasicTimer>
 #include <QDialog>
 
 #include <functional>
+#include <memory>
 #include <optional>
 
+class BracketSet;
+class FocusStackSet;
+class SequencePanel;
 class ViewSurface;
 class QDateEdit;
 class QLabel;
@@ -36,6 +46,15 @@ struct TimeLapseOptions {
     uint32_t autoInterval = 30;
     // Close the dialog when the sequence completes or stops (unattended runs).
     bool closeWhenDone = false;
+    // Opened for brackets and focus stacks (caption "Sequence"), with the kind last used and
+    // the set taken once.
+    bool asSequence = false;
+    // Unattended start of a set: a bracket or a stack, taken once or (`autoRepeat`) at every
+    // interval with `autoFrames` and `autoInterval`.
+    std::optional<sequences::BracketRequest> autoBracket;
+    std::optional<sequences::FocusStackRequest> autoStack;
+    bool autoRepeat = false;
+    bool AutoStart() const { return autoFrames || autoBracket || autoStack; }
 };
 
 class CTimeLapseDlg : public QDialog {
@@ -53,6 +72,9 @@ public:
 
     const timelapse::TimeLapseSequencer& Sequence() const { return sequencer_; }
     QString StatusText() const;  // the status line (1064)
+    SequencePanel& EachShot() const { return *sequence_; }
+    // The bracket of the last start (null when it was not a bracket).
+    const BracketSet* Bracket() const { return bracket_.get(); }
 
 protected:
     void timerEvent(QTimerEvent* e) override;
@@ -61,6 +83,8 @@ private:
     void UpdateControls();
     // Reads and checks the edits as the Start button does; false after the message.
     bool ReadInput(timelapse::Schedule& schedule);
+    // Builds the set each slot shoots and checks it against the camera; false after saying why.
+    bool PrepareShotSet();
     void CloseWhenDone();
 
     ViewSurface& view_;
@@ -84,6 +108,10 @@ private:
     QLabel* clock_ = nullptr;              // 1065
     QPushButton* startStop_ = nullptr;     // 1003
     QPushButton* cancel_ = nullptr;        // 2
+    SequencePanel* sequence_ = nullptr;    // 1070-1080
+    std::unique_ptr<BracketSet> bracket_;
+    std::unique_ptr<FocusStackSet> stack_;
+    int idleTicks_ = 0;
 };
 
 // Runs the dialog for the view (command 156 once connected) and returns the state the
@@ -96,3 +124,8 @@ timelapse::State RunTimeLapseDialog(ViewSurface& view, TimeLapseOptions options 
 // 0 when the sequence completed, 1 otherwise (also when no camera is connected); a sequence
 // that did not complete leaves its last status line on standard error.
 int RunUnattendedTimeLapse(ViewSurface& view, int frames, uint32_t interval, bool closeWhenDone);
+
+// The same for any series: `options` names what to start (autoFrames for a time lapse,
+// autoBracket or autoStack for a set, autoRepeat for a set at every interval). A set the
+// camera cannot take is not started: the reason goes to standard error and the result is 1.
+int RunUnattendedSequence(ViewSurface& view, TimeLapseOptions options);

@@ -1,23 +1,30 @@
-// ViewSurface: what the auxiliary windows (full screen, the 1:1 preview, the time-lapse
-// dialog) ask of the main view: fire the shutter, run one of its commands, render the
-// picture on show, and hand them the camera notifications while they are open. The
-// windows depend on this surface only, never on the main view's class; the main view
-// implements it and wires the windows up in one place.
+// ViewSurface: what the auxiliary windows (full screen, the 1:1 preview, the time-lapse and
+// sequence dialog) ask of the main view: fire the shutter, run one of its commands, render
+// the picture on show, hand them the camera notifications while they are open, and for
+// brackets and focus stacks step the exposure through the settings panel, tag the Comment
+// and reach the camera for its focus drive. The windows depend on this surface only, never
+// on the main view's class; the main view implements it and wires the windows up in one place.
 //
 // UI thread only. TakePicture and TakePreviewPicture return at once (the shot runs on the
-// camera's threads); RenderPicture decodes (tens of milliseconds for a camera picture).
+// camera's threads); RenderPicture decodes (tens of milliseconds for a camera picture);
+// ReadExposure and WriteExposure wait for the camera's answers, as the settings panel does.
 #pragma once
 
+#include "camera/CameraLibrary.h"
 #include "display/DisplayPipeline.h"
 #include "imaging/ImageHistogram.h"
+#include "sequences/ExposureBracket.h"
 
 #include <QString>
 
+#include <cstdint>
 #include <functional>
+#include <optional>
 #include <string>
 
 class QWidget;
 struct Notification;
+struct Settings;
 
 // The answer of a shot fired for a sequence (time-lapse; brackets and stacks).
 struct ShotAttempt {
@@ -59,6 +66,25 @@ public:
     // While set, the camera notifications are handed to the time-lapse dialog too, posted
     // once the view has handled them.
     virtual void SetTimeLapseForward(std::function<void(const Notification&)> forward) = 0;
+
+    // The user's preferences (the sequence dialog keeps its choices there).
+    virtual Settings& Prefs() = 0;
+    // What the camera says about its exposure (mode, Tv, exposure compensation) and the
+    // panel's lists of values for this body; empty while not connected.
+    virtual sequences::ExposureSituation ReadExposure() = 0;
+    // Writes one exposure setting as the settings panel does; the panel then shows what the
+    // camera took. The code read back, none when not connected or unreadable.
+    virtual std::optional<uint16_t> WriteExposure(sequences::ExposureSetting which, uint16_t code) = 0;
+    // The camera went away before a sequence could put this setting back: it is put back
+    // when the same model connects again in this run.
+    virtual void PutBackAtNextConnection(sequences::ExposureSetting which, uint16_t code) = 0;
+    // The piece the Comment of the next saved pictures carries after the user's own comment
+    // (empty: none).
+    virtual void SetSequenceComment(const std::string& piece) = 0;
+    // The camera library, and the open source of the connected camera (0 when none), for the
+    // calls a sequence makes off the UI thread (the focus drive).
+    virtual cdsdk::CameraLibrary& Library() = 0;
+    virtual cdsdk::cdHSource Source() const = 0;
 
 protected:
     ~ViewSurface() = default;

@@ -141,4 +141,38 @@ TEST(EndToEnd, AFaultArmedOnTheCommandLineStrikesItsShot)
     EXPECT_EQ(RunToExit(dir, pictures, {"--simulate", "--sim-fail=lens"}), 2);
 }
 
+TEST(EndToEnd, UnattendedBracketsAndStacksSaveEveryFrameAndExitZero)
+{
+    testsupport::TempDir dir;
+    const fs::path pictures = dir.Path() / "pictures";
+    // A bracket once, then a bracket at each of two intervals, on a body with third stops.
+    EXPECT_EQ(RunToExit(dir, pictures, {"--simulate=Canon EOS 300D DIGITAL", "--bracket=3,2/3", "--quit-when-done"}), 0);
+    EXPECT_EQ(JpegCount(pictures), 3u);
+    EXPECT_NE(testsupport::UserComment((pictures / "IMG_0003.JPG").string()).find("Bracket 1, 3/3, +2/3 EV"),
+              std::string::npos);
+    EXPECT_EQ(RunToExit(dir, pictures,
+                        {"--simulate=Canon EOS 300D DIGITAL", "--time-lapse=2,0", "--bracket=3,1", "--quit-when-done"}),
+              0);
+    EXPECT_EQ(JpegCount(pictures), 9u);
+    // A stack from the nearest distance.
+    EXPECT_EQ(RunToExit(dir, pictures, {"--simulate", "--focus-stack=4,coarse,nearest", "--quit-when-done"}), 0);
+    EXPECT_EQ(JpegCount(pictures), 13u);
+    EXPECT_NE(testsupport::UserComment((pictures / "IMG_0013.JPG").string()).find("Focus stack 1, 4/4"),
+              std::string::npos);
+}
+
+TEST(EndToEnd, UnattendedSetsTheCameraCannotTakeOrBadValuesFail)
+{
+    testsupport::TempDir dir;
+    const fs::path pictures = dir.Path() / "pictures";
+    // 1/125 and 3 EV steps: 1/8000 is past the body's shortest time; nothing is shot.
+    EXPECT_EQ(RunToExit(dir, pictures, {"--simulate", "--bracket=5,3", "--quit-when-done"}), 1);
+    EXPECT_EQ(RunToExit(dir, pictures, {"--simulate", "--sim-cameras=0", "--focus-stack=3,fine", "--quit-when-done"}), 1);
+    for (const char* bad : {"--bracket=1,1", "--bracket=16,1", "--bracket=3,1/6", "--bracket=3", "--bracket=3,4",
+                            "--focus-stack=1,fine", "--focus-stack=3,huge", "--focus-stack=3"})
+        EXPECT_EQ(RunToExit(dir, pictures, {"--simulate", bad}), 2) << bad;
+    EXPECT_EQ(RunToExit(dir, pictures, {"--simulate", "--bracket=3,1", "--focus-stack=3,fine"}), 2);
+    EXPECT_EQ(JpegCount(pictures), 0u);
+}
+
 }  // namespace

@@ -506,6 +506,47 @@ TEST(SimExif, MakerNoteCarriesTheFocusPointsUsed)
         EXPECT_EQ(af45->toLong(i), i + 1);
 }
 
+// The lens's focus position travels in SubjectDistance: 0.45 m at the nearest position, 50 mm
+// more per position, so equal focus steps give equally spaced distances; the maker note
+// after it still decodes.
+TEST(SimExif, SubjectDistanceCarriesTheFocusPositionEquallySpaced)
+{
+    SimPictureParams p = SmallParams();
+    p.threePointAf = 0x3004;
+    EXPECT_FALSE(Find(ReadExif(sim::MakeSimJpeg(p)), "Exif.Photo.SubjectDistance").has_value());
+    double previous = 0;
+    for (int position : {10, 11, 12}) {
+        p.focusPosition = position;
+        const Exiv2::ExifData exif = ReadExif(sim::MakeSimJpeg(p));
+        auto d = Find(exif, "Exif.Photo.SubjectDistance");
+        ASSERT_TRUE(d.has_value()) << position;
+        const double metres = d->toRational().first / static_cast<double>(d->toRational().second);
+        EXPECT_NEAR(metres, 0.45 + 0.05 * position, 1e-9);
+        if (previous > 0) {
+            EXPECT_NEAR(metres - previous, 0.05, 1e-9);
+        }
+        previous = metres;
+        auto si = Find(exif, "Exif.CanonSi.AFPointUsed");
+        ASSERT_TRUE(si.has_value());
+        EXPECT_EQ(si->toLong(), 0x3004);
+    }
+}
+
+// The exposure compensation travels in ExposureBiasValue, in lowest terms, thirds and halves
+// exact (a bracket in an automatic mode is read back from it).
+TEST(SimExif, ExposureBiasCarriesTheCompensationExactly)
+{
+    SimPictureParams p = SmallParams();
+    const std::vector<std::pair<uint16_t, std::string>> cases = {
+        {0x18, "0/1"}, {0x1D, "-2/3"}, {0x10, "1/1"}, {0x0D, "4/3"}, {0x1C, "-1/2"}, {0x08, "2/1"}, {0x28, "-2/1"}};
+    for (const auto& [code, text] : cases) {
+        p.expCompCode = code;
+        auto bias = Find(ReadExif(sim::MakeSimJpeg(p)), "Exif.Photo.ExposureBiasValue");
+        ASSERT_TRUE(bias.has_value()) << code;
+        EXPECT_EQ(bias->toString(), text) << code;
+    }
+}
+
 // The maker note's arrays, read straight from the bytes the way the program's reader
 // walks them: a bare directory at the MakerNote offset, offsets from the TIFF start.
 TEST(SimExif, MakerNoteArraysSitWhereTheProgramLooks)

@@ -354,7 +354,9 @@ TEST_F(SettingsStore, FirstRunGivesDefaultsAndClosingWritesEveryValue)
         "NumberOfVerticalGridDivisions", "HighlightBlink", "HighlightBlinkMethod", "HighlightBlinkThreshold",
         "FullscreenCaption", "FilenamePrefix", "Directory", "Year", "Month", "Day", "FlattenDate",
         "MiddleBtnAction", "RightBtnAction", "BlankScreenWhenTakingPhoto", "StoreImage", "LaunchEditorCmd",
-        "AutoEdit", "ShellExecute", "Intensity", "Red", "Green", "Blue", "OrientationSetting"};
+        "AutoEdit", "ShellExecute", "Intensity", "Red", "Green", "Blue", "OrientationSetting",
+        "SequenceKind", "BracketFrames", "BracketStep", "BracketOrder", "StackFrames", "StackStepSize",
+        "StackStepCount", "StackFromNearest", "FocusSettleMs"};
     EXPECT_EQ(names, saveOrder);
     EXPECT_NE(ReadText(file).find("\"GridColour\"=dword:0000ff00\n"), std::string::npos);
     EXPECT_NE(ReadText(file).find("\"Directory\"=\"" + tmp.Str() + "/Pictures/Tethrocam\"\n"), std::string::npos);
@@ -390,6 +392,15 @@ TEST_F(SettingsStore, EveryFieldSurvivesARoundTrip)
     s.Green = true;
     s.Blue = true;
     s.OrientationSetting = 4;
+    s.SequenceKind = 2;
+    s.BracketFrames = 7;
+    s.BracketStep = 3;
+    s.BracketOrder = 1;
+    s.StackFrames = 120;
+    s.StackStepSize = 1;
+    s.StackStepCount = 4;
+    s.StackFromNearest = 1;
+    s.FocusSettleMs = 750;
 
     RegistryStore store(file.string());
     ASSERT_TRUE(SaveSettings(s, store));
@@ -422,6 +433,15 @@ TEST_F(SettingsStore, EveryFieldSurvivesARoundTrip)
     EXPECT_EQ(back.Green, s.Green);
     EXPECT_EQ(back.Blue, s.Blue);
     EXPECT_EQ(back.OrientationSetting, s.OrientationSetting);
+    EXPECT_EQ(back.SequenceKind, s.SequenceKind);
+    EXPECT_EQ(back.BracketFrames, s.BracketFrames);
+    EXPECT_EQ(back.BracketStep, s.BracketStep);
+    EXPECT_EQ(back.BracketOrder, s.BracketOrder);
+    EXPECT_EQ(back.StackFrames, s.StackFrames);
+    EXPECT_EQ(back.StackStepSize, s.StackStepSize);
+    EXPECT_EQ(back.StackStepCount, s.StackStepCount);
+    EXPECT_EQ(back.StackFromNearest, s.StackFromNearest);
+    EXPECT_EQ(back.FocusSettleMs, s.FocusSettleMs);
 }
 
 TEST_F(SettingsStore, WrongTypesOverlongTextsAndDamagedLinesLeaveDefaults)

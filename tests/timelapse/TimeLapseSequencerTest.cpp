@@ -1,11 +1,13 @@
-// The time-lapse schedule on a fake clock and a fake camera: shots back to back, start and
+// The sequence schedule on a fake clock and a fake camera: shots back to back, start and
 // end times, slow shots that never drop a slot, Stop, autofocus retries, refusals and
 // release errors that must not stall the night, full disks, daylight saving, and the status
-// lines word for word.
+// lines word for word; then sets (brackets, stacks) shot at a slot: frames back to back,
+// preparations that answer later, refusals, Stop, errors and every way a set can end.
 #include "timelapse/TimeLapseSequencer.h"
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cstdlib>
 #include <ctime>
 #include <deque>
@@ -464,6 +466,240 @@ TEST(TimeLapse, DaylightSavingChangeKeepsTheIntervalInRealSeconds)
         clocks.push_back(ClockText(t));
     EXPECT_EQ(clocks, (std::vector<std::string>{"00:59:00", "00:59:30", "02:00:00", "02:00:30"}));
     UseTimeZone("UTC");
+}
+
+// ---------------------------------------------------------------- sets
+
+// A set whose preparations answer from a script (Ready when it runs out) and which records
+// what the sequencer asked of it.
+struct FakeSet : ShotSet {
+    int frames = 3;
+    std::string noun = "bracket";
+    std::vector<std::pair<int, int>> prepared;  // (set, frame)
+    std::deque<FrameStep> answers;
+    std::vector<bool> finished;  // cameraGone of each Finish
+    int Frames() const override { return frames; }
+    std::string Noun() const override { return noun; }
+    FrameStep Prepare(int set, int frame) override
+    {
+        prepared.emplace_back(set, frame);
+        if (answers.empty())
+            return {};
+        FrameStep a = answers.front();
+        answers.pop_front();
+        return a;
+    }
+    void Finish(bool cameraGone) override { finished.push_back(cameraGone); }
+};
+
+FrameStep Step(FrameStep::Kind kind, std::string reason = {})
+{
+    FrameStep s;
+    s.kind = kind;
+    s.reason = std::move(reason);
+    return s;
+}
+
+TEST(TimeLapseSets, FramesFollowEachSaveAtOnceAndTheSetEndsOnce)
+{
+    Rig r;
+    FakeSet set;
+    r.seq.SetShotSet(&set);
+    ASSERT_EQ(r.seq.Start(Rig::Frames(1, 0)), StartOutcome::Started);
+    EXPECT_EQ(r.fired, 1);
+    EXPECT_EQ(r.status, "Taking frame 1/3 of bracket 1");  // one set: nothing remains, nothing is late
+    r.Tick();
+    r.Tick();
+    EXPECT_EQ(r.fired, 1);
+    EXPECT_EQ(r.status, "Taking frame 1/3 of bracket 1");
+    const Seconds saved = r.now;
+    r.seq.SavedFile(SaveOutcome::Saved);
+    r.seq.SavedFile(SaveOutcome::NotSavedOnPc);
+    EXPECT_EQ(r.fired, 3);  // no tick needed between frames
+    EXPECT_EQ(r.slots.back(), saved);
+    EXPECT_TRUE(set.finished.empty());
+    r.seq.SavedFile(SaveOutcome::Saved);
+    EXPECT_EQ(set.prepared, (std::vector<std::pair<int, int>>{{1, 0}, {1, 1}, {1, 2}}));
+    EXPECT_EQ(set.finished, std::vector<bool>{false});
+    EXPECT_EQ(r.seq.GetState(), State::Completed);
+    EXPECT_EQ(r.status, "Sequence completed, 1 bracket, 3 frames taken, 1 not saved on the PC");
+    r.seq.SetFinishNote("shutter speed put back to 1/125");
+    EXPECT_EQ(r.status, "Sequence completed, 1 bracket, 3 frames taken, 1 not saved on the PC - shutter speed put "
+                        "back to 1/125");
+    r.seq.SavedFile(SaveOutcome::Saved);  // a stray late notification
+    EXPECT_EQ(set.finished.size(), 1u);
+    EXPECT_EQ(r.fired, 3);
+}
+
+TEST(TimeLapseSets, APendingPreparationHoldsTheFrameAndTheLastFrameEndsTheSetEarly)
+{
+    Rig r;
+    FakeSet set;
+    set.noun = "stack";
+    set.frames = 5;
+    set.answers = {Step(FrameStep::Kind::Pending), Step(FrameStep::Kind::Pending)};
+    r.seq.SetShotSet(&set);
+    r.seq.Start(Rig::Frames(1, 0));
+    EXPECT_EQ(r.fired, 0);
+    EXPECT_EQ(r.status, "Preparing frame 1/5 of stack 1");
+    r.Tick(5);
+    EXPECT_EQ(r.fired, 0);
+    r.seq.FrameReady(Step(FrameStep::Kind::Ready));
+    EXPECT_EQ(r.fired, 1);
+    r.seq.FrameReady(Step(FrameStep::Kind::Ready));  // nothing was being prepared
+    EXPECT_EQ(r.fired, 1);
+    r.seq.SavedFile(SaveOutcome::Saved);
+    EXPECT_EQ(r.fired, 1);
+    r.seq.FrameReady(Step(FrameStep::Kind::LastFrame));  // the lens met infinity
+    EXPECT_EQ(r.fired, 2);
+    r.Tick();
+    EXPECT_EQ(r.status, "Taking frame 2/2 of stack 1");
+    r.seq.SavedFile(SaveOutcome::Saved);
+    EXPECT_EQ(set.finished.size(), 1u);
+    EXPECT_EQ(r.status, "Sequence completed, 1 stack, 2 frames taken");
+}
+
+TEST(TimeLapseSets, ARefusedFrameEndsTheSetAndStopsWithTheReason)
+{
+    Rig r;
+    FakeSet set;
+    set.answers = {Step(FrameStep::Kind::Ready),
+                   Step(FrameStep::Kind::Refused, "The camera did not take the shutter speed 1/4000 for frame 2/3")};
+    r.seq.SetShotSet(&set);
+    r.seq.Start(Rig::Frames(3, 60));
+    r.seq.SavedFile(SaveOutcome::Saved);
+    EXPECT_EQ(r.fired, 1);
+    EXPECT_EQ(set.finished, std::vector<bool>{false});
+    EXPECT_EQ(r.seq.GetState(), State::Stopped);
+    EXPECT_EQ(r.status, "Sequence stopped: The camera did not take the shutter speed 1/4000 for frame 2/3, 1 bracket, "
+                        "1 frame taken");
+    EXPECT_TRUE(r.errors.empty());  // said in the status line, no box
+    r.Tick(120);
+    EXPECT_EQ(r.fired, 1);
+}
+
+TEST(TimeLapseSets, StopDuringAFrameEndsTheSetOnceThatFrameIsIn)
+{
+    Rig r;
+    FakeSet set;
+    r.seq.SetShotSet(&set);
+    r.seq.Start(Rig::Frames(1, 0));
+    r.seq.SavedFile(SaveOutcome::Saved);
+    r.seq.Stop();
+    EXPECT_EQ(r.status, "Sequence stopped, 1 bracket, 1 frame taken");
+    EXPECT_TRUE(set.finished.empty());  // frame 2 is on its way with the set's value
+    EXPECT_TRUE(r.seq.InSet());
+    EXPECT_EQ(r.seq.Start(Rig::Frames(1, 0)), StartOutcome::Failed);
+    r.seq.SavedFile(SaveOutcome::Saved);
+    EXPECT_EQ(set.finished, std::vector<bool>{false});
+    EXPECT_EQ(r.status, "Sequence stopped, 1 bracket, 2 frames taken");
+    EXPECT_EQ(r.fired, 2);
+    // Stopped between frames (a refused frame waiting): the set ends at once.
+    r.errors.clear();
+    ASSERT_EQ(r.seq.Start(Rig::Frames(1, 0)), StartOutcome::Started);
+    r.seq.ReleaseError(135);
+    r.seq.Stop();
+    EXPECT_EQ(set.finished.size(), 2u);
+    EXPECT_FALSE(r.seq.InSet());
+}
+
+TEST(TimeLapseSets, ReleaseErrorsRetryTheSameFrameWithoutPreparingItAgainOrStopTheSet)
+{
+    Rig r;
+    FakeSet set;
+    r.seq.SetShotSet(&set);
+    r.seq.Start(Rig::Frames(1, 0));
+    r.seq.ReleaseError(135);
+    r.Tick(0);
+    EXPECT_EQ(r.status, "Waiting to take frame 1/3 of bracket 1 - Release error 135, retrying");
+    r.Tick();
+    EXPECT_EQ(r.fired, 2);
+    EXPECT_EQ(set.prepared.size(), 1u);
+    // A shot the view refuses waits the same way.
+    r.refusals.push_back(ShotStart{false, "A picture is still being taken"});
+    r.seq.SavedFile(SaveOutcome::Saved);
+    EXPECT_EQ(r.fired, 3);
+    EXPECT_FALSE(r.seq.TakingPhoto());
+    r.Tick();
+    EXPECT_EQ(r.fired, 4);
+    EXPECT_EQ(set.prepared.size(), 2u);
+    // The autofocus question answered No: the set ends, the sequence stops.
+    r.afAnswers = {false};
+    r.seq.ReleaseError(1);
+    EXPECT_EQ(r.questions, 1);
+    EXPECT_EQ(set.finished, std::vector<bool>{false});
+    EXPECT_EQ(r.status, "Sequence stopped, 1 bracket, 1 frame taken");
+}
+
+TEST(TimeLapseSets, TheCameraGoingAwayLostPicturesAndAClosedDialogEndTheSet)
+{
+    {
+        Rig r;
+        FakeSet set;
+        r.seq.SetShotSet(&set);
+        r.seq.Start(Rig::Frames(5, 10));
+        r.seq.CameraShutdown();
+        EXPECT_EQ(set.finished, std::vector<bool>{true});
+        EXPECT_FALSE(r.seq.Running());
+    }
+    {
+        Rig r;
+        FakeSet set;
+        r.seq.SetShotSet(&set);
+        r.seq.Start(Rig::Frames(5, 10));
+        r.seq.SavedFile(SaveOutcome::Lost);
+        EXPECT_EQ(set.finished, std::vector<bool>{false});
+        EXPECT_EQ(r.status, "Sequence stopped: Error saving image, 1 bracket, 0 frames taken");
+    }
+    {
+        Rig r;
+        FakeSet set;
+        r.seq.SetShotSet(&set);
+        r.seq.Start(Rig::Frames(5, 10));
+        const std::string before = r.status;
+        r.seq.Abandon();
+        EXPECT_EQ(set.finished, std::vector<bool>{false});
+        r.Tick();
+        r.seq.SetFinishNote("focus put back");
+        EXPECT_EQ(r.status, before);  // the dialog is going: nothing more is written
+    }
+}
+
+TEST(TimeLapseSets, ASetAtEveryIntervalCountsTheIntervalFromTheSetsStart)
+{
+    Rig r;
+    FakeSet set;
+    r.seq.SetShotSet(&set);
+    const Seconds t0 = r.now;
+    r.seq.Start(Rig::Frames(3, 10));
+    const auto seen = r.RunToEnd(2);
+    EXPECT_EQ(r.status, "Sequence completed, 3 brackets, 9 frames taken");
+    ASSERT_EQ(r.slots.size(), 9u);
+    // Each set's first frame at its slot; the frames of a set back to back after it.
+    EXPECT_EQ(r.slots[0], t0);
+    EXPECT_EQ(r.slots[3], t0 + 10);
+    EXPECT_EQ(r.slots[6], t0 + 20);
+    for (int i : {1, 2, 4, 5, 7, 8})
+        EXPECT_LT(r.slots[i] - r.slots[i - 1], 10) << i;
+    EXPECT_TRUE(std::find(seen.begin(), seen.end(), "4 secs until next bracket, 2 brackets remaining") != seen.end());
+    for (const std::string& line : seen)
+        EXPECT_EQ(line.find("late"), std::string::npos) << line;
+    EXPECT_EQ(set.prepared.back(), std::make_pair(3, 2));
+}
+
+TEST(TimeLapseSets, ASetThatOutlastsTheIntervalIsReportedLateAndTheNextFollowsAtOnce)
+{
+    Rig r;
+    FakeSet set;
+    r.seq.SetShotSet(&set);
+    r.seq.Start(Rig::Frames(2, 4));
+    const auto seen = r.RunToEnd(3);
+    EXPECT_EQ(r.status, "Sequence completed, 2 brackets, 6 frames taken");
+    const std::string late = "Taking frame 3/3 of bracket 1, 1 bracket remaining, running ";
+    EXPECT_TRUE(std::any_of(seen.begin(), seen.end(), [&](const std::string& s) { return s.rfind(late, 0) == 0; }));
+    ASSERT_EQ(r.slots.size(), 6u);
+    EXPECT_GT(r.slots[3] - r.slots[0], 4);            // set 2 could not start at its slot
+    EXPECT_LE(r.slots[3] - r.slots[2], 3);            // it followed set 1's last frame
 }
 
 }  // namespace

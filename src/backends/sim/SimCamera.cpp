@@ -117,6 +117,8 @@ SimulatedCamera::SimulatedCamera(SimConfig config)
 {
     cam_->family = FamilyOf(config_.model);
     cam_->lcdOn = config_.lcdOn;
+    focus_ = kFocusTravel;  // the lens rests at infinity
+    frames_ = std::make_unique<LiveViewFrames>();
     eventThread_ = std::thread([this] { EventLoop(); });
 }
 
@@ -193,6 +195,15 @@ static std::vector<uint8_t> U32Data(uint32_t v)
 
 void SimulatedCamera::Shoot(bool fromBody, uint16_t releaseKind)
 {
+    // The shot is in flight (live view answers busy) until its items are queued or it ends.
+    struct InFlight {
+        SimulatedCamera* self;
+        ~InFlight()
+        {
+            std::lock_guard<std::mutex> lock(self->mutex_);
+            --self->shotsInFlight_;
+        }
+    } inFlight{this};
     uint16_t kind;
     bool fail;
     uint32_t hwError = 0;
@@ -291,6 +302,8 @@ std::vector<SimulatedCamera::Item> SimulatedCamera::MakeItems(uint16_t kind, uin
         p.captureTime = static_cast<int64_t>(std::time(nullptr));
         p.seed = config_.seed + sequence * 7919u;
         p.frameNumber = sequence;
+        p.focusPosition = focus_;
+        p.expCompCode = cam_->expComp;
     }
     std::vector<Item> out;
     auto add = [&](uint32_t type, uint8_t format, std::vector<uint8_t> bytes) {
@@ -329,6 +342,10 @@ std::vector<SimulatedCamera::Item> SimulatedCamera::MakeItems(uint16_t kind, uin
 
 void SimulatedCamera::PressShutterButton()
 {
+    {
+        std::lock_guard<std::mutex> lock(mutex_);
+        ++shotsInFlight_;
+    }
     Post([this] { Shoot(true, 0); });
 }
 
@@ -446,6 +463,31 @@ void SimulatedCamera::FailNextAutofocus()
     failNextAf_ = true;
 }
 
+void SimulatedCamera::StopLiveViewFrames(bool stopped)
+{
+    {
+        std::lock_guard<std::mutex> lock(mutex_);
+        framesStopped_ = stopped;
+    }
+    wake_.notify_all();
+}
+
+void SimulatedCamera::SetFocusPosition(int position)
+{
+    std::lock_guard<std::mutex> lock(mutex_);
+    focus_ = std::clamp(position, 0, kFocusTravel);
+}
+
+void SimulatedCamera::EndLiveViewFromBody()
+{
+    {
+        std::lock_guard<std::mutex> lock(mutex_);
+        liveViewOn_ = false;
+        zoom_ = 1;
+    }
+    wake_.notify_all();
+}
+
 void SimulatedCamera::UnplugDuringNextDownload()
 {
     std::lock_guard<std::mutex> lock(mutex_);
@@ -476,6 +518,10 @@ SimState SimulatedCamera::State() const
     std::lock_guard<std::mutex> lock(mutex_);
     SimState s = state_;
     s.itemsQueued = static_cast<int>(items_.size());
+    s.liveView = liveViewOn_;
+    s.focusPosition = focus_;
+    s.sharpestFocus = SharpestFocusPosition(config_.seed);
+    s.zoom = zoom_;
     return s;
 }
 
@@ -592,8 +638,10 @@ cdError SimulatedCamera::CDCloseSource(cdHSource source)
         releaseFn_ = nullptr;
         releaseCtx_ = nullptr;
         items_.clear();
+        liveViewOn_ = false;
+        zoom_ = 1;
     }
-    wake_.notify_all();  // ends any download in progress
+    wake_.notify_all();  // ends any download, frame wait or autofocus in progress
     // Wait for a callback in flight, unless this is the event thread itself.
     if (std::this_thread::get_id() != eventThread_.get_id())
         std::lock_guard<std::mutex> dispatch(dispatchMutex_);
@@ -664,6 +712,7 @@ cdError SimulatedCamera::CDRelease(cdHSource source, uint32_t, cdProgressCallbac
         if (countOut)
             *countOut = 0;
         kind = state_.releaseKind;  // the shot keeps the kind selected now
+        ++shotsInFlight_;
     }
     if (config_.releaseTiming == ReleaseTiming::Async) {
         Post([this, kind] { Shoot(false, kind); });
@@ -702,6 +751,7 @@ cdError SimulatedCamera::CDGetReleasedData(cdHSource source, cdProgressCallbackF
             return cdERROR;
         item = std::move(items_.front());
         items_.pop_front();
+        ++downloadsInFlight_;
         unplug = unplugNextDownload_;
         stopHalf = stopNextDownload_;
         unplugNextDownload_ = stopNextDownload_ = false;
@@ -756,10 +806,10 @@ cdError SimulatedCamera::CDGetReleasedData(cdHSource source, cdProgressCallbackF
         }
     }
     s.close(s.contextH, &err);
-    if (result == cdOK) {
-        std::lock_guard<std::mutex> lock(mutex_);
+    std::lock_guard<std::mutex> lock(mutex_);
+    --downloadsInFlight_;
+    if (result == cdOK)
         state_.deliveredSequences.push_back(item.info.SequenceID);
-    }
     return result;
 }
 
@@ -1158,23 +1208,201 @@ cdError SimulatedCamera::CDGetSettingChoices(cdHSource source, uint32_t, cdSetti
     return cdNOT_SUPPORTED;
 }
 
-// Live view and focus: not offered yet.
+// ---------------------------------------------------------------- live view and focus
+
+bool SimulatedCamera::BodyBusy() const
+{
+    return shotsInFlight_ > 0 || downloadsInFlight_ > 0 || !items_.empty();
+}
+
+uint32_t SimulatedCamera::LiveViewCapabilities() const
+{
+    if (!config_.liveView)
+        return 0;
+    uint32_t caps = cdLV_CAP_LIVE_VIEW | cdLV_CAP_FOCUS_DRIVE | cdLV_CAP_AUTOFOCUS | cdLV_CAP_FOCUS_COUNTS_STEPS;
+    if (config_.liveViewCameraZoom)
+        caps |= cdLV_CAP_CAMERA_ZOOM;
+    if (config_.focusNeedsLiveView)
+        caps |= cdLV_CAP_FOCUS_NEEDS_LIVE_VIEW;
+    return caps;
+}
+
 cdError SimulatedCamera::CDGetLiveViewCapabilities(cdHSource source, uint32_t* capabilities)
 {
+    std::lock_guard<std::mutex> lock(mutex_);
     if (cdError e = Check(source, "CDGetLiveViewCapabilities"))
         return e;
     if (!capabilities)
         return cdINVALID_PARAMETER;
-    *capabilities = 0;
+    *capabilities = LiveViewCapabilities();
     return cdOK;
 }
 
-cdError SimulatedCamera::CDStartLiveView(cdHSource) { return cdNOT_SUPPORTED; }
-cdError SimulatedCamera::CDEndLiveView(cdHSource) { return cdNOT_SUPPORTED; }
-cdError SimulatedCamera::CDGetLiveViewFrame(cdHSource, cdStgMedium*) { return cdNOT_SUPPORTED; }
-cdError SimulatedCamera::CDDriveFocus(cdHSource, int32_t) { return cdNOT_SUPPORTED; }
-cdError SimulatedCamera::CDSetLiveViewZoom(cdHSource, uint32_t, int32_t, int32_t) { return cdNOT_SUPPORTED; }
-cdError SimulatedCamera::CDStartAutoFocus(cdHSource) { return cdNOT_SUPPORTED; }
+cdError SimulatedCamera::CDStartLiveView(cdHSource source)
+{
+    std::lock_guard<std::mutex> lock(mutex_);
+    if (cdError e = Check(source, "CDStartLiveView"))
+        return e;
+    if (!config_.liveView)
+        return cdNOT_SUPPORTED;
+    if (!liveViewOn_) {
+        liveViewOn_ = true;
+        liveViewStart_ = std::chrono::steady_clock::now();
+        lastFrameIndex_ = -1;
+    }
+    state_.liveView = true;
+    return cdOK;
+}
+
+cdError SimulatedCamera::CDEndLiveView(cdHSource source)
+{
+    {
+        std::lock_guard<std::mutex> lock(mutex_);
+        if (cdError e = Check(source, "CDEndLiveView"))
+            return e;
+        if (!config_.liveView)
+            return cdNOT_SUPPORTED;
+        liveViewOn_ = false;
+        zoom_ = 1;
+    }
+    wake_.notify_all();
+    return cdOK;
+}
+
+cdError SimulatedCamera::CDGetLiveViewFrame(cdHSource source, cdStgMedium* medium)
+{
+    using Clock = std::chrono::steady_clock;
+    LiveViewFrameParams params;
+    {
+        std::unique_lock<std::mutex> lock(mutex_);
+        if (cdError e = Check(source, "CDGetLiveViewFrame"))
+            return e;
+        if (!medium || medium->Type != cdMEMTYPE_STREAM || !medium->pStream)
+            return cdINVALID_PARAMETER;
+        if (!config_.liveView)
+            return cdNOT_SUPPORTED;
+        auto ended = [&] { return stopping_ || openSource_ != source || !state_.connected || !liveViewOn_; };
+        if (ended())
+            return cdLIVE_VIEW_ENDED;
+        if (BodyBusy())
+            return cdDEVICE_BUSY;
+        const auto frameTime = config_.liveViewFps > 0
+                                   ? std::chrono::duration_cast<Clock::duration>(
+                                         std::chrono::duration<double>(1.0 / config_.liveViewFps))
+                                   : Clock::duration::zero();
+        if (framesStopped_) {
+            wake_.wait_for(lock, frameTime, [&] { return ended() || !framesStopped_; });
+            if (framesStopped_ && !ended())
+                return cdLIVE_VIEW_NO_FRAME;
+        } else if (frameTime > Clock::duration::zero()) {
+            const auto due = liveViewStart_ + frameTime * (lastFrameIndex_ + 1);
+            wake_.wait_until(lock, due, ended);
+        }
+        // The wait may have seen the source closed, the cable pulled or a release begin.
+        if (!state_.connected)
+            return cdCOMM_ERROR;
+        if (!SourceValid(source))
+            return cdINVALID_HANDLE;
+        if (ended())
+            return cdLIVE_VIEW_ENDED;
+        if (BodyBusy())
+            return cdDEVICE_BUSY;
+        int64_t index = lastFrameIndex_ + 1;
+        if (frameTime > Clock::duration::zero())
+            index = std::max(index, static_cast<int64_t>((Clock::now() - liveViewStart_) / frameTime));
+        lastFrameIndex_ = index;
+        params.phase = static_cast<int>(index % kLiveViewCycle);
+        params.blurRadius = BlurRadiusForFocus(focus_, SharpestFocusPosition(config_.seed));
+        params.zoom = zoom_;
+        params.zoomX = zoomX_;
+        params.zoomY = zoomY_;
+        params.seed = config_.seed;
+    }
+    std::shared_ptr<const std::vector<uint8_t>> frame;
+    {
+        std::lock_guard<std::mutex> lock(framesMutex_);
+        frame = frames_->Frame(params);
+    }
+    cdStream& s = *medium->pStream;
+    cdError err = 0;
+    s.open(s.contextH, cdSTREAM_OPEN_WRITE, &err);
+    if (err)
+        return cdSTREAM_ERROR;
+    uint32_t count = static_cast<uint32_t>(frame->size());
+    s.write(s.contextH, frame->data(), &count, &err);
+    cdError closeErr = 0;
+    s.close(s.contextH, &closeErr);
+    if (err || closeErr)
+        return cdSTREAM_ERROR;
+    std::lock_guard<std::mutex> lock(mutex_);
+    state_.liveViewFrames++;
+    return cdOK;
+}
+
+cdError SimulatedCamera::CDDriveFocus(cdHSource source, int32_t step)
+{
+    std::lock_guard<std::mutex> lock(mutex_);
+    if (cdError e = Check(source, "CDDriveFocus"))
+        return e;
+    if (!config_.liveView)
+        return cdNOT_SUPPORTED;
+    if (step == 0 || step < -3 || step > 3)
+        return cdINVALID_PARAMETER;
+    if (BodyBusy())
+        return cdDEVICE_BUSY;
+    if (config_.focusNeedsLiveView && !liveViewOn_)
+        return cdLIVE_VIEW_ENDED;  // this body drives its lens only while live view runs
+    state_.focusSteps++;
+    const int size = kFocusStepSizes[std::abs(step) - 1];
+    const int wanted = focus_ + (step < 0 ? -size : size);
+    focus_ = std::clamp(wanted, 0, kFocusTravel);
+    return focus_ == wanted ? cdOK : cdFOCUS_AT_LIMIT;
+}
+
+cdError SimulatedCamera::CDSetLiveViewZoom(cdHSource source, uint32_t magnification, int32_t x, int32_t y)
+{
+    std::lock_guard<std::mutex> lock(mutex_);
+    if (cdError e = Check(source, "CDSetLiveViewZoom"))
+        return e;
+    if (!(LiveViewCapabilities() & cdLV_CAP_CAMERA_ZOOM))
+        return cdNOT_SUPPORTED;
+    if (magnification != 1 && magnification != 5 && magnification != 10)
+        return cdINVALID_PARAMETER;
+    if (BodyBusy())
+        return cdDEVICE_BUSY;
+    zoom_ = static_cast<int>(magnification);
+    zoomX_ = std::clamp(x, 0, kLiveViewWidth - 1);
+    zoomY_ = std::clamp(y, 0, kLiveViewHeight - 1);
+    state_.zoom = zoom_;
+    return cdOK;
+}
+
+cdError SimulatedCamera::CDStartAutoFocus(cdHSource source)
+{
+    std::unique_lock<std::mutex> lock(mutex_);
+    if (cdError e = Check(source, "CDStartAutoFocus"))
+        return e;
+    if (!config_.liveView)
+        return cdNOT_SUPPORTED;
+    if (BodyBusy())
+        return cdDEVICE_BUSY;
+    state_.autofocusRuns++;
+    // The lens hunts for a while; closing the source or pulling the cable ends the wait.
+    wake_.wait_for(lock, std::chrono::milliseconds(config_.autofocusMs),
+                   [&] { return stopping_ || openSource_ != source || !state_.connected; });
+    if (!state_.connected)
+        return cdCOMM_ERROR;
+    if (!SourceValid(source))
+        return cdINVALID_HANDLE;
+    // An autofocus that fails (the next-autofocus fault, or the lens switched to manual)
+    // leaves the lens where it was.
+    if (failNextAf_ || cam_->afMode == 3) {
+        failNextAf_ = false;
+        return cdAF_FAILED;
+    }
+    focus_ = SharpestFocusPosition(config_.seed);
+    return cdOK;
+}
 
 }  // namespace sim
 

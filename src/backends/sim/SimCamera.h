@@ -4,7 +4,10 @@
 // sizes, settings with value checks, custom functions, a lens with aperture limits, an LCD
 // that stops the controls from being locked, release events and item downloads through the
 // stream callbacks at a configurable link speed, camera events (body shutter button, mode
-// dial, card door, battery, cable) and injectable faults.
+// dial, card door, battery, cable), live view with a lens that focuses (SimLiveView:
+// frames at the body's frame rate, focus drive (optionally only while live view runs, as on
+// EOS bodies), autofocus, the body's magnification) and
+// injectable faults. Saved pictures carry the lens's focus position as Exif SubjectDistance.
 //
 // It keeps the library contract of camera/CameraLibrary.h. The release data kind of a
 // shot is the one selected when CDRelease is called. Two release timings, as real
@@ -19,13 +22,17 @@
 // CDGetReleasedData blocks while the item streams at the link speed; it and a blocking
 // CDRelease return promptly with an error when the source is closed or the cable is
 // pulled. Once CDExitReleaseControl or CDCloseSource has returned, no callback
-// registered on that source runs any more.
+// registered on that source runs any more. CDGetLiveViewFrame waits for the next frame
+// (at most one frame time) and renders a frame not made before (about 15 ms);
+// CDStartAutoFocus takes autofocusMs. Closing the source ends both promptly.
 #pragma once
 
 #include "backends/sim/SimFaults.h"
+#include "backends/sim/SimLiveView.h"
 #include "camera/CameraLibrary.h"
 
 #include <array>
+#include <chrono>
 #include <condition_variable>
 #include <cstdint>
 #include <deque>
@@ -68,6 +75,12 @@ struct SimConfig {
     bool lcdOn = false;
     ReleaseTiming releaseTiming = ReleaseTiming::Async;
     std::vector<ArmedFault> armedFaults;      // faults that strike given shots (SimFaults.h)
+    // Live view (SimLiveView): frames of a moving scene whose sharpness follows the lens.
+    bool liveView = true;             // the body has live view, focus drive and autofocus
+    bool liveViewCameraZoom = true;   // it magnifies its own frames (5x, 10x)
+    double liveViewFps = 30;          // frames per second; 0: a new frame at every call
+    int autofocusMs = 150;            // how long an autofocus takes
+    bool focusNeedsLiveView = false;  // focus drives only while live view runs (as on EOS bodies)
 };
 
 // Everything a test or the simulator panel may want to read about the camera's state.
@@ -84,6 +97,13 @@ struct SimState {
     bool connected = true;
     uint32_t itemsAnnounced = 0;                  // sum of the counts of release-complete events
     std::vector<uint32_t> deliveredSequences;     // sequence id of every item delivered whole, in order
+    bool liveView = false;                        // live view runs
+    int liveViewFrames = 0;                       // frames delivered
+    int focusPosition = 0;                        // 0 (nearest) .. kFocusTravel (infinity)
+    int sharpestFocus = 0;                        // where the scene is sharp
+    int zoom = 1;                                 // the body's magnification
+    int autofocusRuns = 0;
+    int focusSteps = 0;                           // focus drive calls that reached the lens
 };
 
 class SimulatedCamera : public cdsdk::CameraLibrary {
@@ -110,8 +130,19 @@ public:
     void SetManualFocus(bool manual);
     void SetParameterSet(uint16_t set);
 
+    // Puts the lens at a focus position (clamped to 0 .. kFocusTravel).
+    void SetFocusPosition(int position);
+    // The body ends live view by itself (mode dial, battery): frame calls answer
+    // cdLIVE_VIEW_ENDED until live view is started again.
+    void EndLiveViewFromBody();
+
     // --- Faults ---
-    void FailNextAutofocus();          // next release reports hardware error 1, no picture
+    // The next release reports hardware error 1, no picture; or the next autofocus in live
+    // view fails (cdAF_FAILED), whichever comes first.
+    void FailNextAutofocus();
+    // While set, no new live-view frame comes: frame calls answer cdLIVE_VIEW_NO_FRAME
+    // after one frame time.
+    void StopLiveViewFrames(bool stopped);
     void UnplugDuringNextDownload();   // the cable comes out halfway through the next item
     void StopNextDownloadHalfway();    // the next CDGetReleasedData gives up after half the item
     // Values of CDMakeImageItem's third argument that the library refuses.
@@ -215,6 +246,8 @@ private:
     std::vector<Item> MakeItems(uint16_t kind, uint32_t sequence);
     void Count(const char* name) const;
     bool SourceValid(cdsdk::cdHSource source) const;  // mutex_ held
+    bool BodyBusy() const;                             // mutex_ held: a release or a download runs
+    uint32_t LiveViewCapabilities() const;
     cdsdk::cdError Check(cdsdk::cdHSource source, const char* name);  // counts the call; checks source
 
     SimConfig config_;
@@ -243,6 +276,17 @@ private:
     std::set<std::string> callFaults_;
     std::set<uint32_t> settingReadFaults_;
     std::unique_ptr<ImageItemStore> itemStore_;
+    // Live view, guarded by mutex_.
+    int shotsInFlight_ = 0;               // releases between CDRelease and their items
+    int downloadsInFlight_ = 0;
+    bool liveViewOn_ = false;
+    bool framesStopped_ = false;
+    std::chrono::steady_clock::time_point liveViewStart_;
+    int64_t lastFrameIndex_ = -1;
+    int focus_ = 0;
+    int zoom_ = 1, zoomX_ = 0, zoomY_ = 0;
+    std::mutex framesMutex_;              // guards frames_ (rendering runs outside mutex_)
+    std::unique_ptr<LiveViewFrames> frames_;
     std::thread eventThread_;
 };
 

@@ -6,8 +6,10 @@
 #include <cctype>
 #include <cmath>
 #include <cstdio>
+#include <cstdlib>
 #include <cstring>
 #include <ctime>
+#include <numeric>
 #include <stdexcept>
 
 namespace sim {
@@ -83,6 +85,7 @@ constexpr uint16_t kShort = 3;
 constexpr uint16_t kLong = 4;
 constexpr uint16_t kRational = 5;
 constexpr uint16_t kUndefined = 7;
+constexpr uint16_t kSignedRational = 10;
 
 struct IfdEntry {
     uint16_t tag = 0;
@@ -123,6 +126,13 @@ public:
         b.U32(r.numerator);
         b.U32(r.denominator);
         return {tag, kRational, 1, std::move(b.Data())};
+    }
+    IfdEntry SignedRational(uint16_t tag, int32_t numerator, int32_t denominator) const
+    {
+        ByteSink b(le_);
+        b.U32(static_cast<uint32_t>(numerator));
+        b.U32(static_cast<uint32_t>(denominator));
+        return {tag, kSignedRational, 1, std::move(b.Data())};
     }
     IfdEntry Undefined(uint16_t tag, const void* data, size_t n) const
     {
@@ -256,16 +266,21 @@ std::vector<uint8_t> BuildExifTiff(const SimPictureParams& p, int pixelWidth, in
         m.Rational(0x829D, AvCodeToFNumberRational(p.avCode)),
         m.Undefined(0x9000, version, 4),
         m.Ascii(0x9003, date),
-        m.Undefined(0x927C, nullptr, 0),  // maker note, patched below
-        m.Short(0xA001, 1),
-        m.Long(0xA002, static_cast<uint32_t>(pixelWidth)),
-        m.Long(0xA003, static_cast<uint32_t>(pixelHeight)),
     };
+    const ExposureBias bias = ExposureBiasForCode(p.expCompCode);
+    exif.push_back(m.SignedRational(0x9204, bias.numerator, bias.denominator));
+    if (p.focusPosition >= 0)
+        exif.push_back(m.Rational(0x9206, SubjectDistanceForFocus(p.focusPosition)));
+    const size_t makerNoteIndex = exif.size();
+    exif.push_back(m.Undefined(0x927C, nullptr, 0));  // maker note, patched below
+    exif.push_back(m.Short(0xA001, 1));
+    exif.push_back(m.Long(0xA002, static_cast<uint32_t>(pixelWidth)));
+    exif.push_back(m.Long(0xA003, static_cast<uint32_t>(pixelHeight)));
     std::vector<size_t> exifPos = WriteIfd(out, exif);
 
     const size_t makerStart = out.Size();
     WriteIfd(out, MakerNoteEntries(p, m));
-    const size_t makerNotePos = exifPos[4];
+    const size_t makerNotePos = exifPos[makerNoteIndex];
     out.PatchU32(makerNotePos - 4, static_cast<uint32_t>(out.Size() - makerStart));
     out.PatchU32(makerNotePos, static_cast<uint32_t>(makerStart));
     return std::move(out.Data());
@@ -703,6 +718,29 @@ double TvCodeToSeconds(uint16_t code)
 double AvCodeToFNumber(uint16_t code)
 {
     return AvCodeToFNumberRational(code).Value();
+}
+
+ExposureBias ExposureBiasForCode(uint16_t code)
+{
+    // Thirds and halves of a stop in sixths, anything else in eighths; then reduced.
+    const int whole = code >> 3;
+    const int frac = code & 7;
+    int numerator = 0, denominator = 6;
+    switch (frac) {
+    case 0: numerator = whole * 6; break;
+    case 3: numerator = whole * 6 + 2; break;
+    case 4: numerator = whole * 6 + 3; break;
+    case 5: numerator = whole * 6 + 4; break;
+    default: numerator = static_cast<int>(code); denominator = 8; break;
+    }
+    numerator = (denominator == 6 ? 18 : 0x18) - numerator;  // no compensation is code 0x18
+    const int g = std::gcd(std::abs(numerator), denominator);
+    return {numerator / g, denominator / g};
+}
+
+ExifRational SubjectDistanceForFocus(int focusPosition)
+{
+    return {static_cast<uint32_t>(450 + 50 * std::max(focusPosition, 0)), 1000};
 }
 
 uint16_t SevenPointAfMaskFor(uint16_t afPointSetting, uint32_t seed)

@@ -34,7 +34,9 @@
 //   IFD0:     Make "Canon", Model, Orientation, X/YResolution 180/1, ResolutionUnit 2,
 //             DateTime, Exif IFD pointer.
 //   Exif IFD: ExposureTime, FNumber (nominal values of the Tv/Av codes, see below),
-//             ExifVersion "0220", DateTimeOriginal, MakerNote, ColorSpace 1,
+//             ExifVersion "0220", DateTimeOriginal, ExposureBiasValue (of the exposure
+//             compensation code: ExposureBiasForCode), SubjectDistance (only when the lens's
+//             focus position is given: SubjectDistanceForFocus), MakerNote, ColorSpace 1,
 //             PixelXDimension, PixelYDimension.
 //   MakerNote: a bare IFD (no header), offsets relative to the TIFF header start:
 //             tag 4  SHORT[34]  shot information; element 14 = the three-point AF value
@@ -102,6 +104,8 @@ struct SimPictureParams {
     int64_t captureTime = 0;              // seconds since 1970; local time in the Exif dates
     uint32_t seed = 1;                    // varies shapes and tints
     uint32_t frameNumber = 1;             // drawn into the picture; maker-note file number
+    int focusPosition = -1;               // the lens's focus position (0 nearest); -1: none written
+    uint16_t expCompCode = 0x18;          // exposure compensation code (0x18 none)
 };
 
 // The full picture: a baseline JPEG of width x height with the Exif block.
@@ -133,6 +137,17 @@ struct ExifRational {
     double Value() const { return denominator == 0 ? 0.0 : static_cast<double>(numerator) / denominator; }
 };
 ExifRational TvCodeToExposureRational(uint16_t code);
+// Exif SubjectDistance for a focus position of the simulated lens: 0.45 m at the nearest
+// position and 50 mm more for every position towards infinity, in millimetres over 1000
+// (equal focus steps give equally spaced distances; a negative position counts as 0).
+ExifRational SubjectDistanceForFocus(int focusPosition);
+// Exif ExposureBiasValue of an exposure compensation code, in lowest terms: 0x18 is 0/1,
+// 0x1D (-2/3) is -2/3, 0x10 (+1) is 1/1; thirds and halves exact, other codes in eighths.
+struct ExposureBias {
+    int32_t numerator = 0;
+    int32_t denominator = 1;
+};
+ExposureBias ExposureBiasForCode(uint16_t code);
 ExifRational AvCodeToFNumberRational(uint16_t code);
 double TvCodeToSeconds(uint16_t code);
 double AvCodeToFNumber(uint16_t code);
