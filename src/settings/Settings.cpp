@@ -174,6 +174,9 @@ bool LoadSettings(Settings& s, RegistryStore& store)
     ReadText(store, "FilenamePrefix", s.FilenamePrefix);
     ReadText(store, "Directory", s.Directory);
     ReadText(store, "LaunchEditorCmd", s.LaunchEditorCmd);
+    ReadNumber(store, "MonitorProfile", s.MonitorProfile);
+    ReadText(store, "MonitorProfileFile", s.MonitorProfileFile);
+    ReadNumber(store, "RenderingIntent", s.RenderingIntent);
 
     store.Close();
     return true;
@@ -211,6 +214,9 @@ bool SaveSettings(const Settings& s, RegistryStore& store)
     WriteFlag(store, "Green", s.Green);
     WriteFlag(store, "Blue", s.Blue);
     WriteNumber(store, "OrientationSetting", s.OrientationSetting);
+    WriteNumber(store, "MonitorProfile", s.MonitorProfile);
+    store.SetString("MonitorProfileFile", s.MonitorProfileFile);
+    WriteNumber(store, "RenderingIntent", s.RenderingIntent);
 
     return store.Close();
 }

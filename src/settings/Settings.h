@@ -46,6 +46,9 @@ struct Settings {
     bool Green = false;
     bool Blue = false;
     int32_t OrientationSetting = 0; // 0 landscape .. 4 use the orientation sensor
+    int32_t MonitorProfile = 0;     // 0 the system's, 1 sRGB, 2 the file MonitorProfileFile
+    std::string MonitorProfileFile;
+    int32_t RenderingIntent = 0;    // 0 perceptual, 1 relative colorimetric with black-point compensation
 
     // Default root folder for saved pictures: "C:\Tethrocam" on Windows; elsewhere the
     // user's pictures folder (XDG_PICTURES_DIR of user-dirs.dirs, else ~/Pictures) with

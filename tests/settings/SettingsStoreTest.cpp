@@ -337,6 +337,9 @@ TEST_F(SettingsStore, FirstRunGivesDefaultsAndClosingWritesEveryValue)
     EXPECT_TRUE(s.Intensity);
     EXPECT_EQ(s.LaunchEditorCmd, "");
     EXPECT_EQ(s.OrientationSetting, 0);
+    EXPECT_EQ(s.MonitorProfile, 0);
+    EXPECT_EQ(s.MonitorProfileFile, "");
+    EXPECT_EQ(s.RenderingIntent, 0);
 
     ASSERT_TRUE(SaveSettings(s, store));
     RegistryFile written(RegistryStore::FullKeyName());
@@ -351,7 +354,8 @@ TEST_F(SettingsStore, FirstRunGivesDefaultsAndClosingWritesEveryValue)
         "NumberOfVerticalGridDivisions", "HighlightBlink", "HighlightBlinkMethod", "HighlightBlinkThreshold",
         "FullscreenCaption", "FilenamePrefix", "Directory", "Year", "Month", "Day", "FlattenDate",
         "MiddleBtnAction", "RightBtnAction", "BlankScreenWhenTakingPhoto", "StoreImage", "LaunchEditorCmd",
-        "AutoEdit", "ShellExecute", "Intensity", "Red", "Green", "Blue", "OrientationSetting"};
+        "AutoEdit", "ShellExecute", "Intensity", "Red", "Green", "Blue", "OrientationSetting",
+        "MonitorProfile", "MonitorProfileFile", "RenderingIntent"};
     EXPECT_EQ(names, saveOrder);
     EXPECT_NE(ReadText(file).find("\"GridColour\"=dword:0000ff00\n"), std::string::npos);
     EXPECT_NE(ReadText(file).find("\"Directory\"=\"" + tmp.Str() + "/Pictures/Tethrocam\"\n"), std::string::npos);
@@ -387,6 +391,9 @@ TEST_F(SettingsStore, EveryFieldSurvivesARoundTrip)
     s.Green = true;
     s.Blue = true;
     s.OrientationSetting = 4;
+    s.MonitorProfile = 2;
+    s.MonitorProfileFile = "/home/ann/.local/share/icc/monitor.icc";
+    s.RenderingIntent = 1;
 
     RegistryStore store(file.string());
     ASSERT_TRUE(SaveSettings(s, store));
@@ -419,6 +426,9 @@ TEST_F(SettingsStore, EveryFieldSurvivesARoundTrip)
     EXPECT_EQ(back.Green, s.Green);
     EXPECT_EQ(back.Blue, s.Blue);
     EXPECT_EQ(back.OrientationSetting, s.OrientationSetting);
+    EXPECT_EQ(back.MonitorProfile, s.MonitorProfile);
+    EXPECT_EQ(back.MonitorProfileFile, s.MonitorProfileFile);
+    EXPECT_EQ(back.RenderingIntent, s.RenderingIntent);
 }
 
 TEST_F(SettingsStore, WrongTypesOverlongTextsAndDamagedLinesLeaveDefaults)
