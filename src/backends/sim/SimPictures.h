@@ -35,7 +35,12 @@
 //             DateTime, Exif IFD pointer.
 //   Exif IFD: ExposureTime, FNumber (nominal values of the Tv/Av codes, see below),
 //             ExifVersion "0220", DateTimeOriginal, MakerNote, ColorSpace 1,
-//             PixelXDimension, PixelYDimension.
+//             PixelXDimension, PixelYDimension. An Adobe RGB picture (adobeRgb) has
+//             ColorSpace 0xFFFF and an interoperability directory after the maker note:
+//             InteroperabilityIndex "R03", InteroperabilityVersion "0100"; its pixels are
+//             the scene's sRGB colours in Adobe RGB values. The same holds for its
+//             thumbnail, its CRW preview and its TIFF (whose Exif IFD then adds
+//             ColorSpace and the interoperability directory).
 //   MakerNote: a bare IFD (no header), offsets relative to the TIFF header start:
 //             tag 4  SHORT[34]  shot information; element 14 = the three-point AF value
 //             tag 6  ASCII      image type ("IMG:" model " JPEG")
@@ -102,6 +107,7 @@ struct SimPictureParams {
     int64_t captureTime = 0;              // seconds since 1970; local time in the Exif dates
     uint32_t seed = 1;                    // varies shapes and tints
     uint32_t frameNumber = 1;             // drawn into the picture; maker-note file number
+    bool adobeRgb = false;                // recorded in Adobe RGB (see the Exif block above)
 };
 
 // The full picture: a baseline JPEG of width x height with the Exif block.
