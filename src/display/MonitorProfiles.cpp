@@ -35,9 +35,11 @@ MonitorProfiles::MonitorProfiles(QObject* parent) : QObject(parent), bytes_(kScr
     if (!c)
         return;
     // The root window of the screen the program was started on.
-    int screenNumber = 0;
-    if (!xcb_parse_display(nullptr, nullptr, nullptr, &screenNumber))
+    char* host = nullptr;
+    int displayNumber = 0, screenNumber = 0;
+    if (!xcb_parse_display(nullptr, &host, &displayNumber, &screenNumber))
         screenNumber = 0;
+    std::free(host);
     xcb_screen_iterator_t it = xcb_setup_roots_iterator(xcb_get_setup(c));
     for (int i = 0; i < screenNumber && it.rem > 1; ++i)
         xcb_screen_next(&it);
