@@ -256,8 +256,9 @@ void CMyTethrocamView::ApplyColourSettings()
     cs.intent = settings_.RenderingIntent == 1 ? colour::RenderingIntent::RelativeColorimetricBpc
                                                 : colour::RenderingIntent::Perceptual;
     const std::string problem = display::ColourManagement::Instance().Configure(cs);
-    if (!problem.empty())
-        SetStatus(Q(problem + " Colours are shown for the system's monitor profile."));
+    colourProblem_ = problem.empty() ? QString() : Q(problem + " Colours are shown for the system's monitor profile.");
+    if (shownOnce_ && !colourProblem_.isEmpty())
+        SetStatus(colourProblem_);
 }
 
 CMyTethrocamView::~CMyTethrocamView()
@@ -316,6 +317,10 @@ void CMyTethrocamView::showEvent(QShowEvent* e)
     Notification n;
     n.message = WM_AUTO_CONNECT;
     sink_.Post(std::move(n));
+    // A monitor profile that cannot be used is said once the start-up connection has
+    // written its own status.
+    if (!colourProblem_.isEmpty())
+        QMetaObject::invokeMethod(this, [this] { SetStatus(colourProblem_); }, Qt::QueuedConnection);
     UpdateControls();
     DrawHistogram();
     blinkTimer_.start(750, this);
@@ -997,9 +1002,6 @@ void CMyTethrocamView::ShowDisplayBitmap(display::DisplayResult result, const Im
 void CMyTethrocamView::ColoursChanged()
 {
     RefreshDisplay();
-    if (fullScreen_)
-        fullScreen_->Render();
-    preview_->ColoursChanged();
 }
 
 void CMyTethrocamView::ClearDisplay()

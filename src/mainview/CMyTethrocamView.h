@@ -164,7 +164,8 @@ private:
     void LayoutPanel();
     bool PanelScrolls() const;
     void ShowDisplayBitmap(display::DisplayResult result, const ImageHistogram& histogram, qreal scale);
-    // Renders every picture on show again: the monitor's colours or the screen changed.
+    // Renders the window's picture again: the monitor's colours or the screen changed (the
+    // full-screen and preview windows follow the colour changes themselves).
     void ColoursChanged();
     void ApplyColourSettings();
     void ShowOnPictureControl();
@@ -213,6 +214,7 @@ private:
     std::optional<Bitmap> highlightBitmap_;
     qreal displayScale_ = 1;  // device pixels per pixel of the window the bitmaps were made for
     bool screenFollowed_ = false;
+    QString colourProblem_;  // why the chosen monitor profile file cannot be used, if so
     bool showingHighlight_ = false;
     ImageHistogram histogram_;
     QBasicTimer blinkTimer_;

@@ -2,6 +2,7 @@
 
 #include "camera/Notifications.h"
 #include "display/BitmapImage.h"
+#include "display/ColourManagement.h"
 #include "imaging/ImageHistogram.h"
 #include "windows/ViewSurface.h"
 #include "mainview/ControlIds.h"
@@ -46,6 +47,11 @@ CFullscreenDlg::CFullscreenDlg(ViewSurface* view, bool showCaption)
     progress_->setGeometry(8, QFontMetrics(font()).height() + 8, 200, 12);
     progress_->hide();
     setFocusPolicy(Qt::StrongFocus);
+    // New monitor colours: the picture is rendered again in them.
+    connect(&display::ColourManagement::Instance(), &display::ColourManagement::Changed, this, [this] {
+        if (image_)
+            Render();
+    });
 }
 
 void CFullscreenDlg::Start()

@@ -64,6 +64,8 @@ CImagePreviewDlg::CImagePreviewDlg(ViewSurface* view) : QAbstractScrollArea(view
         connect(bar, &QAbstractSlider::actionTriggered, this, [this, bar](int action) { OnScrollAction(bar, action); });
     }
     resize(615, 442);  // the dialog's first size; later it stays as the user leaves it
+    connect(&display::ColourManagement::Instance(), &display::ColourManagement::Changed, this,
+            [this] { ColoursChanged(); });
 }
 
 CImagePreviewDlg::~CImagePreviewDlg() = default;
