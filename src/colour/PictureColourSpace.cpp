@@ -242,24 +242,17 @@ void ReadJpegMarks(const uint8_t* data, size_t length, ExifMarks& marks)
 
 PictureColourSpace Decide(const ExifMarks& marks)
 {
-    PictureColourSpace space;
     if (!marks.icc.empty()) {
-        if (auto profile = Profile::FromIcc(marks.icc)) {
-            space.profile = std::move(*profile);
-            space.source = ColourSpaceSource::EmbeddedProfile;
-            return space;
-        }
+        if (auto profile = Profile::FromIcc(marks.icc))
+            return PictureColourSpace{std::move(*profile), ColourSpaceSource::EmbeddedProfile};
     }
-    if (marks.colorSpace == 1) {
-        space.source = ColourSpaceSource::ExifColorSpace;
-    } else if (marks.colorSpace == 2) {
-        space.profile = Profile::AdobeRgb();
-        space.source = ColourSpaceSource::ExifColorSpace;
-    } else if (marks.colorSpace == 0xFFFF && marks.r03) {
-        space.profile = Profile::AdobeRgb();
-        space.source = ColourSpaceSource::Interoperability;
-    }
-    return space;
+    if (marks.colorSpace == 1)
+        return PictureColourSpace{Profile::Srgb(), ColourSpaceSource::ExifColorSpace};
+    if (marks.colorSpace == 2)
+        return PictureColourSpace{Profile::AdobeRgb(), ColourSpaceSource::ExifColorSpace};
+    if (marks.colorSpace == 0xFFFF && marks.r03)
+        return PictureColourSpace{Profile::AdobeRgb(), ColourSpaceSource::Interoperability};
+    return PictureColourSpace{Profile::Srgb(), ColourSpaceSource::Default};
 }
 
 bool EndsWithNoCase(const std::string& s, const char* suffix)

@@ -98,7 +98,17 @@ const colour::Profile& ColourManagement::MonitorProfile(const QWidget* window)
 std::shared_ptr<const colour::DisplayTransform> ColourManagement::TransformFor(
     const colour::PictureColourSpace& space, const QWidget* window)
 {
+    if (!enabled_)
+        return nullptr;
     return cache_.Get(space.profile, MonitorProfile(window), settings_.intent);
+}
+
+void ColourManagement::SetEnabled(bool on)
+{
+    if (on == enabled_)
+        return;
+    enabled_ = on;
+    emit Changed();
 }
 
 void ColourManagement::ToMonitor(Bitmap& bitmap, const colour::PictureColourSpace& space, const QWidget* window)

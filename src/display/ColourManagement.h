@@ -72,6 +72,9 @@ public:
 
     // The desktop's profiles (tests read and reread them).
     MonitorProfiles& System() { return *system_; }
+    // Off: every picture is shown as it is decoded, as if picture and monitor were both
+    // sRGB (for the documentation's comparison pictures); emits Changed. On by default.
+    void SetEnabled(bool on);
 
 signals:
     void Changed();
@@ -81,6 +84,7 @@ private:
     void ReadSystemProfiles();
 
     ColourSettings settings_;
+    bool enabled_ = true;
     MonitorProfiles* system_ = nullptr;                    // child of this object
     std::vector<std::optional<colour::Profile>> screens_;  // the desktop's, per screen
     std::optional<colour::Profile> file_;                  // the chosen file, when usable

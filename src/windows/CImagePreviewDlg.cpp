@@ -35,7 +35,7 @@ struct WaitCursor {
 constexpr int kLine = 10;          // pixels per scroll-bar arrow click
 constexpr int kWheelStep = 60;     // pixels per wheel notch
 constexpr int kWheelNotch = 120;   // wheel delta of one notch
-constexpr int kTile = 256;         // pixels per side of the parts turned into monitor colours
+constexpr int kTile = 128;         // pixels per side of the parts turned into monitor colours
 
 // The new position for an axis when a picture of another size replaces the old one: the
 // point at the window's centre stays there.
