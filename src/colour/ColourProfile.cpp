@@ -158,19 +158,24 @@ std::optional<Profile> Profile::FromIcc(const uint8_t* data, size_t size, std::s
         return refuse("it is too short to be a colour profile");
     if (size > kMaxIccBytes)
         return refuse("it is too large to be a colour profile");
+    // The header's signatures, read from the bytes (big-endian): the device class at 12,
+    // the colour space at 16, the connection space at 20. Any 32-bit value may stand there.
+    auto signature = [&](size_t at) {
+        return uint32_t{data[at]} << 24 | uint32_t{data[at + 1]} << 16 | uint32_t{data[at + 2]} << 8 | data[at + 3];
+    };
+    const uint32_t cls = signature(12), space = signature(16), pcs = signature(20);
+    if (signature(36) != static_cast<uint32_t>(cmsMagicNumber))  // "acsp": an ICC profile at all
+        return refuse("it is not a colour profile that can be read");
+    if (space != static_cast<uint32_t>(cmsSigRgbData) ||
+        (pcs != static_cast<uint32_t>(cmsSigXYZData) && pcs != static_cast<uint32_t>(cmsSigLabData)))
+        return refuse("it does not describe RGB colours");
+    if (cls != static_cast<uint32_t>(cmsSigDisplayClass) && cls != static_cast<uint32_t>(cmsSigInputClass) &&
+        cls != static_cast<uint32_t>(cmsSigOutputClass) && cls != static_cast<uint32_t>(cmsSigColorSpaceClass))
+        return refuse("it is not a display, input or colour-space profile");
     cmsHPROFILE h = cmsOpenProfileFromMem(data, static_cast<cmsUInt32Number>(size));
     if (!h)
         return refuse("it is not a colour profile that can be read");
     std::shared_ptr<void> owned = Own(h);
-    if (cmsGetColorSpace(h) != cmsSigRgbData)
-        return refuse("it does not describe RGB colours");
-    const cmsColorSpaceSignature pcs = cmsGetPCS(h);
-    if (pcs != cmsSigXYZData && pcs != cmsSigLabData)
-        return refuse("it does not describe RGB colours");
-    const cmsProfileClassSignature cls = cmsGetDeviceClass(h);
-    if (cls != cmsSigDisplayClass && cls != cmsSigInputClass && cls != cmsSigOutputClass &&
-        cls != cmsSigColorSpaceClass)
-        return refuse("it is not a display, input or colour-space profile");
     if (!JoinsWithSrgb(h))
         return refuse("it is damaged");
     return Profile(std::move(owned), HashKey(data, size), Description(h), std::vector<uint8_t>(data, data + size));
