@@ -9,7 +9,7 @@ cd "$(dirname "$0")"
 PACKAGES=(
   cmake ninja-build g++ pkg-config
   qt6-base-dev libgl-dev
-  libjpeg62-turbo-dev libexiv2-dev libgphoto2-dev
+  libjpeg62-turbo-dev libexiv2-dev libgphoto2-dev liblcms2-dev libxcb1-dev libx11-dev
   googletest libgtest-dev libgmock-dev libbenchmark-dev
   exiv2 libjpeg-turbo-progs
   xvfb xauth clang libclang-rt-14-dev

@@ -2,6 +2,10 @@
 //   BM_PreviewNewPicture/0 and /90   a new picture in the open 1:1 preview window, from the
 //                                    bytes to the window's bitmap ready (decode and turn
 //                                    included); decode_ratios.sh compares it with djpeg
+//   BM_PreviewColourManaged          the same for that picture marked Adobe RGB on a wide-gamut
+//                                    monitor profile: decode, and what the window shows turned
+//                                    into the monitor's colours (decode_ratios.sh: ratio
+//                                    cm_preview against djpeg on the same file)
 //   BM_PreviewPanStep                one drag step over that picture in a 600 x 400 client:
 //                                    the scroll position moves and the window repaints
 //   BM_FullScreenRender              a new picture in a 1920 x 1080 full-screen window:
@@ -9,14 +13,17 @@
 //   BM_MainWindowRender              the main window's fitted render of the same picture
 //                                    into the same 1920 x 1080 box, shown 1:1
 // The picture is read from $TETHROCAM_BENCH_JPEG when that names a file (decode_ratios.sh
-// times djpeg on the same file); otherwise it is generated.
+// times djpeg on the same file); otherwise it is generated. The Adobe RGB one likewise from
+// $TETHROCAM_BENCH_ADOBE_JPEG.
 #include "backends/sim/SimCamera.h"
 #include "display/BitmapImage.h"
+#include "display/ColourManagement.h"
 #include "mainview/CMyTethrocamView.h"
 #include "windows/CFullscreenDlg.h"
 #include "windows/CImagePreviewDlg.h"
 
 #include "TestPictures.h"  // tests/imaging: pictures made with libjpeg's compressor
+#include "TestProfiles.h"  // tests/colour: profiles and colour-space marks
 
 #include <QApplication>
 #include <QPainter>
@@ -79,6 +86,54 @@ void BM_PreviewNewPicture(benchmark::State& state)
     state.counters["bytes"] = static_cast<double>(jpeg.size());
 }
 BENCHMARK(BM_PreviewNewPicture)->Arg(0)->Arg(90)->Unit(benchmark::kMillisecond)->UseRealTime();
+
+const std::vector<uint8_t>& AdobeRgbCameraJpeg()
+{
+    static const std::vector<uint8_t> bytes = [] {
+        const char* path = std::getenv("TETHROCAM_BENCH_ADOBE_JPEG");
+        if (path != nullptr && *path != '\0') {
+            std::ifstream in(path, std::ios::binary);
+            if (in)
+                return std::vector<uint8_t>((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+        }
+        return testprofiles::WithSegments(CameraJpeg(), {testprofiles::ExifColourMarks(0xFFFF, "R03")});
+    }();
+    return bytes;
+}
+
+void BM_PreviewColourManaged(benchmark::State& state)
+{
+    App();
+    const auto& jpeg = AdobeRgbCameraJpeg();
+    // The monitor profile chosen as a file in Preferences.
+    const auto file = std::filesystem::temp_directory_path() / "bench_windows_monitor.icc";
+    {
+        const auto icc = testprofiles::WideGamutMonitor();
+        std::ofstream(file, std::ios::binary).write(reinterpret_cast<const char*>(icc.data()),
+                                                    static_cast<std::streamsize>(icc.size()));
+    }
+    display::ColourSettings settings;
+    settings.monitor = display::MonitorProfileChoice::File;
+    settings.file = file.string();
+    display::ColourManagement::Instance().Configure(settings);
+    std::vector<uint8_t> other = {0xFF, 0xD8, 0xFF, 0xFE, 0x00, 0x03, 'x'};
+    other.insert(other.end(), jpeg.begin() + 2, jpeg.end());
+    const std::vector<uint8_t>* pictures[] = {&jpeg, &other};
+    CImagePreviewDlg preview(nullptr);
+    preview.Show(jpeg.data(), jpeg.size(), 0);
+    QCoreApplication::processEvents();
+    int next = 1;
+    for (auto _ : state) {
+        const std::vector<uint8_t>& bytes = *pictures[next];
+        preview.SetPicture(bytes.data(), bytes.size(), 0);
+        benchmark::DoNotOptimize(preview.Picture()->pixels.data());
+        next ^= 1;
+    }
+    state.counters["bytes"] = static_cast<double>(jpeg.size());
+    display::ColourManagement::Instance().Configure({});
+    std::filesystem::remove(file);
+}
+BENCHMARK(BM_PreviewColourManaged)->Unit(benchmark::kMillisecond)->UseRealTime();
 
 void BM_PreviewPanStep(benchmark::State& state)
 {

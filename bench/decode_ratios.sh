@@ -6,6 +6,12 @@
 #   DecodeFullSize                                       vs  djpeg (full size)
 #   a new picture in the open 1:1 preview window, rotation 0 and 90 (bench_windows,
 #   offscreen: from the bytes to the window's bitmap ready)  vs  djpeg (full size)
+# and, for colour management, the same picture marked Adobe RGB (Exif ColorSpace 0xFFFF
+# with "R03") shown on a wide-gamut monitor profile:
+#   ratio cm_fitted: the fitted path with the transform  vs  the same path without one
+#     (BM_FittedColourManaged against BM_DecodeToBitmap/0, run interleaved in one process)
+#   ratio cm_preview: a new picture in the 1:1 preview with the transform  vs  djpeg (full
+#     size) on the same file
 # Both sides use libjpeg's default integer DCT (JDCT_ISLOW) and fancy upsampling.
 # djpeg is timed as a whole process writing to /dev/null, by wall clock (median) and by
 # CPU time; a third ratio subtracts djpeg's CPU time on an 8 x 8 picture (process start
@@ -18,6 +24,7 @@ BUILD=${1:-$SRC/../build-bench-decode}
 SHM=/dev/shm
 [ -d "$SHM" ] && [ -w "$SHM" ] || SHM=${TMPDIR:-/tmp}
 PICTURE=$SHM/tethrocam_bench_3072x2048.jpg
+ADOBE=$SHM/tethrocam_bench_3072x2048_adobe.jpg
 TINY=$SHM/tethrocam_bench_8x8.jpg
 
 command -v djpeg >/dev/null || { echo "djpeg not found (package libjpeg-turbo-progs)"; exit 1; }
@@ -28,8 +35,9 @@ if [ -z "${BENCH_DECODE:-}" ] || [ -z "${BENCH_WINDOWS:-}" ]; then
     cmake --build "$BUILD" -j2 --target bench_decode bench_windows >/dev/null
 fi
 
-export TETHROCAM_BENCH_JPEG="$PICTURE"
+export TETHROCAM_BENCH_JPEG="$PICTURE" TETHROCAM_BENCH_ADOBE_JPEG="$ADOBE"
 [ -f "$PICTURE" ] || "$BENCH" --benchmark_filter=BM_DecodeFullSize --benchmark_min_time=0.01 >/dev/null
+[ -f "$ADOBE" ] || "$BENCH" --benchmark_filter=BM_FittedColourManaged --benchmark_min_time=0.01 >/dev/null
 printf 'P6\n8 8\n255\n' > "$SHM/tethrocam_bench_8x8.ppm"
 head -c 192 /dev/zero >> "$SHM/tethrocam_bench_8x8.ppm"
 cjpeg -outfile "$TINY" "$SHM/tethrocam_bench_8x8.ppm" 2>/dev/null || cp "$PICTURE" "$TINY"
@@ -41,12 +49,22 @@ cjpeg -outfile "$TINY" "$SHM/tethrocam_bench_8x8.ppm" 2>/dev/null || cp "$PICTUR
 QT_QPA_PLATFORM=offscreen "$WINDOWS" --benchmark_filter=BM_PreviewNewPicture --benchmark_repetitions=5 \
     --benchmark_min_time=2 --benchmark_report_aggregates_only=true --benchmark_format=csv 2>/dev/null \
     | grep '^"' >> "$SHM/tethrocam_bench.csv"
+# The colour-managed fitted path and the same path without a transform, interleaved at
+# random so that both see the same load; renamed "pair_..." in the table.
+"$BENCH" --benchmark_filter='BM_DecodeToBitmap/0|BM_FittedColourManaged' --benchmark_repetitions=10 \
+    --benchmark_min_time=1 --benchmark_enable_random_interleaving=true --benchmark_report_aggregates_only=true \
+    --benchmark_format=csv 2>/dev/null | grep '^"' | sed 's/^"/"pair_/' >> "$SHM/tethrocam_bench.csv"
+QT_QPA_PLATFORM=offscreen "$WINDOWS" --benchmark_filter=BM_PreviewColourManaged --benchmark_repetitions=5 \
+    --benchmark_min_time=2 --benchmark_report_aggregates_only=true --benchmark_format=csv 2>/dev/null \
+    | grep '^"' >> "$SHM/tethrocam_bench.csv"
 ours() { grep "^\"$1_median\"" "$SHM/tethrocam_bench.csv" | cut -d, -f"$2"; }
 FITTED=$(ours BM_DecodeToBitmap/0/real_time 3); FITTEDC=$(ours BM_DecodeToBitmap/0/real_time 4)
 FITTED90=$(ours BM_DecodeToBitmap/90/real_time 3)
 FULL=$(ours BM_DecodeFullSize/0/real_time 3); FULLC=$(ours BM_DecodeFullSize/0/real_time 4)
 PRE0=$(ours BM_PreviewNewPicture/0/real_time 3); PRE0C=$(ours BM_PreviewNewPicture/0/real_time 4)
 PRE90=$(ours BM_PreviewNewPicture/90/real_time 3); PRE90C=$(ours BM_PreviewNewPicture/90/real_time 4)
+PAIRPLAIN=$(ours pair_BM_DecodeToBitmap/0/real_time 4); PAIRCM=$(ours pair_BM_FittedColourManaged/real_time 4)
+CMPRE=$(ours BM_PreviewColourManaged/real_time 3); CMPREC=$(ours BM_PreviewColourManaged/real_time 4)
 
 # One djpeg command run N times: "median-wall-ms cpu-ms-per-run" (CPU = user + system
 # of the child processes, which stays honest when other work shares the machine).
@@ -69,11 +87,13 @@ export TIMES="$SHM/tethrocam_times"
 set -- $(djpeg_ms 40 djpeg -scale 1/4 -outfile /dev/null "$PICTURE"); DJ4=$1; DJ4C=$2
 set -- $(djpeg_ms 30 djpeg -outfile /dev/null "$PICTURE"); DJ1=$1; DJ1C=$2
 set -- $(djpeg_ms 60 djpeg -outfile /dev/null "$TINY"); DJ0=$1; DJ0C=$2
+set -- $(djpeg_ms 30 djpeg -outfile /dev/null "$ADOBE"); DJA=$1; DJAC=$2
 
 echo "picture: $PICTURE ($(wc -c < "$PICTURE") bytes)"
 awk -v f="$FITTED" -v fc="$FITTEDC" -v f90="$FITTED90" -v full="$FULL" -v fullc="$FULLC" \
     -v p0="$PRE0" -v p0c="$PRE0C" -v p90="$PRE90" -v p90c="$PRE90C" \
-    -v d4="$DJ4" -v d4c="$DJ4C" -v d1="$DJ1" -v d1c="$DJ1C" -v d0="$DJ0" -v d0c="$DJ0C" 'BEGIN {
+    -v d4="$DJ4" -v d4c="$DJ4C" -v d1="$DJ1" -v d1c="$DJ1C" -v d0="$DJ0" -v d0c="$DJ0C" \
+    -v pp="$PAIRPLAIN" -v pc="$PAIRCM" -v cp="$CMPRE" -v cpc="$CMPREC" -v da="$DJA" -v dac="$DJAC" 'BEGIN {
     printf "                                   wall ms    cpu ms\n"
     printf "DecodeToBitmap 700x500           %8.2f  %8.2f   (rotation 90: %.2f ms wall)\n", f, fc, f90
     printf "djpeg -scale 1/4                 %8.2f  %8.2f\n", d4, d4c
@@ -86,4 +106,10 @@ awk -v f="$FITTED" -v fc="$FITTEDC" -v f90="$FITTED90" -v full="$FULL" -v fullc=
     printf "ratio full / djpeg         wall %6.3f  cpu %6.3f  cpu minus start %6.3f   (target <= 1.15)\n", full / d1, fullc / d1c, fullc / (d1c - d0c)
     printf "ratio preview0 / djpeg     wall %6.3f  cpu %6.3f  cpu minus start %6.3f   (target <= 1.15)\n", p0 / d1, p0c / d1c, p0c / (d1c - d0c)
     printf "ratio preview90 / djpeg    wall %6.3f  cpu %6.3f  cpu minus start %6.3f   (target <= 1.40)\n", p90 / d1, p90c / d1c, p90c / (d1c - d0c)
+    printf "colour management (Adobe RGB picture, wide-gamut monitor profile):\n"
+    printf "fitted without / with transform (interleaved)   cpu %8.2f  %8.2f\n", pp, pc
+    printf "preview with transform           %8.2f  %8.2f\n", cp, cpc
+    printf "djpeg full size (Adobe RGB file) %8.2f  %8.2f\n", da, dac
+    printf "ratio cm_fitted                             cpu %6.3f                          (target <= 1.10)\n", pc / pp
+    printf "ratio cm_preview           wall %6.3f  cpu %6.3f  cpu minus start %6.3f   (target <= 1.25)\n", cp / da, cpc / dac, cpc / (dac - d0c)
 }'

@@ -1,6 +1,7 @@
 #include "app/SettingsDialogs.h"
 
 #include "app/MessageBox.h"
+#include "colour/ColourProfile.h"
 #include "storage/SaveFolders.h"
 
 #include <QCheckBox>
@@ -41,6 +42,12 @@ ColourChooser& CurrentColourChooser()
     return chooser;
 }
 
+ProfileChooser& CurrentProfileChooser()
+{
+    static ProfileChooser chooser;
+    return chooser;
+}
+
 }  // namespace
 
 QString RangeMessage(int low, int high)
@@ -50,6 +57,14 @@ QString RangeMessage(int low, int high)
 
 void SetFolderChooser(FolderChooser chooser) { CurrentFolderChooser() = std::move(chooser); }
 void SetColourChooser(ColourChooser chooser) { CurrentColourChooser() = std::move(chooser); }
+void SetProfileChooser(ProfileChooser chooser) { CurrentProfileChooser() = std::move(chooser); }
+
+QString ChooseProfile(QWidget* parent, const QString& title, const QString& start)
+{
+    if (CurrentProfileChooser())
+        return CurrentProfileChooser()(parent, title, start);
+    return QFileDialog::getOpenFileName(parent, title, start, "Color profiles (*.icc *.icm *.ICC *.ICM);;All files (*)");
+}
 
 QString ChooseFolder(QWidget* parent, const QString& title, const QString& start)
 {
@@ -133,6 +148,8 @@ private:
 };
 
 const char* const kMouseActions[] = {"None", "Release", "Preview", "Edit image"};
+const char* const kMonitorProfiles[] = {"System", "sRGB", "File..."};
+const char* const kIntents[] = {"Perceptual", "Relative colorimetric with black-point compensation"};
 
 }  // namespace
 
@@ -187,6 +204,31 @@ CPreferencesDlg::CPreferencesDlg(const PreferencesValues& values, QWidget* paren
     grid->addWidget(new QLabel("Example image name:", saved), row++, 0, 1, 3);
     grid->addWidget(example_, row++, 0, 1, 3);
     layout->addWidget(saved);
+
+    // The colour-managed display: the monitor's profile and how colours outside its gamut
+    // are brought in.
+    auto* colours = new QGroupBox("Display colors", this);
+    auto* colourGrid = new QGridLayout(colours);
+    monitorProfile_ = new QComboBox(colours);
+    monitorProfile_->setObjectName("monitorProfile");
+    for (const char* item : kMonitorProfiles)
+        monitorProfile_->addItem(item);
+    profileFile_ = new QLineEdit(colours);
+    profileFile_->setObjectName("monitorProfileFile");
+    profileBrowse_ = new QPushButton("...", colours);
+    profileBrowse_->setObjectName("monitorProfileBrowse");
+    profileBrowse_->setFixedWidth(browse->width());
+    intent_ = new QComboBox(colours);
+    intent_->setObjectName("renderingIntent");
+    for (const char* item : kIntents)
+        intent_->addItem(item);
+    colourGrid->addWidget(new QLabel("Monitor profile:", colours), 0, 0);
+    colourGrid->addWidget(monitorProfile_, 0, 1, 1, 2);
+    colourGrid->addWidget(profileFile_, 1, 0, 1, 2);
+    colourGrid->addWidget(profileBrowse_, 1, 2);
+    colourGrid->addWidget(new QLabel("Rendering intent:", colours), 2, 0);
+    colourGrid->addWidget(intent_, 2, 1, 1, 2);
+    layout->addWidget(colours);
     layout->addWidget(OkCancel(this));
 
     middle_->setCurrentIndex(values.middleButtonAction >= 0 && values.middleButtonAction <= 3 ? values.middleButtonAction : -1);
@@ -197,6 +239,17 @@ CPreferencesDlg::CPreferencesDlg(const PreferencesValues& values, QWidget* paren
     month_->setChecked(values.month);
     day_->setChecked(values.day);
     flatten_->setChecked(values.flattenDate);
+
+    monitorProfile_->setCurrentIndex(values.monitorProfile >= 0 && values.monitorProfile <= 2 ? values.monitorProfile : 0);
+    profileFile_->setText(Q(values.monitorProfileFile));
+    intent_->setCurrentIndex(values.renderingIntent == 1 ? 1 : 0);
+    UpdateProfileControls();
+    connect(monitorProfile_, &QComboBox::activated, this, [this](int index) {
+        UpdateProfileControls();
+        if (index == 2 && profileFile_->text().trimmed().isEmpty())
+            BrowseProfile();
+    });
+    connect(profileBrowse_, &QPushButton::clicked, this, [this] { BrowseProfile(); });
 
     for (QCheckBox* box : {year_, month_, day_, flatten_})
         connect(box, &QCheckBox::clicked, this, [this] { UpdateExample(); });
@@ -218,7 +271,30 @@ PreferencesValues CPreferencesDlg::Values() const
     // A list with nothing chosen (a stored action this program does not know) keeps it.
     v.middleButtonAction = middle_->currentIndex() >= 0 ? middle_->currentIndex() : initial_.middleButtonAction;
     v.rightButtonAction = right_->currentIndex() >= 0 ? right_->currentIndex() : initial_.rightButtonAction;
+    v.monitorProfile = monitorProfile_->currentIndex();
+    v.monitorProfileFile = profileFile_->text().trimmed().toStdString();
+    v.renderingIntent = intent_->currentIndex();
     return v;
+}
+
+void CPreferencesDlg::UpdateProfileControls()
+{
+    const bool file = monitorProfile_->currentIndex() == 2;
+    profileFile_->setEnabled(file);
+    profileBrowse_->setEnabled(file);
+}
+
+void CPreferencesDlg::BrowseProfile()
+{
+    QString start = profileFile_->text().trimmed();
+    if (start.isEmpty())
+        start = QDir::homePath() + "/.local/share/icc";
+    const QString chosen = dialogs::ChooseProfile(this, "Select the monitor profile", start);
+    if (chosen.isEmpty())
+        return;
+    profileFile_->setText(chosen);
+    monitorProfile_->setCurrentIndex(2);
+    UpdateProfileControls();
 }
 
 QString CPreferencesDlg::ExampleName() const { return example_->text(); }
@@ -267,6 +343,25 @@ void CPreferencesDlg::accept()
         return;
     }
 #endif
+    // A profile that cannot be used would silently show wrong colours: said here, where
+    // another one can still be chosen.
+    if (monitorProfile_->currentIndex() == 2) {
+        const QString path = profileFile_->text().trimmed();
+        std::string why;
+        if (path.isEmpty()) {
+            why = "no file is chosen";
+        } else if (colour::Profile::FromFile(path.toStdString(), &why)) {
+            why.clear();
+        }
+        if (!why.empty()) {
+            msgbox::ShowWithDetail(this, "This monitor profile cannot be used.",
+                                   (path.isEmpty() ? QString() : path + ": ") + Q(why) +
+                                       ".\nChoose another profile file (.icc or .icm), or choose System or sRGB.",
+                                   msgbox::Icon::Exclamation);
+            profileFile_->setFocus();
+            return;
+        }
+    }
     QDialog::accept();
 }
 
@@ -398,6 +493,9 @@ bool EditPreferences(QWidget* parent, Settings& s)
     v.directory = s.Directory;
     v.middleButtonAction = s.MiddleBtnAction;
     v.rightButtonAction = s.RightBtnAction;
+    v.monitorProfile = s.MonitorProfile;
+    v.monitorProfileFile = s.MonitorProfileFile;
+    v.renderingIntent = s.RenderingIntent;
     CPreferencesDlg dialog(v, parent);
     if (dialog.exec() != QDialog::Accepted)
         return false;
@@ -410,6 +508,9 @@ bool EditPreferences(QWidget* parent, Settings& s)
     s.Directory = v.directory;
     s.MiddleBtnAction = v.middleButtonAction;
     s.RightBtnAction = v.rightButtonAction;
+    s.MonitorProfile = v.monitorProfile;
+    s.MonitorProfileFile = v.monitorProfileFile;
+    s.RenderingIntent = v.renderingIntent;
     return true;
 }
 

@@ -1,5 +1,6 @@
 // The three settings dialogs of the main window: "Tethrocam Preferences" (mouse-button
-// actions, where and under which names pictures are saved; command 139), "Grid Settings"
+// actions, where and under which names pictures are saved, the monitor profile and the
+// rendering intent of the colour-managed display; command 139), "Grid Settings"
 // (command 142) and "Flashing Highlight Settings" (command 169). Each works on a copy of
 // the values; the Edit* functions copy the settings in, run the dialog and copy back only
 // on OK, so Cancel discards everything, also a folder or colour already picked. Every
@@ -23,6 +24,7 @@ class QCheckBox;
 class QComboBox;
 class QLabel;
 class QLineEdit;
+class QPushButton;
 class QSpinBox;
 
 namespace dialogs {
@@ -34,11 +36,15 @@ QString RangeMessage(int low, int high);
 // chosen. The colour chooser (parent, starting colour 0x00BBGGRR); nullopt on Cancel.
 using FolderChooser = std::function<QString(QWidget*, const QString&, const QString&)>;
 using ColourChooser = std::function<std::optional<uint32_t>(QWidget*, uint32_t)>;
+// The desktop's file chooser for a colour profile (parent, title, starting file); empty
+// when nothing was chosen.
+using ProfileChooser = std::function<QString(QWidget*, const QString&, const QString&)>;
 // Replace the choosers (tests); an empty function restores the desktop's.
 void SetFolderChooser(FolderChooser chooser);
 void SetColourChooser(ColourChooser chooser);
 // The folder chooser in force (the desktop's unless a test replaced it).
 QString ChooseFolder(QWidget* parent, const QString& title, const QString& start);
+void SetProfileChooser(ProfileChooser chooser);
 
 }  // namespace dialogs
 
@@ -51,6 +57,9 @@ struct PreferencesValues {
     std::string directory;
     int middleButtonAction = 0;
     int rightButtonAction = 0;
+    int monitorProfile = 0;       // 0 "System", 1 "sRGB", 2 "File..."
+    std::string monitorProfileFile;
+    int renderingIntent = 0;      // 0 "Perceptual", 1 "Relative colorimetric with black-point compensation"
 };
 
 class CPreferencesDlg : public QDialog {
@@ -61,10 +70,14 @@ public:
     QString ExampleName() const;
     // "..." (1003): the folder chooser, starting at the folder being edited.
     void Browse();
+    // The monitor profile's "..." (and choosing "File..." while no file is named): the
+    // profile file chooser.
+    void BrowseProfile();
     void accept() override;
 
 private:
     void UpdateExample();
+    void UpdateProfileControls();
 
     PreferencesValues initial_;
     QComboBox* middle_ = nullptr;
@@ -76,6 +89,10 @@ private:
     QCheckBox* day_ = nullptr;
     QCheckBox* flatten_ = nullptr;
     QLineEdit* example_ = nullptr;
+    QComboBox* monitorProfile_ = nullptr;
+    QLineEdit* profileFile_ = nullptr;
+    QPushButton* profileBrowse_ = nullptr;
+    QComboBox* intent_ = nullptr;
 };
 
 struct GridValues {

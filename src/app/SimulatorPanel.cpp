@@ -48,6 +48,22 @@ SimulatorPanel::SimulatorPanel(sim::SimulatedCamera& camera, QWidget* parent)
     connect(orientation, &QComboBox::activated, this,
             [this, orientation] { camera_.SetOrientationSensor(orientation->currentData().toInt()); });
     body->addRow("Camera held:", orientation);
+
+    // The body's processing parameters; "Adobe RGB" records pictures in Adobe RGB on the
+    // bodies that have it.
+    const auto sets = sim::ParameterSetsOf(camera_.Config().model);
+    if (!sets.empty()) {
+        auto* parameters = new QComboBox(this);
+        parameters->setObjectName("simParameterSet");
+        for (const auto& [value, name] : sets)
+            parameters->addItem(QString::fromStdString(name), value);
+        const int current = parameters->findData(static_cast<int>(camera_.Setting(cdsdk::cdREL_SET_PARAMETER_SET)));
+        parameters->setCurrentIndex(current >= 0 ? current : 0);
+        connect(parameters, &QComboBox::activated, this, [this, parameters] {
+            camera_.SelectParameterSet(static_cast<uint16_t>(parameters->currentData().toInt()));
+        });
+        body->addRow("Parameters:", parameters);
+    }
     layout->addLayout(body);
 
     auto* lcd = new QCheckBox("LCD display on", this);

@@ -152,12 +152,16 @@ bool HasExifBlock(const std::vector<uint8_t>& jpeg)
     return false;
 }
 
-// Tags that describe the picture, not where the RAW file keeps its data.
+// Tags that describe the picture, not where the RAW file keeps its data. The colour
+// space (Photo.ColorSpace and the interoperability index) says what the preview's values
+// mean: they were made in the RAW's colour space.
 bool IsDescriptiveTag(const Exiv2::Exifdatum& d)
 {
     const std::string group = d.groupName();
     if (group == "Photo")
         return d.tagName() != "MakerNote";
+    if (group == "Iop")
+        return true;
     if (group != "Image")
         return false;
     static const char* const kKeep[] = {"Make", "Model", "Orientation", "DateTime", "Artist", "Copyright",
@@ -169,6 +173,11 @@ bool IsDescriptiveTag(const Exiv2::Exifdatum& d)
     return false;
 }
 
+bool IsColourSpaceTag(const Exiv2::Exifdatum& d)
+{
+    return d.groupName() == "Iop" || (d.groupName() == "Photo" && d.tagName() == "ColorSpace");
+}
+
 }  // namespace
 
 #pragma GCC diagnostic push
@@ -176,31 +185,49 @@ bool IsDescriptiveTag(const Exiv2::Exifdatum& d)
 std::vector<uint8_t> DescribedJpegPreview(const std::vector<uint8_t>& bytes)
 {
     std::vector<uint8_t> preview = LargestJpegPreview(bytes);
-    if (preview.empty() || HasExifBlock(preview))
+    if (preview.empty())
         return preview;
+    const bool ownExif = HasExifBlock(preview);
     try {
         auto raw = Exiv2::ImageFactory::open(bytes.data(), bytes.size());
         if (raw.get() == nullptr)
             return preview;
         raw->readMetadata();
-        Exiv2::ExifData description;
-        for (const auto& d : raw->exifData()) {
-            if (IsDescriptiveTag(d))
-                description.add(d);
-        }
-        if (description.empty())
-            return preview;
         auto jpeg = Exiv2::ImageFactory::open(preview.data(), preview.size());
         if (jpeg.get() == nullptr)
             return preview;
         jpeg->readMetadata();
+        Exiv2::ExifData description;
+        if (ownExif) {
+            // The preview keeps its own description; only the RAW's colour space, when the
+            // RAW names one, replaces what the preview says.
+            description = jpeg->exifData();
+            bool colourSpace = false;
+            for (const auto& d : raw->exifData())
+                colourSpace = colourSpace || IsColourSpaceTag(d);
+            if (!colourSpace)
+                return preview;
+            for (auto it = description.begin(); it != description.end();)
+                it = IsColourSpaceTag(*it) ? description.erase(it) : std::next(it);
+            for (const auto& d : raw->exifData()) {
+                if (IsColourSpaceTag(d))
+                    description.add(d);
+            }
+        } else {
+            for (const auto& d : raw->exifData()) {
+                if (IsDescriptiveTag(d))
+                    description.add(d);
+            }
+            if (description.empty())
+                return preview;
+        }
         jpeg->setExifData(description);
         jpeg->writeMetadata();
         Exiv2::BasicIo& io = jpeg->io();
         io.seek(0, Exiv2::BasicIo::beg);
         Exiv2::DataBuf buf = io.read(static_cast<long>(io.size()));
         std::vector<uint8_t> out(buf.pData_, buf.pData_ + buf.size_);
-        return out.size() > preview.size() ? out : preview;
+        return out.size() > preview.size() / 2 ? out : preview;
     } catch (const std::exception&) {
         return preview;
     }

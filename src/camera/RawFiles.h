@@ -34,6 +34,9 @@ std::vector<uint8_t> LargestJpegPreview(const std::vector<uint8_t>& bytes);
 // The largest JPEG preview, carrying the RAW file's own description (make, model,
 // orientation, date, exposure: the Exif image and photo tags) when the preview has no Exif
 // block of its own, as the big previews of CR2 and NEF files do not. So the program's
-// reader describes the picture and the display turns it as the camera was held. Empty
-// when there is no preview; the bare preview when the description cannot be added.
+// reader describes the picture and the display turns it as the camera was held. The
+// preview's values are in the RAW's colour space, so it always carries the RAW's colour
+// space marks (ColorSpace, interoperability index) when the RAW has them, also over an
+// Exif block of its own. Empty when there is no preview; the bare preview when the
+// description cannot be added.
 std::vector<uint8_t> DescribedJpegPreview(const std::vector<uint8_t>& bytes);

@@ -1,6 +1,7 @@
 #include "display/DisplayPipeline.h"
 
 #include "display/BitmapImage.h"
+#include "colour/DisplayTransform.h"
 #include "display/Highlights.h"
 #include "imaging/ImageInfo.h"
 #include "imaging/JpegDecoder.h"
@@ -80,23 +81,28 @@ DisplayResult MakeDisplayBitmap(const DisplaySource& source, const DisplaySettin
     if (!result.display)
         return result;  // an unreadable TIFF: no picture and no message
 
-    // The companion starts as the plain picture, before any overlay.
+    if (source.toMonitor && !result.display->Empty()) {
+        result.shown = *result.display;
+        source.toMonitor->Apply(*result.shown);
+    }
+    // The companion starts as the plain picture as shown, before any overlay; what
+    // blinks is judged on the picture's own values.
     if (wantHighlight)
-        result.highlight = MakeHighlightBitmap(*result.display, settings.highlightMethod,
+        result.highlight = MakeHighlightBitmap(*result.display, *result.Shown(), settings.highlightMethod,
                                                settings.highlightThreshold);
 
-    QImage displayImage = WrapBitmap(*result.display);
-    QImage highlightImage = result.highlight ? WrapBitmap(*result.highlight) : QImage();
-
+    // The overlays are the program's own marks, drawn in their own colours on every bitmap.
+    QImage images[] = {WrapBitmap(*result.display), result.shown ? WrapBitmap(*result.shown) : QImage(),
+                       result.highlight ? WrapBitmap(*result.highlight) : QImage()};
     if (settings.displayGrid) {
         const QColor colour = ColorFromColorRef(settings.gridColour);
-        DrawGrid(displayImage, colour, settings.horizontalDivisions, settings.verticalDivisions);
-        DrawGrid(highlightImage, colour, settings.horizontalDivisions, settings.verticalDivisions);
+        for (QImage& image : images)
+            DrawGrid(image, colour, settings.horizontalDivisions, settings.verticalDivisions);
     }
     if (settings.displayFocusPoints && source.currentInfo) {
         const FocusPointInfo focus = FocusPointInfoFrom(*source.currentInfo);
-        DrawFocusPoints(displayImage, focus, rotation);
-        DrawFocusPoints(highlightImage, focus, rotation);
+        for (QImage& image : images)
+            DrawFocusPoints(image, focus, rotation);
     }
     return result;
 }

@@ -16,6 +16,9 @@
 #include <string>
 
 class ImageInfo;
+namespace colour {
+class DisplayTransform;
+}
 
 namespace display {
 
@@ -77,13 +80,22 @@ struct DisplaySource {
     size_t length = 0;
     const ImageInfo* currentInfo = nullptr;    // null when the picture has no record
     const ImageInfo* historyPicture = nullptr; // see ChooseDisplayRotation
+    // From the picture's colour space to the monitor's; null: shown as decoded.
+    const colour::DisplayTransform* toMonitor = nullptr;
 };
 
 struct DisplayResult {
-    std::optional<Bitmap> display;     // none: keep the previous picture
-    std::optional<Bitmap> highlight;   // only when asked for and a display bitmap exists
+    std::optional<Bitmap> display;     // none: keep the previous picture. The picture's own
+                                       // values with the overlays: what the readout reads
+    std::optional<Bitmap> shown;       // `display` in the monitor's colours, with the
+                                       // overlays; none when no transform applies
+    std::optional<Bitmap> highlight;   // only when asked for and a display bitmap exists;
+                                       // in the monitor's colours
     std::optional<int> rotation;       // the view's new current rotation; none when
                                        // there were no bytes (keep the old one)
+
+    // What goes on the screen: `shown`, else `display` (null when there is neither).
+    const Bitmap* Shown() const { return shown ? &*shown : display ? &*display : nullptr; }
 };
 
 // The fitted decode: the decoder's DecodeToBitmap, or a stand-in with the same contract
@@ -95,9 +107,11 @@ using DecodeFunction = std::function<std::optional<Bitmap>(
 using ErrorSink = std::function<void(const std::string& message)>;
 
 // Builds the display bitmap (and, with `wantHighlight`, its flashing companion) for a
-// box of boxWidth x boxHeight: decodes with the chosen rotation, counting `histogram`,
-// builds the companion from the plain picture, then draws the grid and the focus
-// points into both. A decode failure is reported through `showError` ("Error reading
+// box of boxWidth x boxHeight pixels of the screen (device pixels): decodes with the
+// chosen rotation, counting `histogram` on the picture's own values, turns a copy into
+// the monitor's colours when the source has a transform, builds the companion from it
+// (over-exposure judged on the picture's own values), then draws the grid and the focus
+// points into every bitmap. A decode failure is reported through `showError` ("Error reading
 // JPEG:\n" + libjpeg's message, or "Error reading JPEG") and gives no bitmap; an
 // unreadable TIFF gives no bitmap and no message.
 DisplayResult MakeDisplayBitmap(const DisplaySource& source, const DisplaySettings& settings,

@@ -37,17 +37,25 @@ struct RgbTest {
     }
 };
 
+// Blackens the pixels of `out` whose counterpart in `values` passes the test (the same
+// bitmap, or the same picture before it was turned into the monitor's colours).
 template <typename Test>
-void Blacken(Bitmap& out, Test test)
+void Blacken(const Bitmap& values, Bitmap& out, Test test)
 {
     const int w = out.width;
     for (int y = 0; y < out.height; ++y) {
+        const uint8_t* v = values.Row(y);
         uint8_t* p = out.Row(y);
-        for (int x = 0; x < w; ++x, p += 3) {
-            if (test(p[0], p[1], p[2]))
+        for (int x = 0; x < w; ++x, p += 3, v += 3) {
+            if (test(v[0], v[1], v[2]))
                 p[0] = p[1] = p[2] = 0;
         }
     }
+}
+
+bool Usable(const Bitmap& b)
+{
+    return !b.Empty() && b.stride >= b.width * 3 && b.pixels.size() >= static_cast<size_t>(b.stride) * b.height;
 }
 
 } // namespace
@@ -61,14 +69,18 @@ bool IsHighlight(uint8_t blue, uint8_t green, uint8_t red, int method, int thres
 
 Bitmap MakeHighlightBitmap(const Bitmap& display, int method, int threshold)
 {
-    Bitmap out = display;
-    if (out.Empty() || out.pixels.size() < static_cast<size_t>(out.stride) * out.height
-        || out.stride < out.width * 3)
+    return MakeHighlightBitmap(display, display, method, threshold);
+}
+
+Bitmap MakeHighlightBitmap(const Bitmap& values, const Bitmap& shown, int method, int threshold)
+{
+    Bitmap out = shown;
+    if (!Usable(out) || !Usable(values) || values.width != out.width || values.height != out.height)
         return out;
     if (method == kHighlightLuminosity)
-        Blacken(out, LuminosityTest(threshold));
+        Blacken(values, out, LuminosityTest(threshold));
     else
-        Blacken(out, RgbTest{threshold});
+        Blacken(values, out, RgbTest{threshold});
     return out;
 }
 

@@ -22,5 +22,9 @@ bool IsHighlight(uint8_t blue, uint8_t green, uint8_t red, int method, int thres
 // A new bitmap of the same size and layout as `display`, over-exposed pixels black,
 // every other pixel (and the row padding) copied unchanged.
 Bitmap MakeHighlightBitmap(const Bitmap& display, int method, int threshold);
+// The same for a picture shown in the monitor's colours: a copy of `shown` with black
+// wherever the picture's own values (`values`, the same size) are over-exposed. Bitmaps
+// of different sizes give an unchanged copy of `shown`.
+Bitmap MakeHighlightBitmap(const Bitmap& values, const Bitmap& shown, int method, int threshold);
 
 } // namespace display

@@ -8,6 +8,7 @@
 #include "camera/CameraShutdown.h"
 #include "camera/CameraStartup.h"
 #include "display/BitmapImage.h"
+#include "display/ColourManagement.h"
 #include "display/DisplayPipeline.h"
 #include "display/HistogramView.h"
 #include "display/PixelReadout.h"
@@ -42,9 +43,11 @@
 #include <QTimer>
 #include <QTimerEvent>
 #include <QVBoxLayout>
+#include <QWindow>
 
 #include <algorithm>
 #include <cstring>
+#include <cmath>
 
 #include <sys/stat.h>
 
@@ -53,9 +56,11 @@ using platform::DebugTrace;
 
 // ---------------------------------------------------------------- picture and histogram controls
 
-// The picture control (1006): paints its bitmap 1:1 at its top-left corner, nothing else;
-// reports the colour under the pointer. It keeps its own copy of the bitmap, so nothing
-// the view replaces or frees can leave it pointing at released pixels.
+// The picture control (1006): paints its bitmap at its top-left corner, one bitmap pixel
+// per device pixel (the bitmap is made for the window's scale), nothing else; reports the
+// picture's own colour under the pointer, not the monitor's. It keeps its own copies of
+// the bitmaps, so nothing the view replaces or frees can leave it pointing at released
+// pixels.
 class PictureControl : public QWidget {
 public:
     explicit PictureControl(QWidget* parent) : QWidget(parent)
@@ -64,17 +69,25 @@ public:
         setMouseTracking(true);
         setAttribute(Qt::WA_OpaquePaintEvent, false);
     }
-    // Shows a copy of `bitmap` (null or empty: nothing) and takes its size.
-    void SetBitmap(const Bitmap* bitmap)
+    // Shows a copy of `shown` (null or empty: nothing), made for `scale` device pixels per
+    // pixel, and takes its size; the readout reads `values` (null: `shown` itself).
+    void SetBitmap(const Bitmap* shown, const Bitmap* values = nullptr, qreal scale = 1)
     {
-        if (bitmap && !bitmap->Empty()) {
-            shown_ = *bitmap;
-            resize(shown_->width, shown_->height);
+        if (shown && !shown->Empty()) {
+            shown_ = *shown;
+            if (values && values->width == shown->width && values->height == shown->height)
+                values_ = *values;
+            else
+                values_.reset();
+            scale_ = scale > 0 ? scale : 1;
+            resize(static_cast<int>(std::ceil(shown_->width / scale_)), static_cast<int>(std::ceil(shown_->height / scale_)));
         } else {
             shown_.reset();
+            values_.reset();
         }
         update();
     }
+    const std::optional<Bitmap>& Shown() const { return shown_; }
     std::function<void(const QString&)> onReadout;
 
 protected:
@@ -83,13 +96,18 @@ protected:
         if (!shown_)
             return;
         QPainter p(this);
-        p.drawImage(0, 0, display::WrapBitmap(*shown_));
+        QImage image = display::WrapBitmap(*shown_);
+        image.setDevicePixelRatio(scale_);
+        p.drawImage(0, 0, image);
     }
     void mouseMoveEvent(QMouseEvent* e) override
     {
-        const QPoint pos = e->position().toPoint();
-        const auto readout = display::ReadPixelUnderPointer(shown_ ? &*shown_ : nullptr, pos.x(), pos.y(),
-                                                            width(), height());
+        // The pointer's device pixel on the bitmap.
+        const QPointF pos = e->position() * scale_;
+        const Bitmap* values = values_ ? &*values_ : shown_ ? &*shown_ : nullptr;
+        const auto readout = display::ReadPixelUnderPointer(
+            values, static_cast<int>(std::floor(pos.x())), static_cast<int>(std::floor(pos.y())),
+            static_cast<int>(std::ceil(width() * scale_)), static_cast<int>(std::ceil(height() * scale_)));
         setCursor(readout.crossCursor ? Qt::CrossCursor : Qt::ArrowCursor);
         if (onReadout)
             onReadout(QString::fromStdString(readout.text));
@@ -104,6 +122,8 @@ protected:
 
 private:
     std::optional<Bitmap> shown_;
+    std::optional<Bitmap> values_;  // the picture's own values, when they differ from shown_
+    qreal scale_ = 1;
 };
 
 // The histogram control (1033): shows the histogram picture; the right button opens the
@@ -240,7 +260,29 @@ CMyTethrocamView::CMyTethrocamView(cdsdk::CameraLibrary& library, CMainFrame* fr
                                                          platform::RemoteRuntimeFolder(error));
     }
     UpdateSnapshot();
+    connect(&display::ColourManagement::Instance(), &display::ColourManagement::Changed, this,
+            [this] { ColoursChanged(); });
+    ApplyColourSettings();
     StartCameraLibrary(library_);
+}
+
+// Hands the monitor-profile choice and the rendering intent to the colour management; a
+// profile file that cannot be used is said in the status bar (the desktop's profile, else
+// sRGB, is used meanwhile).
+void CMyTethrocamView::ApplyColourSettings()
+{
+    display::ColourSettings cs;
+    if (settings_.MonitorProfile == 1)
+        cs.monitor = display::MonitorProfileChoice::Srgb;
+    else if (settings_.MonitorProfile == 2)
+        cs.monitor = display::MonitorProfileChoice::File;
+    cs.file = settings_.MonitorProfileFile;
+    cs.intent = settings_.RenderingIntent == 1 ? colour::RenderingIntent::RelativeColorimetricBpc
+                                                : colour::RenderingIntent::Perceptual;
+    const std::string problem = display::ColourManagement::Instance().Configure(cs);
+    colourProblem_ = problem.empty() ? QString() : Q(problem + " Colours are shown for the system's monitor profile.");
+    if (shownOnce_ && !colourProblem_.isEmpty())
+        SetStatus(colourProblem_);
 }
 
 CMyTethrocamView::~CMyTethrocamView()
@@ -342,9 +384,19 @@ void CMyTethrocamView::showEvent(QShowEvent* e)
     Notification n;
     n.message = WM_AUTO_CONNECT;
     sink_.Post(std::move(n));
+    // A monitor profile that cannot be used is said once the start-up connection has
+    // written its own status.
+    if (!colourProblem_.isEmpty())
+        QMetaObject::invokeMethod(this, [this] { SetStatus(colourProblem_); }, Qt::QueuedConnection);
     UpdateControls();
     DrawHistogram();
     blinkTimer_.start(750, this);
+    // A window moved to another screen shows its picture in that monitor's colours and at
+    // that screen's density.
+    if (QWindow* w = window()->windowHandle(); w && !screenFollowed_) {
+        screenFollowed_ = true;
+        connect(w, &QWindow::screenChanged, this, [this] { ColoursChanged(); });
+    }
     if (!settingsError_.empty())
         ShowBoxLater("The settings could not be read",
                      Q(settingsError_ +
@@ -397,10 +449,11 @@ void CMyTethrocamView::BlinkTick()
 
 void CMyTethrocamView::ShowOnPictureControl()
 {
+    const Bitmap* values = displayBitmap_ ? &*displayBitmap_ : nullptr;
     if (showingHighlight_ && highlightBitmap_)
-        picture_->SetBitmap(&*highlightBitmap_);
+        picture_->SetBitmap(&*highlightBitmap_, values, displayScale_);
     else
-        picture_->SetBitmap(displayBitmap_ ? &*displayBitmap_ : nullptr);
+        picture_->SetBitmap(shownBitmap_ ? &*shownBitmap_ : values, values, displayScale_);
 }
 
 // ---------------------------------------------------------------- notifications
@@ -507,6 +560,7 @@ void CMyTethrocamView::OnDisplayJpeg(std::vector<uint8_t> bytes)
     if (shooting_)
         history_.ForgetCurrent();
     currentBytes_ = std::move(bytes);
+    currentSpace_.reset();
     ForwardPictureToFullScreen();
     RefreshDisplay();
     Notification done;
@@ -1305,8 +1359,10 @@ void CMyTethrocamView::OnCommand(int id)
     case ID_EDITOR_SETUP: EditorSetup(); break;
     case ID_SAVE_UNSAVED: SaveUnsavedPictures(); break;
     case ID_PREFERENCES:
-        if (EditPreferences(this, settings_))
+        if (EditPreferences(this, settings_)) {
             UpdateSnapshot();  // the very next picture goes to the new folder
+            ApplyColourSettings();
+        }
         break;
     case ID_GRID_SETTINGS:
     case ID_HIGHLIGHT_SETTINGS:
@@ -1402,6 +1458,7 @@ display::HistoryView CMyTethrocamView::HistoryHooks()
     v.setStatusText = [this](const std::string& text) { SetStatus(Q(text)); };
     v.showPicture = [this](std::vector<uint8_t> bytes, ImageInfo info) {
         currentBytes_ = std::move(bytes);
+        currentSpace_.reset();
         currentInfo_ = std::make_unique<ImageInfo>(std::move(info));
         ForwardPictureToFullScreen();
         RefreshDisplay();
@@ -1444,9 +1501,21 @@ void CMyTethrocamView::RefreshDisplay()
     if (PanelScrolls())
         panelRight = std::max(panelRight, panelScroller_->geometry().right() + 1);
     const display::FreeBox box = display::FreeDisplayBox(width(), height(), panelRight);
+    // The picture is fitted to the device pixels of the free area: on a high-density screen
+    // every one of them carries detail.
+    const qreal scale = devicePixelRatioF();
     ImageHistogram fresh;
-    display::DisplayResult result = MakeDisplayBitmap(this, box.width, box.height, fresh, settings_.HighlightBlink);
-    ShowDisplayBitmap(std::move(result.display), std::move(result.highlight), fresh);
+    display::DisplayResult result = MakeDisplayBitmap(this, static_cast<int>(box.width * scale),
+                                                      static_cast<int>(box.height * scale), fresh,
+                                                      settings_.HighlightBlink);
+    ShowDisplayBitmap(std::move(result), fresh, scale);
+}
+
+const colour::PictureColourSpace& CMyTethrocamView::CurrentColourSpace()
+{
+    if (!currentSpace_)
+        currentSpace_ = colour::ReadPictureColourSpace(currentBytes_.data(), currentBytes_.size());
+    return *currentSpace_;
 }
 
 display::DisplayResult CMyTethrocamView::MakeDisplayBitmap(QWidget* owner, int boxWidth, int boxHeight,
@@ -1457,6 +1526,10 @@ display::DisplayResult CMyTethrocamView::MakeDisplayBitmap(QWidget* owner, int b
     source.length = currentBytes_.size();
     source.currentInfo = currentInfo_.get();
     source.historyPicture = history_.Current();
+    std::shared_ptr<const colour::DisplayTransform> toMonitor;
+    if (!currentBytes_.empty())
+        toMonitor = display::ColourManagement::Instance().TransformFor(CurrentColourSpace(), owner ? owner : this);
+    source.toMonitor = toMonitor.get();
     display::DisplaySettings ds;
     ds.orientationSetting = settings_.OrientationSetting;
     ds.blackAndWhite = blackAndWhite_;
@@ -1475,19 +1548,22 @@ display::DisplayResult CMyTethrocamView::MakeDisplayBitmap(QWidget* owner, int b
     return result;
 }
 
-void CMyTethrocamView::ShowDisplayBitmap(std::optional<Bitmap> display, std::optional<Bitmap> highlight,
-                                         const ImageHistogram& histogram)
+void CMyTethrocamView::ShowDisplayBitmap(display::DisplayResult result, const ImageHistogram& histogram, qreal scale)
 {
-    if (!display)
+    if (!result.display)
         return;
+    auto logicalWidth = [](const Bitmap& b, qreal s) { return static_cast<int>(std::ceil(b.width / s)); };
     std::optional<int> previousWidth;
     if (displayBitmap_)
-        previousWidth = displayBitmap_->width;
-    const display::PicturePlacement place = display::PlacePicture(width(), display->width, previousWidth);
+        previousWidth = logicalWidth(*displayBitmap_, displayScale_);
+    const display::PicturePlacement place =
+        display::PlacePicture(width(), logicalWidth(*result.display, scale), previousWidth);
     if (place.clearFirst)
         picture_->SetBitmap(nullptr);
-    displayBitmap_ = std::move(display);
-    highlightBitmap_ = std::move(highlight);
+    displayBitmap_ = std::move(result.display);
+    shownBitmap_ = std::move(result.shown);
+    highlightBitmap_ = std::move(result.highlight);
+    displayScale_ = scale;
     showingHighlight_ = false;
     picture_->move(place.x, place.y);
     ShowOnPictureControl();
@@ -1496,12 +1572,19 @@ void CMyTethrocamView::ShowDisplayBitmap(std::optional<Bitmap> display, std::opt
     preview_->SetPicture(currentBytes_.data(), currentBytes_.size(), currentRotation_);
 }
 
+void CMyTethrocamView::ColoursChanged()
+{
+    RefreshDisplay();
+}
+
 void CMyTethrocamView::ClearDisplay()
 {
     picture_->SetBitmap(nullptr);
     displayBitmap_.reset();
+    shownBitmap_.reset();
     highlightBitmap_.reset();
     currentBytes_.clear();
+    currentSpace_.reset();
     preview_->SetPicture(nullptr, 0, 0);
     ForwardPictureToFullScreen();  // an open full-screen window goes black too
     histogram_.Clear();

@@ -14,6 +14,7 @@
 
 #include "app/QtNotificationSink.h"
 #include "camera/CCamera.h"
+#include "colour/PictureColourSpace.h"
 #include "display/DisplayPipeline.h"
 #include "display/PictureHistory.h"
 #include "imaging/Bitmap.h"
@@ -70,9 +71,10 @@ public:
     void UpdateControls();
     void ShowBlankScreen(bool on);
     void RefreshDisplay();
-    // The picture on show rendered for a box of boxWidth x boxHeight with the overlays and
-    // modes now on (the main window's picture and the full-screen window's); decode errors
-    // are shown over `owner`. Sets the current rotation.
+    // The picture on show rendered for a box of boxWidth x boxHeight device pixels with the
+    // overlays and modes now on, in the colours of the monitor `owner` is on (the main
+    // window's picture and the full-screen window's); decode errors are shown over
+    // `owner`. Sets the current rotation.
     display::DisplayResult MakeDisplayBitmap(QWidget* owner, int boxWidth, int boxHeight,
                                              ImageHistogram& histogram, bool wantHighlight) override;
 
@@ -86,8 +88,13 @@ public:
     const std::vector<uint8_t>& CurrentBytes() const { return currentBytes_; }
     const ImageInfo* CurrentInfo() const { return currentInfo_.get(); }
     int CurrentRotation() const { return currentRotation_; }
+    // The fitted picture in its own values (what the readout reads), in the monitor's
+    // colours (none when no transform applies), and the flashing companion as shown.
     const std::optional<Bitmap>& DisplayBitmap() const { return displayBitmap_; }
+    const std::optional<Bitmap>& ShownBitmap() const { return shownBitmap_; }
     const std::optional<Bitmap>& HighlightBitmap() const { return highlightBitmap_; }
+    // The colour space of the picture on show (read once per picture).
+    const colour::PictureColourSpace& CurrentColourSpace();
     const ImageHistogram& Histogram() const { return histogram_; }
     QWidget* Picture() const;
     QWidget* HistogramWidget() const;
@@ -222,8 +229,11 @@ private:
     bool PanelScrolls() const;
     // After a connection: a setting a sequence could not put back before the camera went away.
     void PutBackPendingSetting();
-    void ShowDisplayBitmap(std::optional<Bitmap> display, std::optional<Bitmap> highlight,
-                           const ImageHistogram& histogram);
+    void ShowDisplayBitmap(display::DisplayResult result, const ImageHistogram& histogram, qreal scale);
+    // Renders the window's picture again: the monitor's colours or the screen changed (the
+    // full-screen and preview windows follow the colour changes themselves).
+    void ColoursChanged();
+    void ApplyColourSettings();
     void ShowOnPictureControl();
     void DrawHistogram();
     void ClearDisplay();
@@ -269,8 +279,13 @@ private:
     std::unique_ptr<ImageInfo> currentInfo_;
     display::PictureHistory history_;
     int currentRotation_ = 0;
+    std::optional<colour::PictureColourSpace> currentSpace_;  // of currentBytes_, once read
     std::optional<Bitmap> displayBitmap_;
+    std::optional<Bitmap> shownBitmap_;
     std::optional<Bitmap> highlightBitmap_;
+    qreal displayScale_ = 1;  // device pixels per pixel of the window the bitmaps were made for
+    bool screenFollowed_ = false;
+    QString colourProblem_;  // why the chosen monitor profile file cannot be used, if so
     bool showingHighlight_ = false;
     ImageHistogram histogram_;
     QBasicTimer blinkTimer_;

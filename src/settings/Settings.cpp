@@ -190,6 +190,9 @@ bool LoadSettings(Settings& s, RegistryStore& store)
         s.FilenamePrefix = Settings {}.FilenamePrefix;  // "../../x_" would save outside the folder
     ReadText(store, "Directory", s.Directory);
     ReadText(store, "LaunchEditorCmd", s.LaunchEditorCmd);
+    ReadNumber(store, "MonitorProfile", s.MonitorProfile);
+    ReadText(store, "MonitorProfileFile", s.MonitorProfileFile);
+    ReadNumber(store, "RenderingIntent", s.RenderingIntent);
 
     store.Close();
     return true;
@@ -236,6 +239,9 @@ bool SaveSettings(const Settings& s, RegistryStore& store)
     WriteNumber(store, "StackStepCount", s.StackStepCount);
     WriteNumber(store, "StackFromNearest", s.StackFromNearest);
     WriteNumber(store, "FocusSettleMs", s.FocusSettleMs);
+    WriteNumber(store, "MonitorProfile", s.MonitorProfile);
+    store.SetString("MonitorProfileFile", s.MonitorProfileFile);
+    WriteNumber(store, "RenderingIntent", s.RenderingIntent);
 
     return store.Close();
 }

@@ -56,6 +56,9 @@ struct Settings {
     int32_t StackStepCount = 1;     // steps of that size between frames, 1..99
     int32_t StackFromNearest = 0;   // 1: start at the nearest distance
     int32_t FocusSettleMs = 200;    // wait after each focus move before the next frame
+    int32_t MonitorProfile = 0;     // 0 the system's, 1 sRGB, 2 the file MonitorProfileFile
+    std::string MonitorProfileFile;
+    int32_t RenderingIntent = 0;    // 0 perceptual, 1 relative colorimetric with black-point compensation
 
     // Default root folder for saved pictures: "C:\Tethrocam" on Windows; elsewhere the
     // user's pictures folder (XDG_PICTURES_DIR of user-dirs.dirs, else ~/Pictures) with

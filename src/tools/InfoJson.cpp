@@ -1,5 +1,6 @@
 #include "tools/InfoJson.h"
 
+#include "colour/PictureColourSpace.h"
 #include "imaging/ImageInfo.h"
 
 #include <cstdint>
@@ -79,7 +80,7 @@ std::string JsonString(const std::string& bytes)
     return out;
 }
 
-std::string ImageInfoJson(const ImageInfo& info)
+std::string ImageInfoJson(const ImageInfo& info, const colour::PictureColourSpace* space)
 {
     std::string af45;
     for (uint8_t b : info.FortyFivePointAfBits()) {
@@ -95,6 +96,10 @@ std::string ImageInfoJson(const ImageInfo& info)
     out += ",\"threePointAfValue\":" + std::to_string(info.ThreePointAfValue());
     out += ",\"fortyFivePointAf\":\"" + af45 + "\"";
     out += ",\"rotation\":" + std::to_string(info.Rotation());
+    if (space) {
+        out += ",\"colourSpace\":" + JsonString(space->Name());
+        out += ",\"colourSpaceSource\":" + JsonString(space->SourceText());
+    }
     out += "}";
     return out;
 }

@@ -5,6 +5,9 @@
 #include <string>
 
 class ImageInfo;
+namespace colour {
+struct PictureColourSpace;
+}
 
 namespace infotool {
 
@@ -15,6 +18,9 @@ std::string JsonString(const std::string& bytes);
 
 // {"path":...,"model":...,"exposure":...,"aperture":...,"sevenPointAfMask":N,
 //  "threePointAfValue":N,"fortyFivePointAf":"<16 hex digits>","rotation":N}
-std::string ImageInfoJson(const ImageInfo& info);
+// and, when the colour space is given, before the closing brace:
+//  ,"colourSpace":"sRGB"|"Adobe RGB (1998)"|<the embedded profile's description>,
+//  "colourSpaceSource":"default"|"exif"|"interoperability"|"embedded profile"
+std::string ImageInfoJson(const ImageInfo& info, const colour::PictureColourSpace* space = nullptr);
 
 } // namespace infotool

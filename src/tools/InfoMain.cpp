@@ -1,6 +1,7 @@
 // tethrocam-info FILE...: prints, for each picture file, one line of JSON with what the
-// program's Exif reader finds in it. Exit status 1 when a named file does not exist
+// program's Exif reader finds in it and the picture's colour space. Exit status 1 when a named file does not exist
 // (its line is still printed), 2 on a usage error, 0 otherwise.
+#include "colour/PictureColourSpace.h"
 #include "imaging/ImageInfo.h"
 #include "tools/InfoJson.h"
 
@@ -17,8 +18,10 @@ void PrintUsage(std::FILE* out)
     std::fputs("Usage: tethrocam-info [--] FILE...\n"
                "Prints one JSON line per picture file (.jpg, .thm, .tif, .crw through its .thm)\n"
                "with the camera model, exposure and aperture texts, focus-point fields and\n"
-               "rotation read from its Exif data. Fields that cannot be read keep their\n"
-               "start values. Exits with status 1 if a named file does not exist.\n",
+               "rotation read from its Exif data, and its colour space (from an embedded\n"
+               "ICC profile, else the Exif marks, else sRGB) with where that came from.\n"
+               "Fields that cannot be read keep their start values. Exits with status 1 if\n"
+               "a named file does not exist.\n",
                out);
 }
 
@@ -54,7 +57,8 @@ int main(int argc, char** argv)
             std::fprintf(stderr, "tethrocam-info: %s: no such file\n", arg);
             missing = true;
         }
-        const std::string line = infotool::ImageInfoJson(ImageInfo::ReadImageInfoFromFile(arg));
+        const colour::PictureColourSpace space = colour::ReadPictureColourSpaceFromFile(arg);
+        const std::string line = infotool::ImageInfoJson(ImageInfo::ReadImageInfoFromFile(arg), &space);
         std::fputs(line.c_str(), stdout);
         std::fputc('\n', stdout);
     }

@@ -2,6 +2,7 @@
 
 #include "camera/Notifications.h"
 #include "display/BitmapImage.h"
+#include "display/ColourManagement.h"
 #include "imaging/ImageHistogram.h"
 #include "windows/ViewSurface.h"
 #include "mainview/ControlIds.h"
@@ -46,6 +47,11 @@ CFullscreenDlg::CFullscreenDlg(ViewSurface* view, bool showCaption)
     progress_->setGeometry(8, QFontMetrics(font()).height() + 8, 200, 12);
     progress_->hide();
     setFocusPolicy(Qt::StrongFocus);
+    // New monitor colours: the picture is rendered again in them.
+    connect(&display::ColourManagement::Instance(), &display::ColourManagement::Changed, this, [this] {
+        if (image_)
+            Render();
+    });
 }
 
 void CFullscreenDlg::Start()
@@ -70,13 +76,29 @@ QString CFullscreenDlg::CaptionText() const
     return QString::fromStdString(view_->PictureCaption());
 }
 
+QSize CFullscreenDlg::DeviceSize() const
+{
+    const qreal scale = devicePixelRatioF();
+    return {static_cast<int>(width() * scale), static_cast<int>(height() * scale)};
+}
+
+// The picture is fitted to the window's device pixels, in the colours of its monitor.
+std::optional<Bitmap> CFullscreenDlg::RenderImage()
+{
+    ImageHistogram histogram;  // filled by the render, then discarded
+    const QSize box = DeviceSize();
+    display::DisplayResult result = view_->MakeDisplayBitmap(this, box.width(), box.height(), histogram, false);
+    if (!result.display || result.display->Empty())
+        return std::nullopt;
+    if (result.shown)
+        return std::move(result.shown);
+    return std::move(result.display);
+}
+
 void CFullscreenDlg::Render()
 {
     image_.reset();
-    ImageHistogram histogram;  // filled by the render, then discarded
-    display::DisplayResult result = view_->MakeDisplayBitmap(this, width(), height(), histogram, false);
-    if (result.display && !result.display->Empty())
-        image_ = std::move(result.display);
+    image_ = RenderImage();
     update();
 }
 
@@ -96,12 +118,9 @@ bool CFullscreenDlg::event(QEvent* e)
     if (e->type() == kRenderRequest) {
         renderRequested_ = false;
         if (!image_) {
-            ImageHistogram histogram;
-            display::DisplayResult result = view_->MakeDisplayBitmap(this, width(), height(), histogram, false);
-            if (result.display && !result.display->Empty()) {
-                image_ = std::move(result.display);
+            image_ = RenderImage();
+            if (image_)
                 update();
-            }
         }
         return true;
     }
@@ -117,11 +136,16 @@ bool CFullscreenDlg::event(QEvent* e)
 void CFullscreenDlg::paintEvent(QPaintEvent*)
 {
     QPainter p(this);
-    const int W = width(), H = height();
     if (image_) {
+        // In device pixels: one picture pixel each.
+        const qreal scale = devicePixelRatioF();
+        const QSize device = DeviceSize();
+        const int W = device.width(), H = device.height();
         const int w = image_->width, h = image_->height;
         const QPoint at = PicturePosition(W, H, w, h);
         const int x = at.x(), y = at.y();
+        p.save();
+        p.scale(1 / scale, 1 / scale);
         p.drawImage(at, display::WrapBitmap(*image_));
         // Black around the picture, each part painted once.
         if (y > 0)
@@ -132,6 +156,7 @@ void CFullscreenDlg::paintEvent(QPaintEvent*)
             p.fillRect(0, 0, x, H, Qt::black);
         if (W - x - w > 0)
             p.fillRect(x + w, 0, W - x - w, H, Qt::black);
+        p.restore();
     } else {
         p.fillRect(rect(), Qt::black);
         if (!renderRequested_) {

@@ -42,7 +42,8 @@ public:
     // picture; WM_DOWNLOAD_PROGRESS shows (1..100), sets and hides (0) the progress bar.
     void Notify(const Notification& n);
 
-    // Replaces the image with a fresh render for the client area and repaints once.
+    // Replaces the image with a fresh render for the client area (its device pixels, in the
+    // colours of the window's monitor) and repaints once.
     void Render();
 
     bool ShowCaption() const { return showCaption_; }
@@ -51,8 +52,8 @@ public:
     // The text of the caption line.
     QString CaptionText() const;
 
-    // The place of a w x h picture in a W x H client area: centred where it is smaller,
-    // at 0 where it is not.
+    // The place of a w x h picture in a W x H client area (device pixels): centred where it
+    // is smaller, at 0 where it is not.
     static QPoint PicturePosition(int clientWidth, int clientHeight, int w, int h);
 
 protected:
@@ -62,6 +63,9 @@ protected:
     void resizeEvent(QResizeEvent* e) override;
 
 private:
+    QSize DeviceSize() const;
+    std::optional<Bitmap> RenderImage();
+
     ViewSurface* view_;
     std::optional<Bitmap> image_;
     bool showCaption_;

@@ -1,6 +1,9 @@
 #include "windows/CImagePreviewDlg.h"
 
+#include "colour/DisplayTransform.h"
+#include "colour/PictureColourSpace.h"
 #include "display/BitmapImage.h"
+#include "display/ColourManagement.h"
 #include "imaging/JpegDecoder.h"
 #include "windows/ViewSurface.h"
 
@@ -12,8 +15,10 @@
 #include <QScrollBar>
 #include <QWheelEvent>
 #include <QWindow>
+#include <QRegion>
 
 #include <algorithm>
+#include <cmath>
 #include <exception>
 #include <functional>
 #include <string_view>
@@ -30,6 +35,7 @@ struct WaitCursor {
 constexpr int kLine = 10;          // pixels per scroll-bar arrow click
 constexpr int kWheelStep = 60;     // pixels per wheel notch
 constexpr int kWheelNotch = 120;   // wheel delta of one notch
+constexpr int kTile = 128;         // pixels per side of the parts turned into monitor colours
 
 // The new position for an axis when a picture of another size replaces the old one: the
 // point at the window's centre stays there.
@@ -58,6 +64,8 @@ CImagePreviewDlg::CImagePreviewDlg(ViewSurface* view) : QAbstractScrollArea(view
         connect(bar, &QAbstractSlider::actionTriggered, this, [this, bar](int action) { OnScrollAction(bar, action); });
     }
     resize(615, 442);  // the dialog's first size; later it stays as the user leaves it
+    connect(&display::ColourManagement::Instance(), &display::ColourManagement::Changed, this,
+            [this] { ColoursChanged(); });
 }
 
 CImagePreviewDlg::~CImagePreviewDlg() = default;
@@ -80,6 +88,10 @@ void CImagePreviewDlg::Show(const uint8_t* data, size_t size, int rotation)
     }
     shown_ = true;
     show();
+    if (QWindow* w = windowHandle(); w && !screenFollowed_) {
+        screenFollowed_ = true;
+        connect(w, &QWindow::screenChanged, this, [this] { ColoursChanged(); });
+    }
     decoded_.reset();  // F7 always decodes
     SetPicture(data, size, rotation);
     SetTopmost(true);
@@ -104,6 +116,8 @@ void CImagePreviewDlg::SetPicture(const uint8_t* data, size_t size, int rotation
             return;
     }
     bitmap_.reset();
+    toMonitor_.reset();
+    tileDone_.clear();
     decoded_.reset();
     if (!source) {
         // No picture (its only one was deleted): nothing of the last one stays, neither its
@@ -128,17 +142,85 @@ void CImagePreviewDlg::SetPicture(const uint8_t* data, size_t size, int rotation
         return;
     }
     decoded_ = source;
+    toMonitor_ = display::ColourManagement::Instance().TransformFor(colour::ReadPictureColourSpace(data, size), this);
+    tilesAcross_ = (bitmap_->width + kTile - 1) / kTile;
+    tileDone_.assign(static_cast<size_t>(tilesAcross_) * static_cast<size_t>((bitmap_->height + kTile - 1) / kTile),
+                     false);
     setWindowTitle(QString::asprintf("Image Preview (%dx%d)", bitmap_->width, bitmap_->height));
     UpdateScrollBars(true, rangeWidth_, rangeHeight_);
+    // What the window shows is ready in the monitor's colours before it paints.
+    const qreal scale = devicePixelRatioF();
+    const QSize client = ClientSize() * scale;
+    PrepareTiles(QRect(-PictureOrigin(), client));
     viewport()->update();
+}
+
+void CImagePreviewDlg::ColoursChanged()
+{
+    if (!shown_ || !data_)
+        return;
+    decoded_.reset();  // the parts already turned are in the old colours
+    SetPicture(data_, size_, rotation_);
+}
+
+bool CImagePreviewDlg::AllInMonitorColours() const
+{
+    return !toMonitor_ || std::all_of(tileDone_.begin(), tileDone_.end(), [](bool done) { return done; });
+}
+
+void CImagePreviewDlg::PrepareTiles(const QRect& area)
+{
+    if (!toMonitor_ || !bitmap_)
+        return;
+    const QRect r = area.intersected(QRect(0, 0, bitmap_->width, bitmap_->height));
+    if (r.isEmpty())
+        return;
+    for (int ty = r.top() / kTile; ty <= r.bottom() / kTile; ++ty) {
+        for (int tx = r.left() / kTile; tx <= r.right() / kTile; ++tx) {
+            const size_t i = static_cast<size_t>(ty) * static_cast<size_t>(tilesAcross_) + static_cast<size_t>(tx);
+            if (i >= tileDone_.size() || tileDone_[i])
+                continue;
+            toMonitor_->Apply(*bitmap_, tx * kTile, ty * kTile, kTile, kTile);
+            tileDone_[i] = true;
+        }
+    }
+}
+
+QSize CImagePreviewDlg::Extent() const
+{
+    if (!bitmap_)
+        return {rangeWidth_, rangeHeight_};
+    const qreal scale = devicePixelRatioF();
+    return {static_cast<int>(std::ceil(bitmap_->width / scale)), static_cast<int>(std::ceil(bitmap_->height / scale))};
+}
+
+QPoint CImagePreviewDlg::PictureOrigin() const
+{
+    if (!bitmap_)
+        return {};
+    // In device pixels: one picture pixel each. A picture smaller than the window is
+    // centred; a larger one is shown from the scroll position.
+    const qreal scale = devicePixelRatioF();
+    const QSize client = ClientSize();
+    const int cw = static_cast<int>(std::lround(client.width() * scale));
+    const int ch = static_cast<int>(std::lround(client.height() * scale));
+    int x = -static_cast<int>(std::lround(horizontalScrollBar()->value() * scale));
+    int y = -static_cast<int>(std::lround(verticalScrollBar()->value() * scale));
+    const int visibleWidth = bitmap_->width - x, visibleHeight = bitmap_->height - y;
+    if (cw > visibleWidth)
+        x = (cw - visibleWidth) / 2;
+    if (ch > visibleHeight)
+        y = (ch - visibleHeight) / 2;
+    return {x, y};
 }
 
 // Sets both ranges to the picture's size with the client extents as pages; positions a
 // first picture at its centre and keeps the centre point for a picture of another size.
 void CImagePreviewDlg::UpdateScrollBars(bool newPicture, int oldWidth, int oldHeight)
 {
-    const int w = bitmap_ ? bitmap_->width : rangeWidth_;
-    const int h = bitmap_ ? bitmap_->height : rangeHeight_;
+    const QSize extent = Extent();
+    const int w = extent.width();
+    const int h = extent.height();
     const QSize client = ClientSize();
     QScrollBar* hb = horizontalScrollBar();
     QScrollBar* vb = verticalScrollBar();
@@ -197,26 +279,28 @@ void CImagePreviewDlg::resizeEvent(QResizeEvent* e)
 void CImagePreviewDlg::paintEvent(QPaintEvent* e)
 {
     QPainter p(viewport());
-    const QSize client = ClientSize();
     const QBrush background = palette().brush(QPalette::Window);
     if (!bitmap_) {
         p.fillRect(e->rect(), background);
         return;
     }
-    const int bw = bitmap_->width, bh = bitmap_->height;
-    int x = -horizontalScrollBar()->value();
-    int y = -verticalScrollBar()->value();
-    const int visibleWidth = bw - x, visibleHeight = bh - y;
-    if (client.width() > visibleWidth)
-        x = (client.width() - visibleWidth) / 2;
-    if (client.height() > visibleHeight)
-        y = (client.height() - visibleHeight) / 2;
+    // Painted in device pixels, so that each picture pixel is one of them.
+    const qreal scale = devicePixelRatioF();
+    const QRect exposed = e->rect();
+    const QRect deviceExposed(QPoint(static_cast<int>(std::floor(exposed.left() * scale)),
+                                     static_cast<int>(std::floor(exposed.top() * scale))),
+                              QPoint(static_cast<int>(std::ceil((exposed.right() + 1) * scale)) - 1,
+                                     static_cast<int>(std::ceil((exposed.bottom() + 1) * scale)) - 1));
+    const QPoint origin = PictureOrigin();
     // Only the part of the picture inside the exposed area is copied.
-    const QRect picture(x, y, bw, bh);
-    const QRect target = picture.intersected(e->rect());
-    if (!target.isEmpty())
-        p.drawImage(target, display::WrapBitmap(*bitmap_), target.translated(-x, -y));
-    for (const QRect& r : QRegion(e->rect()).subtracted(QRegion(picture)))
+    const QRect picture(origin, QSize(bitmap_->width, bitmap_->height));
+    const QRect target = picture.intersected(deviceExposed);
+    p.scale(1 / scale, 1 / scale);
+    if (!target.isEmpty()) {
+        PrepareTiles(target.translated(-origin));
+        p.drawImage(target, display::WrapBitmap(*bitmap_), target.translated(-origin));
+    }
+    for (const QRect& r : QRegion(deviceExposed).subtracted(QRegion(picture)))
         p.fillRect(r, background);
 }
 

@@ -1,8 +1,11 @@
-// CImagePreviewDlg: the current picture at one image pixel per screen pixel, in a separate,
-// resizable window with scroll bars, floating above the main window while that is active.
-// It decodes the picture's JPEG data at full size (DecodeFullSize, turned by the view's
-// rotation) and keeps the whole picture, so scrolling, dragging and the wheel only copy
-// pixels. No overlays are drawn.
+// CImagePreviewDlg: the current picture at one image pixel per device pixel of the screen
+// (on a high-density screen too), in a separate, resizable window with scroll bars,
+// floating above the main window while that is active. It decodes the picture's JPEG data
+// at full size (DecodeFullSize, turned by the view's rotation) and keeps the whole
+// picture, so scrolling, dragging and the wheel only copy pixels. The picture is shown in
+// the colours of the monitor the window is on (display::ColourManagement); each part is
+// turned into them the first time it comes into view, so a new picture costs the decode
+// and the transform of what the window shows. No overlays are drawn.
 //
 // The main view creates it hidden and keeps it for its own lifetime. F7 in the main window
 // calls Show; F7 here (or the close box) closes it; F8 and F9 here shoot through the view.
@@ -28,7 +31,13 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <memory>
 #include <optional>
+#include <vector>
+
+namespace colour {
+class DisplayTransform;
+}
 
 class ViewSurface;
 
@@ -46,6 +55,10 @@ public:
     // `data` must stay alive until the next call (the view's current bytes).
     void SetPicture(const uint8_t* data, size_t size, int rotation);
 
+    // The monitor's colours changed (or the window went to another screen): the picture is
+    // decoded and shown again.
+    void ColoursChanged();
+
     // The main frame was minimised (hide, keep the shown state) or restored (show again
     // if shown).
     void FrameMinimised();
@@ -61,7 +74,11 @@ public:
 
     bool IsShown() const { return shown_; }
     bool Topmost() const { return topmost_; }
+    // The decoded picture; the parts that have been in view are in the monitor's colours.
     const std::optional<Bitmap>& Picture() const { return bitmap_; }
+    // True when every part of the picture has been turned into the monitor's colours (or
+    // none needs to be).
+    bool AllInMonitorColours() const;
     QPoint ScrollPosition() const;
     // The size of the area the picture is painted in (the window less its scroll bars).
     QSize ClientSize() const;
@@ -82,6 +99,12 @@ protected:
 private:
     void UpdateScrollBars(bool keepCentre, int oldWidth, int oldHeight);
     void ClearScrollRanges();
+    // The picture's size in the window's own (logical) pixels.
+    QSize Extent() const;
+    // Where the picture's top-left corner lies, in device pixels of the viewport.
+    QPoint PictureOrigin() const;
+    // Turns the tiles of the picture inside `area` (picture pixels) into monitor colours.
+    void PrepareTiles(const QRect& area);
     void SetTopmost(bool on);
     void OnScrollAction(class QScrollBar* bar, int action);
 
@@ -91,6 +114,10 @@ private:
     size_t size_ = 0;
     int rotation_ = 0;
     std::optional<Bitmap> bitmap_;
+    std::shared_ptr<const colour::DisplayTransform> toMonitor_;  // null: shown as decoded
+    std::vector<bool> tileDone_;  // per tile of kTile x kTile pixels, rows first
+    int tilesAcross_ = 0;
+    bool screenFollowed_ = false;
     int rangeWidth_ = 0;  // the scroll ranges: the size of the last picture shown
     int rangeHeight_ = 0;
     bool scrollInitialised_ = false;

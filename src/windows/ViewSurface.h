@@ -56,8 +56,9 @@ public:
 
     // The caption of the picture on show: its place in this run's history and its name.
     virtual std::string PictureCaption() const = 0;
-    // The picture on show rendered for a box of boxWidth x boxHeight with the overlays and
-    // modes now on; decode errors are shown over `owner`.
+    // The picture on show rendered for a box of boxWidth x boxHeight device pixels with the
+    // overlays and modes now on, in the colours of the monitor `owner` is on; decode
+    // errors are shown over `owner`.
     virtual display::DisplayResult MakeDisplayBitmap(QWidget* owner, int boxWidth, int boxHeight,
                                                      ImageHistogram& histogram, bool wantHighlight) = 0;
 

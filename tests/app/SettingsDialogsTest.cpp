@@ -27,8 +27,10 @@
 #include <QTimer>
 
 #include <gtest/gtest.h>
+#include <lcms2.h>
 
 #include <ctime>
+#include <fstream>
 #include <filesystem>
 
 using namespace ids;
@@ -198,6 +200,62 @@ TEST(Preferences, AFolderThatIsNotAFullPathIsRefusedBeforePicturesAreLost)
     EXPECT_EQ(boxes.shown[1].text, "The filename prefix cannot contain \"/\".");
     EXPECT_EQ(s.Directory, "/srv/shots");
     EXPECT_EQ(s.FilenamePrefix, "");
+}
+
+// The monitor profile: System, sRGB or a file. A file is checked on OK, so a profile that
+// cannot be used is said while another can still be chosen.
+TEST(Preferences, AMonitorProfileFileIsCheckedBeforeItIsKept)
+{
+    testsupport::App();
+    testsupport::TempDir dir;
+    msgbox::Script boxes;
+    const fs::path broken = dir.Path() / "broken.icc", good = dir.Path() / "monitor.icc";
+    std::ofstream(broken, std::ios::binary) << std::string(300, 'x');
+    {
+        cmsHPROFILE h = cmsCreate_sRGBProfile();
+        cmsSaveProfileToFile(h, good.c_str());
+        cmsCloseProfile(h);
+    }
+    QString chooserStart;
+    QString answer = QString::fromStdString(broken.string());
+    dialogs::SetProfileChooser([&](QWidget*, const QString&, const QString& start) {
+        chooserStart = start;
+        return answer;
+    });
+    Settings s;
+    s.Directory = "/srv/shots";
+    OnNextDialog([&](QDialog* d) {
+        auto* monitor = d->findChild<QComboBox*>("monitorProfile");
+        auto* intent = d->findChild<QComboBox*>("renderingIntent");
+        ASSERT_TRUE(monitor && intent);
+        ASSERT_EQ(monitor->count(), 3);
+        EXPECT_EQ(monitor->itemText(0), "System");
+        EXPECT_EQ(monitor->itemText(1), "sRGB");
+        EXPECT_EQ(monitor->itemText(2), "File...");
+        EXPECT_EQ(intent->itemText(0), "Perceptual");
+        EXPECT_EQ(intent->itemText(1), "Relative colorimetric with black-point compensation");
+        EXPECT_FALSE(d->findChild<QLineEdit*>("monitorProfileFile")->isEnabled());
+        // Choosing "File..." with no file named opens the chooser at once.
+        monitor->setCurrentIndex(2);
+        emit monitor->activated(2);
+        EXPECT_TRUE(chooserStart.endsWith("/.local/share/icc"));
+        EXPECT_EQ(d->findChild<QLineEdit*>("monitorProfileFile")->text(), answer);
+        intent->setCurrentIndex(1);
+        Click(d, 1);
+        EXPECT_TRUE(d->isVisible());  // refused, still open
+        answer = QString::fromStdString(good.string());
+        d->findChild<QPushButton*>("monitorProfileBrowse")->click();
+        Click(d, 1);
+    });
+    EXPECT_TRUE(EditPreferences(nullptr, s));
+    dialogs::SetProfileChooser({});
+    ASSERT_EQ(boxes.shown.size(), 1u);
+    EXPECT_EQ(boxes.shown[0].text, "This monitor profile cannot be used.");
+    EXPECT_TRUE(boxes.shown[0].detail.contains("broken.icc: it is not a colour profile that can be read"));
+    EXPECT_TRUE(boxes.shown[0].detail.contains("Choose another profile file"));
+    EXPECT_EQ(s.MonitorProfile, 2);
+    EXPECT_EQ(s.MonitorProfileFile, good.string());
+    EXPECT_EQ(s.RenderingIntent, 1);
 }
 
 // ---------------------------------------------------------------- grid

@@ -2,6 +2,7 @@
 // shot in order, the items each release kind and quality sends to the PC, and a body
 // without release control keeping its pictures to itself.
 #include "backends/sim/SimCamera.h"
+#include "colour/PictureColourSpace.h"
 #include "camera/CameraStartup.h"
 
 #include <gtest/gtest.h>
@@ -91,12 +92,14 @@ struct Body {
             const uint32_t type = info.DataType;  // packed record: read by value
             const uint8_t format = info.Format;
             out.emplace_back(type, format);
+            received.push_back(std::move(bytes));
         }
         return out;
     }
     sim::SimulatedCamera lib;
     cdHSource source = 0;
     Events events;
+    std::vector<std::vector<uint8_t>> received;  // the bytes of every item Items() took
 };
 
 using ItemList = std::vector<std::pair<uint32_t, uint8_t>>;
@@ -213,3 +216,31 @@ TEST(SimulatedBody, ArmedFaultsAreReadFromTheirNames)
 }
 
 }  // namespace
+
+// The body's "Adobe RGB" parameter set records Adobe RGB pictures on the bodies that have
+// it; the EOS 300D has no such set, and the D60 no parameter sets at all.
+TEST(SimulatedBody, AdobeRgbParameterSetMarksThePicturesOfTheBodiesThatHaveIt)
+{
+    struct Case {
+        const char* model;
+        const char* space;
+    } cases[] = {{"Canon EOS 10D", "Adobe RGB (1998)"}, {"Canon EOS-1D", "Adobe RGB (1998)"},
+                 {"Canon EOS 300D DIGITAL", "sRGB"}, {"Canon EOS D60", "sRGB"}};
+    for (const Case& c : cases) {
+        auto config = Body::Small();
+        config.model = c.model;
+        Body body(config);
+        body.lib.SetParameterSet(4);
+        ASSERT_EQ(body.lib.CDEnterReleaseControl(body.source, &Events::Callback, &body.events), cdOK);
+        ASSERT_EQ(body.lib.CDSetImageFormatAttribute(body.source, 3, 0), cdOK);
+        ASSERT_EQ(body.lib.CDSelectReleaseDataKind(body.source, 2), cdOK);
+        uint32_t count = 0;
+        ASSERT_EQ(body.lib.CDRelease(body.source, 0, nullptr, nullptr, 0, &count), cdOK);
+        ASSERT_TRUE(body.events.WaitForCount(2));
+        ASSERT_EQ(body.Items(body.events.Take().back().second).size(), 1u);
+        const auto& jpeg = body.received.at(0);
+        EXPECT_EQ(colour::ReadPictureColourSpace(jpeg.data(), jpeg.size()).Name(), c.space) << c.model;
+    }
+    EXPECT_TRUE(sim::ParameterSetsOf("Canon EOS D60").empty());
+    EXPECT_EQ(sim::ParameterSetsOf("Canon EOS 10D").back().second, "Adobe RGB");
+}

@@ -2,6 +2,8 @@
 // wrote) and with the CRW directory walk the release thread uses.
 #include "backends/sim/SimPictures.h"
 #include "camera/CrwPreviews.h"
+#include "colour/DisplayTransform.h"
+#include "colour/PictureColourSpace.h"
 #include "imaging/ImageInfo.h"
 #include "imaging/TiffReader.h"
 
@@ -814,3 +816,56 @@ TEST(SimPictureSeeds, DISABLED_WriteFuzzSeeds)
 }
 
 } // namespace
+
+// A body set to Adobe RGB records the same scene in Adobe RGB values and marks every file
+// as the EOS bodies do (ColorSpace 0xFFFF, interoperability index "R03").
+TEST(SimAdobeRgb, EveryFileIsMarkedR03AndCarriesTheSceneInAdobeRgbValues)
+{
+    SimPictureParams p = SmallParams();
+    p.adobeRgb = true;
+    const std::vector<uint8_t> jpeg = sim::MakeSimJpeg(p);
+    const Exiv2::ExifData exif = ReadExif(jpeg);
+    EXPECT_EQ(Text(exif, "Exif.Photo.ColorSpace"), "65535");
+    EXPECT_EQ(Text(exif, "Exif.Iop.InteroperabilityIndex"), "R03");
+    EXPECT_EQ(ImageInfo::ReadImageInfoFromMemory(jpeg.data(), jpeg.size()).Model(), "Canon EOS 10D");
+
+    auto spaceOf = [](const std::vector<uint8_t>& b) { return colour::ReadPictureColourSpace(b.data(), b.size()); };
+    EXPECT_EQ(spaceOf(jpeg).source, colour::ColourSpaceSource::Interoperability);
+    EXPECT_EQ(spaceOf(jpeg).Name(), "Adobe RGB (1998)");
+    EXPECT_EQ(spaceOf(sim::MakeSimThumbnail(p)).Name(), "Adobe RGB (1998)");
+    const auto previews = CrwPreviews(sim::MakeSimCrw(p, 1024));
+    ASSERT_EQ(previews.size(), 1u);
+    EXPECT_EQ(spaceOf(previews[0]).Name(), "Adobe RGB (1998)");
+    const std::vector<uint8_t> tiff = sim::MakeSimTiff(p, 40, 27);
+    EXPECT_EQ(spaceOf(tiff).Name(), "Adobe RGB (1998)");
+    EXPECT_EQ(ReadTiffImage(tiff.data(), tiff.size()).width, 40);
+    // An sRGB body's pictures stay as they were: ColorSpace 1, no interoperability index.
+    const std::vector<uint8_t> srgbJpeg = sim::MakeSimJpeg(SmallParams());
+    EXPECT_EQ(spaceOf(srgbJpeg).source, colour::ColourSpaceSource::ExifColorSpace);
+    EXPECT_FALSE(Find(ReadExif(srgbJpeg), "Exif.Iop.InteroperabilityIndex"));
+
+    // The red bar (191, 0, 0 and grain) holds the Adobe RGB values of the same red: a
+    // lower red number for the same colour.
+    const Decoded srgb = DecodeJpeg(srgbJpeg), adobe = DecodeJpeg(jpeg);
+    ASSERT_EQ(srgb.rgb.size(), adobe.rgb.size());
+    double sum[2][3] = {};
+    int n = 0;
+    for (int y = 4; y < srgb.height * 3 / 8 - 4; ++y) {
+        for (int x = srgb.width * 5 / 8 + 4; x < srgb.width * 6 / 8 - 4; ++x, ++n) {
+            for (int c = 0; c < 3; ++c) {
+                sum[0][c] += srgb.At(x, y)[c];
+                sum[1][c] += adobe.At(x, y)[c];
+            }
+        }
+    }
+    ASSERT_GT(n, 100);
+    uint8_t expected[3] = {static_cast<uint8_t>(std::lround(sum[0][0] / n)), static_cast<uint8_t>(std::lround(sum[0][1] / n)),
+                           static_cast<uint8_t>(std::lround(sum[0][2] / n))};
+    auto toAdobe = colour::DisplayTransform::Make(colour::Profile::Srgb(), colour::Profile::AdobeRgb(),
+                                                  colour::RenderingIntent::RelativeColorimetricBpc,
+                                                  colour::PixelOrder::Rgb);
+    const double srgbRed = sum[0][0] / n;
+    toAdobe->Apply(expected, 1, 1, 3);
+    EXPECT_NEAR(sum[1][0] / n, expected[0], 4);
+    EXPECT_LT(sum[1][0] / n, srgbRed - 15);
+}

@@ -5,6 +5,7 @@
 #include "backends/sim/SimPictures.h"
 #include "camera/CCamera.h"
 #include "camera/RawFiles.h"
+#include "colour/PictureColourSpace.h"
 #include "imaging/ImageInfo.h"
 #include "storage/SaveFolders.h"
 #include "support/TestSupport.h"
@@ -32,10 +33,11 @@ std::vector<uint8_t> SmallJpeg(int width, int height, uint32_t seed)
 
 // A little-endian TIFF as newer bodies write their RAW files: IFD0 with the make and
 // model, an optional DNG version, and JPEG previews (without Exif, like the big previews of
-// real RAW files) through JPEGInterchangeFormat in IFD0 and IFD1.
+// real RAW files) through JPEGInterchangeFormat in IFD0 and IFD1; with `adobeRgb`, an Exif
+// directory saying Adobe RGB (ColorSpace 0xFFFF, interoperability index "R03").
 std::vector<uint8_t> TiffRaw(const std::string& make, const std::vector<uint8_t>& preview0,
                              const std::vector<uint8_t>& preview1, bool dng = false, bool cr2 = false,
-                             const std::string& model = "D750")
+                             const std::string& model = "D750", bool adobeRgb = false)
 {
     std::vector<uint8_t> b;
     auto u16 = [&](uint16_t v) { b.push_back(uint8_t(v)); b.push_back(uint8_t(v >> 8)); };
@@ -50,7 +52,7 @@ std::vector<uint8_t> TiffRaw(const std::string& make, const std::vector<uint8_t>
         b.insert(b.end(), {0, 0, 0, 0});
     }
     u32(0);
-    const uint16_t count0 = dng ? 5 : 4;
+    const uint16_t count0 = static_cast<uint16_t>(4 + (dng ? 1 : 0) + (adobeRgb ? 1 : 0));
     u16(count0);
     const size_t ifd1 = 16 + 2 + count0 * 12 + 4;
     const size_t makeAt = ifd1 + 2 + 2 * 12 + 4;
@@ -61,6 +63,12 @@ std::vector<uint8_t> TiffRaw(const std::string& make, const std::vector<uint8_t>
     u16(0x0110); u16(2); u32(uint32_t(model.size() + 1)); u32(uint32_t(modelAt));
     u16(0x0201); u16(4); u32(1); u32(uint32_t(p0At));
     u16(0x0202); u16(4); u32(1); u32(uint32_t(preview0.size()));
+    size_t exifPointer = 0;
+    if (adobeRgb) {
+        u16(0x8769); u16(4); u32(1);
+        exifPointer = b.size();
+        u32(0);  // patched below
+    }
     if (dng) {
         u16(0xC612); u16(1); u32(4); b.insert(b.end(), {1, 4, 0, 0});
     }
@@ -82,6 +90,20 @@ std::vector<uint8_t> TiffRaw(const std::string& make, const std::vector<uint8_t>
     while (b.size() < p1At)
         b.push_back(0);
     b.insert(b.end(), preview1.begin(), preview1.end());
+    if (adobeRgb) {
+        if (b.size() & 1)
+            b.push_back(0);
+        put32(exifPointer, uint32_t(b.size()));
+        u16(2);
+        u16(0xA001); u16(3); u32(1); u32(0xFFFF);
+        const size_t interopPointer = b.size() + 8;
+        u16(0xA005); u16(4); u32(1); u32(0);
+        u32(0);
+        put32(interopPointer, uint32_t(b.size()));
+        u16(1);
+        u16(0x0001); u16(2); u32(4); b.insert(b.end(), {'R', '0', '3', 0});
+        u32(0);
+    }
     return b;
 }
 
@@ -137,6 +159,24 @@ TEST(RawFiles, TheLargestJpegPreviewIsTakenAndGivenTheRawsDescription)
     const auto described = DescribedJpegPreview(TiffRaw("NIKON CORPORATION", small, bare, false, false, "NIKON D850"));
     EXPECT_EQ(ImageInfo::ReadImageInfoFromMemory(described.data(), described.size()).Model(), "NIKON D850");
     EXPECT_TRUE(ImageInfo::ReadImageInfoFromMemory(bare.data(), bare.size()).Model().empty());
+}
+
+// The preview's values are in the RAW's colour space: it carries the RAW's own marks,
+// whether it had an Exif block of its own (saying sRGB) or none.
+TEST(RawFiles, ThePreviewTakesTheRawsColourSpace)
+{
+    const auto small = SmallJpeg(64, 48, 1);
+    auto spaceOf = [](const std::vector<uint8_t>& b) { return colour::ReadPictureColourSpace(b.data(), b.size()).Name(); };
+    const auto bare = BareJpeg(320, 213, 3);
+    const auto own = SmallJpeg(320, 213, 4);  // its own Exif says ColorSpace 1
+    ASSERT_EQ(spaceOf(own), "sRGB");
+    for (const auto& preview : {bare, own}) {
+        const auto described = DescribedJpegPreview(TiffRaw("Canon", small, preview, false, true, "Canon EOS 5D", true));
+        EXPECT_EQ(spaceOf(described), "Adobe RGB (1998)");
+        EXPECT_EQ(ImageInfo::ReadImageInfoFromMemory(described.data(), described.size()).Model(),
+                  preview == own ? "Canon EOS 10D" : "Canon EOS 5D");
+    }
+    EXPECT_EQ(spaceOf(DescribedJpegPreview(TiffRaw("Canon", small, bare, false, true, "Canon EOS 5D"))), "sRGB");
 }
 
 // A library that hands over scripted items when the test announces them.

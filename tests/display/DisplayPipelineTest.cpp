@@ -1,5 +1,6 @@
 // The main view's display pipeline: rotation choice, free box, placement, and
 // MakeDisplayBitmap's order of work and failure reporting.
+#include "colour/DisplayTransform.h"
 #include "display/BitmapImage.h"
 #include "display/DisplayPipeline.h"
 #include "display/Highlights.h"
@@ -7,6 +8,7 @@
 #include "imaging/JpegDecoder.h"
 #include "imaging/TestPictures.h"
 #include "support/TestSupport.h"
+#include "TestProfiles.h"  // tests/colour
 
 #include <gtest/gtest.h>
 
@@ -252,6 +254,46 @@ TEST(MakeDisplayBitmap, CompanionIsBuiltFromThePlainPictureThenBothGetTheOverlay
     EXPECT_EQ(At(*r.highlight, 10, 5), QColor(255, 255, 255));  // grid line
     EXPECT_EQ(At(*r.highlight, 3, 5), QColor(0, 0, 0));         // blinking picture
     EXPECT_EQ(At(*r.display, 3, 5), QColor(255, 255, 255));
+}
+
+// In the monitor's colours the picture changes; the readout, the histogram and what
+// blinks stay on the picture's own values, and the overlays keep their own colours.
+TEST(MakeDisplayBitmap, MonitorColoursLeaveTheReviewAidsOnThePicturesOwnValues)
+{
+    FakeDecoder fake;
+    fake.r = 252, fake.g = 40, fake.b = 40;  // over the threshold in red, in its own values
+    const auto wide = colour::Profile::FromIcc(testprofiles::WideGamutMonitor());
+    ASSERT_TRUE(wide);
+    const auto toMonitor = colour::DisplayTransform::Make(colour::Profile::AdobeRgb(), *wide,
+                                                          colour::RenderingIntent::Perceptual);
+    ASSERT_TRUE(toMonitor);
+    DisplaySource source = Source();
+    source.toMonitor = toMonitor.get();
+    DisplaySettings s;
+    s.displayGrid = true;
+    s.gridColour = 0x0000FF00;
+    s.horizontalDivisions = 2;
+    s.verticalDivisions = 0;
+    s.highlightMethod = kHighlightRgbValue;
+    s.highlightThreshold = 250;
+    ImageHistogram h;
+    DisplayResult r = MakeDisplayBitmap(source, s, 20, 10, h, true, {}, fake.Fn());
+    ASSERT_TRUE(r.display && r.shown && r.highlight);
+    EXPECT_EQ(r.Shown(), &*r.shown);
+    uint8_t expected[3] = {40, 40, 252};  // blue, green, red
+    toMonitor->Apply(expected, 1, 1, 3);
+    EXPECT_LT(expected[2], 250);  // on the monitor the red no longer reaches the threshold
+    EXPECT_EQ(At(*r.display, 3, 5), QColor(252, 40, 40));
+    EXPECT_EQ(At(*r.shown, 3, 5), QColor(expected[2], expected[1], expected[0]));
+    EXPECT_EQ(At(*r.highlight, 3, 5), QColor(0, 0, 0));  // it blinks all the same
+    for (const Bitmap* b : {&*r.display, &*r.shown, &*r.highlight})
+        EXPECT_EQ(At(*b, 10, 5), QColor(0, 255, 0));  // the grid line
+    EXPECT_EQ(h.RawBin(ImageHistogram::Red, 252), 1u);  // the decoder's histogram, untouched
+
+    // Without a transform nothing extra is made.
+    DisplayResult plain = MakeDisplayBitmap(Source(), s, 20, 10, h, false, {}, fake.Fn());
+    EXPECT_FALSE(plain.shown);
+    EXPECT_EQ(plain.Shown(), &*plain.display);
 }
 
 TEST(MakeDisplayBitmap, FocusPointsFollowTheChosenRotationOnBothBitmaps)

@@ -1,6 +1,7 @@
 // The JSON line of tethrocam-info: string escaping of camera texts that may hold any
 // bytes, and the shape of one record.
 #include "tools/InfoJson.h"
+#include "colour/PictureColourSpace.h"
 
 #include "imaging/ImageInfo.h"
 
@@ -43,4 +44,27 @@ TEST(InfoJson, OneRecordOnOneLine)
     EXPECT_EQ(infotool::ImageInfoJson(ImageInfo{}),
               "{\"path\":\"\",\"model\":\"\",\"exposure\":\"\",\"aperture\":\"\",\"sevenPointAfMask\":0,"
               "\"threePointAfValue\":0,\"fortyFivePointAf\":\"0000000000000000\",\"rotation\":0}");
+}
+
+TEST(InfoJson, TheColourSpaceAndWhereItCameFromEndTheLine)
+{
+    using namespace exiftest;
+    ExifBuilder b(true);
+    Ifd iop;
+    iop.tags.push_back(b.Ascii(0x0001, "R03"));
+    Ifd exif;
+    exif.tags.push_back(b.Short(0xA001, 0xFFFF));
+    exif.tags.push_back(b.Pointer(0xA005, iop));
+    Ifd ifd0;
+    ifd0.tags.push_back(b.Pointer(kExifIfd, exif));
+    const Bytes jpeg = Jpeg({ExifApp1(b.Tiff(ifd0))});
+    const colour::PictureColourSpace space = colour::ReadPictureColourSpace(jpeg.data(), jpeg.size());
+    const std::string line = infotool::ImageInfoJson(ImageInfo{}, &space);
+    EXPECT_NE(line.find(",\"rotation\":0,\"colourSpace\":\"Adobe RGB (1998)\","
+                        "\"colourSpaceSource\":\"interoperability\"}"),
+              std::string::npos)
+        << line;
+    const colour::PictureColourSpace plain;
+    EXPECT_NE(infotool::ImageInfoJson(ImageInfo{}, &plain).find("\"colourSpace\":\"sRGB\",\"colourSpaceSource\":\"default\"}"),
+              std::string::npos);
 }

@@ -340,6 +340,9 @@ TEST_F(SettingsStore, FirstRunGivesDefaultsAndClosingWritesEveryValue)
     EXPECT_TRUE(s.Intensity);
     EXPECT_EQ(s.LaunchEditorCmd, "");
     EXPECT_EQ(s.OrientationSetting, 0);
+    EXPECT_EQ(s.MonitorProfile, 0);
+    EXPECT_EQ(s.MonitorProfileFile, "");
+    EXPECT_EQ(s.RenderingIntent, 0);
 
     ASSERT_TRUE(SaveSettings(s, store));
     RegistryFile written(RegistryStore::FullKeyName());
@@ -356,7 +359,8 @@ TEST_F(SettingsStore, FirstRunGivesDefaultsAndClosingWritesEveryValue)
         "MiddleBtnAction", "RightBtnAction", "BlankScreenWhenTakingPhoto", "StoreImage", "LaunchEditorCmd",
         "AutoEdit", "ShellExecute", "Intensity", "Red", "Green", "Blue", "OrientationSetting",
         "SequenceKind", "BracketFrames", "BracketStep", "BracketOrder", "StackFrames", "StackStepSize",
-        "StackStepCount", "StackFromNearest", "FocusSettleMs"};
+        "StackStepCount", "StackFromNearest", "FocusSettleMs", "MonitorProfile", "MonitorProfileFile",
+        "RenderingIntent"};
     EXPECT_EQ(names, saveOrder);
     EXPECT_NE(ReadText(file).find("\"GridColour\"=dword:0000ff00\n"), std::string::npos);
     EXPECT_NE(ReadText(file).find("\"Directory\"=\"" + tmp.Str() + "/Pictures/Tethrocam\"\n"), std::string::npos);
@@ -401,6 +405,9 @@ TEST_F(SettingsStore, EveryFieldSurvivesARoundTrip)
     s.StackStepCount = 4;
     s.StackFromNearest = 1;
     s.FocusSettleMs = 750;
+    s.MonitorProfile = 2;
+    s.MonitorProfileFile = "/home/ann/.local/share/icc/monitor.icc";
+    s.RenderingIntent = 1;
 
     RegistryStore store(file.string());
     ASSERT_TRUE(SaveSettings(s, store));
@@ -442,6 +449,9 @@ TEST_F(SettingsStore, EveryFieldSurvivesARoundTrip)
     EXPECT_EQ(back.StackStepCount, s.StackStepCount);
     EXPECT_EQ(back.StackFromNearest, s.StackFromNearest);
     EXPECT_EQ(back.FocusSettleMs, s.FocusSettleMs);
+    EXPECT_EQ(back.MonitorProfile, s.MonitorProfile);
+    EXPECT_EQ(back.MonitorProfileFile, s.MonitorProfileFile);
+    EXPECT_EQ(back.RenderingIntent, s.RenderingIntent);
 }
 
 TEST_F(SettingsStore, WrongTypesOverlongTextsAndDamagedLinesLeaveDefaults)

@@ -81,6 +81,9 @@ uint16_t HighestIso(Family f)
 
 bool HasKelvin(Family f) { return f == Family::Eos10D || f == Family::Eos1D || f == Family::Other; }
 
+// The bodies whose processing parameters include Adobe RGB (the EOS 300D's do not).
+bool HasAdobeRgb(Family f) { return f == Family::Eos10D || f == Family::Eos1D || f == Family::Other; }
+
 bool IsCreative(uint16_t mode) { return mode == 1 || mode == 2 || mode == 3 || mode == 4 || mode == 5 || mode == 7; }
 
 constexpr size_t kChunk = 64 * 1024;
@@ -297,6 +300,7 @@ std::vector<SimulatedCamera::Item> SimulatedCamera::MakeItems(uint16_t kind, uin
         p.sevenPointAfMask = SevenPointAfMaskFor(cam_->afPoint, config_.seed + sequence);
         p.threePointAf = ThreePointAfValueFor(cam_->afPoint, config_.seed + sequence);
         p.hasFortyFivePointAf = cam_->family == Family::Eos1D;
+        p.adobeRgb = RecordsAdobeRgb(config_.model, cam_->parameterSet);
         if (p.hasFortyFivePointAf)
             p.fortyFivePointAf = FortyFivePointAfCentre();
         p.captureTime = static_cast<int64_t>(std::time(nullptr));
@@ -437,6 +441,30 @@ void SimulatedCamera::SetParameterSet(uint16_t set)
 {
     std::lock_guard<std::mutex> lock(mutex_);
     cam_->parameterSet = set;
+}
+
+void SimulatedCamera::SelectParameterSet(uint16_t set)
+{
+    SetParameterSet(set);
+    Post([this] { DeliverReleaseEvent(cdRELEASE_EVENT_CHANGED_BY_UI, {}); });
+}
+
+std::vector<std::pair<uint16_t, std::string>> ParameterSetsOf(const std::string& model)
+{
+    switch (FamilyOf(model)) {
+    case Family::D30:
+    case Family::D60:
+        return {};
+    case Family::Eos300D:
+        return {{0, "Parameter 1"}, {5, "Parameter 2"}, {1, "Set 1"}, {2, "Set 2"}, {3, "Set 3"}};
+    default:
+        return {{0, "Standard"}, {1, "Set 1"}, {2, "Set 2"}, {3, "Set 3"}, {4, "Adobe RGB"}};
+    }
+}
+
+bool RecordsAdobeRgb(const std::string& model, uint16_t parameterSet)
+{
+    return parameterSet == 4 && HasAdobeRgb(FamilyOf(model));
 }
 
 void SimulatedCamera::SetCallFault(const std::string& name, bool fail)

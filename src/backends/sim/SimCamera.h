@@ -43,6 +43,7 @@
 #include <set>
 #include <string>
 #include <thread>
+#include <utility>
 #include <vector>
 
 class ImageItemStore;
@@ -52,6 +53,15 @@ namespace sim {
 // The model names the simulator can report.
 extern const char* const kSimModels[];
 extern const int kSimModelCount;
+
+// The processing-parameter sets the body's menu offers, as (setting value, menu name), in
+// the menu's order; none for the EOS D30 and D60. Set 4, "Adobe RGB", exists on the
+// bodies that have it (EOS 10D, EOS-1D, EOS-1Ds; not the EOS 300D).
+std::vector<std::pair<uint16_t, std::string>> ParameterSetsOf(const std::string& model);
+// True when pictures of `model` with this parameter set are recorded in Adobe RGB: their
+// values are Adobe RGB and their Exif says so (ColorSpace 0xFFFF, interoperability index
+// "R03"), as the real bodies write them. Every other picture is sRGB (ColorSpace 1).
+bool RecordsAdobeRgb(const std::string& model, uint16_t parameterSet);
 
 enum class ReleaseTiming {
     Async,     // CDRelease returns at once; the events follow
@@ -128,7 +138,11 @@ public:
     void SetCardPresent(bool present);
     // The lens's AF/MF switch: manual focus reads as AF mode 3, which the PC cannot change.
     void SetManualFocus(bool manual);
+    // The parameter set (setting 11) as stored, any value, without an event (tests).
     void SetParameterSet(uint16_t set);
+    // The body's menu: chooses a parameter set and reports the change (event 27), as
+    // turning the mode dial does.
+    void SelectParameterSet(uint16_t set);
 
     // Puts the lens at a focus position (clamped to 0 .. kFocusTravel).
     void SetFocusPosition(int position);

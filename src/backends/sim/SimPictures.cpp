@@ -1,5 +1,7 @@
 #include "backends/sim/SimPictures.h"
 
+#include "colour/DisplayTransform.h"
+
 #include <jpeglib.h>
 
 #include <algorithm>
@@ -10,6 +12,7 @@
 #include <cstring>
 #include <ctime>
 #include <numeric>
+#include <memory>
 #include <stdexcept>
 
 namespace sim {
@@ -236,6 +239,17 @@ std::vector<IfdEntry> MakerNoteEntries(const SimPictureParams& p, const EntryMak
     return e;
 }
 
+// The interoperability directory of the DCF option file ("R03"): how the EOS bodies mark
+// an Adobe RGB picture, next to ColorSpace 0xFFFF ("uncalibrated"). Written at the end of
+// `out`; `pointerPos` is the value field of the Exif directory's pointer to it.
+void WriteAdobeRgbInterop(ByteSink& out, const EntryMaker& m, size_t pointerPos)
+{
+    out.Align2();
+    out.PatchU32(pointerPos, static_cast<uint32_t>(out.Size()));
+    const char version[4] = {'0', '1', '0', '0'};
+    WriteIfd(out, {m.Ascii(0x0001, "R03"), m.Undefined(0x0002, version, 4)});
+}
+
 // The little-endian TIFF data of the Exif block (what follows "Exif\0\0" in APP1).
 std::vector<uint8_t> BuildExifTiff(const SimPictureParams& p, int pixelWidth, int pixelHeight)
 {
@@ -273,9 +287,11 @@ std::vector<uint8_t> BuildExifTiff(const SimPictureParams& p, int pixelWidth, in
         exif.push_back(m.Rational(0x9206, SubjectDistanceForFocus(p.focusPosition)));
     const size_t makerNoteIndex = exif.size();
     exif.push_back(m.Undefined(0x927C, nullptr, 0));  // maker note, patched below
-    exif.push_back(m.Short(0xA001, 1));
+    exif.push_back(m.Short(0xA001, p.adobeRgb ? 0xFFFF : 1));
     exif.push_back(m.Long(0xA002, static_cast<uint32_t>(pixelWidth)));
     exif.push_back(m.Long(0xA003, static_cast<uint32_t>(pixelHeight)));
+    if (p.adobeRgb)
+        exif.push_back(m.Long(0xA005, 0));  // interoperability directory, patched below
     std::vector<size_t> exifPos = WriteIfd(out, exif);
 
     const size_t makerStart = out.Size();
@@ -283,6 +299,8 @@ std::vector<uint8_t> BuildExifTiff(const SimPictureParams& p, int pixelWidth, in
     const size_t makerNotePos = exifPos[makerNoteIndex];
     out.PatchU32(makerNotePos - 4, static_cast<uint32_t>(out.Size() - makerStart));
     out.PatchU32(makerNotePos, static_cast<uint32_t>(makerStart));
+    if (p.adobeRgb)
+        WriteAdobeRgbInterop(out, m, exifPos.back());
     return std::move(out.Data());
 }
 
@@ -293,6 +311,20 @@ std::vector<uint8_t> BuildExifApp1(const SimPictureParams& p, int pixelWidth, in
     std::vector<uint8_t> tiff = BuildExifTiff(p, pixelWidth, pixelHeight);
     body.insert(body.end(), tiff.begin(), tiff.end());
     return body;
+}
+
+// The scene is made in sRGB; a body set to Adobe RGB records the same colours in Adobe
+// RGB values (so an Adobe RGB picture shown without colour management looks flat).
+std::shared_ptr<const colour::DisplayTransform> PictureTransform(const SimPictureParams& p)
+{
+    if (!p.adobeRgb)
+        return nullptr;
+    static const std::shared_ptr<const colour::DisplayTransform> toAdobe = [] {
+        return colour::DisplayTransform::Make(colour::Profile::Srgb(), colour::Profile::AdobeRgb(),
+                                              colour::RenderingIntent::RelativeColorimetricBpc,
+                                              colour::PixelOrder::Rgb);
+    }();
+    return toAdobe;
 }
 
 void CheckSize(int width, int height)
@@ -567,7 +599,7 @@ struct CompressGuard {
 };
 
 std::vector<uint8_t> EncodeJpeg(const Canvas& canvas, int width, int height, int quality,
-                                const std::vector<uint8_t>& app1)
+                                const std::vector<uint8_t>& app1, const colour::DisplayTransform* toPicture)
 {
     jpeg_compress_struct cinfo{};
     jpeg_error_mgr jerr{};
@@ -608,6 +640,8 @@ std::vector<uint8_t> EncodeJpeg(const Canvas& canvas, int width, int height, int
         const int n = std::min(kBatch, height - y0);
         for (int i = 0; i < n; ++i)
             canvas.RenderRow(y0 + i, pointers[i]);
+        if (toPicture)
+            toPicture->Apply(rows.data(), width, n, static_cast<size_t>(width) * 3);
         jpeg_write_scanlines(&cinfo, pointers, static_cast<JDIMENSION>(n));
     }
     jpeg_finish_compress(&cinfo);
@@ -619,7 +653,8 @@ std::vector<uint8_t> MakeJpeg(const SimPictureParams& p, int width, int height, 
     CheckSize(width, height);
     Scene scene(width, sceneHeight, p.seed, p.frameNumber);
     Canvas canvas(width, height, scene);
-    return EncodeJpeg(canvas, width, height, p.jpegQuality, BuildExifApp1(p, width, height));
+    const auto toPicture = PictureTransform(p);
+    return EncodeJpeg(canvas, width, height, p.jpegQuality, BuildExifApp1(p, width, height), toPicture.get());
 }
 
 // ---------------------------------------------------------------------------------------
@@ -893,18 +928,31 @@ std::vector<uint8_t> MakeSimTiff(const SimPictureParams& params, int width, int 
     std::vector<size_t> pos = WriteIfd(out, ifd0);
     out.PatchU32(pos.back(), static_cast<uint32_t>(out.Size()));
 
-    WriteIfd(out, {
-                      m.Rational(0x829A, TvCodeToExposureRational(params.tvCode)),
-                      m.Rational(0x829D, AvCodeToFNumberRational(params.avCode)),
-                      m.Ascii(0x9003, ExifDate(params.captureTime)),
-                  });
+    std::vector<IfdEntry> exif{
+        m.Rational(0x829A, TvCodeToExposureRational(params.tvCode)),
+        m.Rational(0x829D, AvCodeToFNumberRational(params.avCode)),
+        m.Ascii(0x9003, ExifDate(params.captureTime)),
+    };
+    if (params.adobeRgb) {
+        exif.push_back(m.Short(0xA001, 0xFFFF));
+        exif.push_back(m.Long(0xA005, 0));  // interoperability directory, patched below
+    }
+    const std::vector<size_t> exifPos = WriteIfd(out, exif);
+    if (params.adobeRgb)
+        WriteAdobeRgbInterop(out, m, exifPos.back());
+    out.Align2();
     out.PatchU32(pos[7], static_cast<uint32_t>(out.Size()));
 
     const size_t stripStart = out.Size();
     out.Zeros(stripBytes);
     Scene scene(width, height, params.seed, params.frameNumber);
-    for (int y = 0; y < height; ++y)
-        scene.RenderRow(y, out.Data().data() + stripStart + static_cast<size_t>(y) * width * 3);
+    const auto toPicture = PictureTransform(params);
+    for (int y = 0; y < height; ++y) {
+        uint8_t* row = out.Data().data() + stripStart + static_cast<size_t>(y) * width * 3;
+        scene.RenderRow(y, row);
+        if (toPicture)
+            toPicture->Apply(row, width, 1, static_cast<size_t>(width) * 3);
+    }
     return std::move(out.Data());
 }
 

@@ -37,7 +37,12 @@
 //             ExifVersion "0220", DateTimeOriginal, ExposureBiasValue (of the exposure
 //             compensation code: ExposureBiasForCode), SubjectDistance (only when the lens's
 //             focus position is given: SubjectDistanceForFocus), MakerNote, ColorSpace 1,
-//             PixelXDimension, PixelYDimension.
+//             PixelXDimension, PixelYDimension. An Adobe RGB picture (adobeRgb) has
+//             ColorSpace 0xFFFF and an interoperability directory after the maker note:
+//             InteroperabilityIndex "R03", InteroperabilityVersion "0100"; its pixels are
+//             the scene's sRGB colours in Adobe RGB values. The same holds for its
+//             thumbnail, its CRW preview and its TIFF (whose Exif IFD then adds
+//             ColorSpace and the interoperability directory).
 //   MakerNote: a bare IFD (no header), offsets relative to the TIFF header start:
 //             tag 4  SHORT[34]  shot information; element 14 = the three-point AF value
 //             tag 6  ASCII      image type ("IMG:" model " JPEG")
@@ -106,6 +111,7 @@ struct SimPictureParams {
     uint32_t frameNumber = 1;             // drawn into the picture; maker-note file number
     int focusPosition = -1;               // the lens's focus position (0 nearest); -1: none written
     uint16_t expCompCode = 0x18;          // exposure compensation code (0x18 none)
+    bool adobeRgb = false;                // recorded in Adobe RGB (see the Exif block above)
 };
 
 // The full picture: a baseline JPEG of width x height with the Exif block.
