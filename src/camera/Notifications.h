@@ -22,6 +22,8 @@ enum NotificationMessage : uint32_t {
     WM_SAVED_FILE = 2030,              // text: saved path or a status text (absent is treated as empty)
     WM_AUTO_CONNECT = 2031,            // the view's own connect request
     WM_CAMERA_SETTINGS_CHANGED = 2032, // re-read the camera settings
+    WM_LIVE_VIEW_FRAME = 2033,         // a live-view frame waits in the loop's slot (no payload)
+    WM_LIVE_VIEW_EVENT = 2034,         // wParam liveview::LoopEvent, lParam the library's code
 };
 
 struct Notification {
