@@ -1,14 +1,19 @@
 #!/usr/bin/env bash
 # Builds libgphoto2's virtual USB camera from the untouched source release, for the tests only.
-#   build-vendor-libgphoto2.sh TARBALL OUTDIR
-# Unpacks into OUTDIR/src, installs into OUTDIR/prefix and writes OUTDIR/stamp when done.
-# Idempotent: a finished OUTDIR is left as it is. Runs niced, the machine is shared.
+#   build-vendor-libgphoto2.sh TARBALL OUTDIR [PATCH...]
+# Unpacks into OUTDIR/src, applies our patches (tests/backends/*.patch) to that copy,
+# installs into OUTDIR/prefix and writes OUTDIR/stamp when done. Idempotent: a finished
+# OUTDIR built with the same patches is left as it is. Runs niced, the machine is shared.
 set -euo pipefail
 tarball=$1
 out=$2
-if [ -f "$out/stamp" ]; then
+shift 2
+patches=("$@")
+signature=$(cat /dev/null "${patches[@]}" | sha256sum | cut -d' ' -f1)
+if [ -f "$out/stamp" ] && [ "$(cat "$out/stamp")" = "$signature" ]; then
   exit 0
 fi
+rm -f "$out/stamp"
 if [ ! -f "$tarball" ]; then
   echo "libgphoto2 source release not found at $tarball: the virtual-camera tests will be skipped" >&2
   exit 0
@@ -22,6 +27,9 @@ done
 rm -rf "$out/src" "$out/prefix"
 mkdir -p "$out/src"
 tar -xJf "$tarball" -C "$out/src" --strip-components=1
+for p in "${patches[@]}"; do
+  patch -s -d "$out/src" -p1 < "$p"
+done
 cd "$out/src"
 log="$out/build.log"
 echo "Building libgphoto2's virtual camera into $out (log: $log)"
@@ -33,4 +41,4 @@ echo "Building libgphoto2's virtual camera into $out (log: $log)"
   nice make -j"$(nproc)"
   nice make install
 } >"$log" 2>&1 || { tail -40 "$log" >&2; exit 1; }
-touch "$out/stamp"
+echo "$signature" > "$out/stamp"

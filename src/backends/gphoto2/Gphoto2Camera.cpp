@@ -1,5 +1,6 @@
 #include "backends/gphoto2/Gphoto2Camera.h"
 
+#include "backends/gphoto2/Gphoto2LiveView.h"
 #include "backends/gphoto2/Gphoto2Mapping.h"
 #include "camera/ImageItems.h"
 #include "platform/DebugTrace.h"
@@ -203,7 +204,7 @@ struct Download {
 
 // ---------------------------------------------------------------- the session
 
-struct Gphoto2Camera::Session : std::enable_shared_from_this<Gphoto2Camera::Session> {
+struct Gphoto2Camera::Session : std::enable_shared_from_this<Gphoto2Camera::Session>, LiveViewHost {
     cdHSource handle = 0;
     std::string model, port;
     Gphoto2Options options;
@@ -226,11 +227,14 @@ struct Gphoto2Camera::Session : std::enable_shared_from_this<Gphoto2Camera::Sess
     cdReleaseEventCallbackFunction releaseFn = nullptr;
     cdContext releaseCtx = nullptr;
     std::shared_ptr<Download> download;  // the download in progress, if any
+    std::optional<Job> frameJob;  // a live-view frame: taken only when no other job waits
     Clock::time_point expectDownloadsUntil;  // announced items are expected to be asked for
 
     std::mutex dispatch;  // held while a callback runs
     std::atomic<bool> cancel{false};
     std::atomic<bool> connected{true};
+
+    LiveView liveView;  // Gphoto2LiveView.cpp
 
     // Settings cache, read by any thread.
     mutable std::mutex cacheMutex;
@@ -256,7 +260,7 @@ struct Gphoto2Camera::Session : std::enable_shared_from_this<Gphoto2Camera::Sess
 
     // ------------------------------------------------------------ helpers (any thread)
 
-    void Report(const std::string& message)
+    void Report(const std::string& message) override
     {
         platform::DebugTrace("Gphoto2Camera: " + message + "\n");
         if (report)
@@ -279,7 +283,8 @@ struct Gphoto2Camera::Session : std::enable_shared_from_this<Gphoto2Camera::Sess
 
     // Posts work to the worker and waits for its result; cdCOMM_ERROR when the source
     // closes first.
-    cdError Call(std::function<cdError()> work)
+    // A live-view frame waits until no other job does; a second frame waiting answers busy.
+    cdError Call(std::function<cdError()> work, bool frame = false)
     {
         auto done = std::make_shared<std::promise<cdError>>();
         std::future<cdError> result = done->get_future();
@@ -287,7 +292,12 @@ struct Gphoto2Camera::Session : std::enable_shared_from_this<Gphoto2Camera::Sess
             std::lock_guard<std::mutex> lock(mutex);
             if (closing || !connected)
                 return cdCOMM_ERROR;
-            jobs.push_back({std::move(work), done});
+            if (frame && frameJob)
+                return cdDEVICE_BUSY;
+            if (frame)
+                frameJob = Job{std::move(work), done};
+            else
+                jobs.push_back({std::move(work), done});
         }
         cv.notify_all();
         while (result.wait_for(std::chrono::milliseconds(100)) != std::future_status::ready) {
@@ -390,7 +400,7 @@ struct Gphoto2Camera::Session : std::enable_shared_from_this<Gphoto2Camera::Sess
 
     std::string lastDriverText;  // guarded by mutex
 
-    std::string TakeDriverText()
+    std::string TakeDriverText() override
     {
         std::lock_guard<std::mutex> lock(mutex);
         std::string t = std::move(lastDriverText);
@@ -403,6 +413,20 @@ struct Gphoto2Camera::Session : std::enable_shared_from_this<Gphoto2Camera::Sess
         std::lock_guard<std::mutex> lock(mutex);
         return download;
     }
+
+    // ------------------------------------------------------------ LiveViewHost
+
+    cdError RunOnWorker(std::function<cdError()> work) override { return Call(std::move(work)); }
+    cdError RunFrameOnWorker(std::function<cdError()> work) override { return Call(std::move(work), true); }
+    bool PictureQueued() override
+    {
+        std::lock_guard<std::mutex> lock(mutex);
+        return !items.empty() || download;
+    }
+    Camera* GpCamera() override { return cam; }
+    GPContext* GpContext() override { return ctx; }
+    bool ShotGathering() override { return shot.open; }
+    void CameraGone(int, const std::string&) override { LoseConnection(); }
 
     // ------------------------------------------------------------ worker
 
@@ -449,6 +473,7 @@ struct Gphoto2Camera::Session : std::enable_shared_from_this<Gphoto2Camera::Sess
         if (!canTrigger && !canCapture)
             Report(ProblemMessage(Problem::DriverCannotCapture, model, port, {}));
         RefreshAll();
+        liveView.Probe(*this);
         uint16_t k;
         {
             std::lock_guard<std::mutex> lock(mutex);
@@ -802,6 +827,9 @@ struct Gphoto2Camera::Session : std::enable_shared_from_this<Gphoto2Camera::Sess
                 if (!jobs.empty()) {
                     job = std::move(jobs.front());
                     jobs.pop_front();
+                } else if (frameJob) {  // releases, downloads and settings go first
+                    job = std::move(*frameJob);
+                    frameJob.reset();
                 }
             }
             if (job.work) {
@@ -831,6 +859,9 @@ struct Gphoto2Camera::Session : std::enable_shared_from_this<Gphoto2Camera::Sess
                     j.done->set_value(cdCOMM_ERROR);
             }
             jobs.clear();
+            if (frameJob && frameJob->done)
+                frameJob->done->set_value(cdCOMM_ERROR);
+            frameJob.reset();
         }
         Close();
         std::lock_guard<std::mutex> lock(mutex);
@@ -1627,23 +1658,52 @@ cdError Gphoto2Camera::CDGetShootingMode(cdHSource source, uint16_t* value)
 }
 
 // ---------------------------------------------------------------- live view and focus
-// Not offered yet.
+// Gphoto2LiveView.cpp does the work on the session's worker.
 
 cdError Gphoto2Camera::CDGetLiveViewCapabilities(cdHSource source, uint32_t* capabilities)
 {
     GPHOTO2_SESSION(source);
     if (!capabilities)
         return cdINVALID_PARAMETER;
-    *capabilities = 0;
+    *capabilities = s->liveView.Capabilities();
     return cdOK;
 }
 
-cdError Gphoto2Camera::CDStartLiveView(cdHSource) { return cdNOT_SUPPORTED; }
-cdError Gphoto2Camera::CDEndLiveView(cdHSource) { return cdNOT_SUPPORTED; }
-cdError Gphoto2Camera::CDGetLiveViewFrame(cdHSource, cdStgMedium*) { return cdNOT_SUPPORTED; }
-cdError Gphoto2Camera::CDDriveFocus(cdHSource, int32_t) { return cdNOT_SUPPORTED; }
-cdError Gphoto2Camera::CDSetLiveViewZoom(cdHSource, uint32_t, int32_t, int32_t) { return cdNOT_SUPPORTED; }
-cdError Gphoto2Camera::CDStartAutoFocus(cdHSource) { return cdNOT_SUPPORTED; }
+cdError Gphoto2Camera::CDStartLiveView(cdHSource source)
+{
+    GPHOTO2_SESSION(source);
+    return s->liveView.Start(*s);
+}
+
+cdError Gphoto2Camera::CDEndLiveView(cdHSource source)
+{
+    GPHOTO2_SESSION(source);
+    return s->liveView.End(*s);
+}
+
+cdError Gphoto2Camera::CDGetLiveViewFrame(cdHSource source, cdStgMedium* medium)
+{
+    GPHOTO2_SESSION(source);
+    return s->liveView.Frame(*s, medium);
+}
+
+cdError Gphoto2Camera::CDDriveFocus(cdHSource source, int32_t step)
+{
+    GPHOTO2_SESSION(source);
+    return s->liveView.DriveFocus(*s, step);
+}
+
+cdError Gphoto2Camera::CDSetLiveViewZoom(cdHSource source, uint32_t magnification, int32_t x, int32_t y)
+{
+    GPHOTO2_SESSION(source);
+    return s->liveView.SetZoom(*s, magnification, x, y);
+}
+
+cdError Gphoto2Camera::CDStartAutoFocus(cdHSource source)
+{
+    GPHOTO2_SESSION(source);
+    return s->liveView.AutoFocus(*s);
+}
 
 #undef GPHOTO2_SESSION
 
