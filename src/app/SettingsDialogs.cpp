@@ -187,8 +187,19 @@ CPreferencesDlg::CPreferencesDlg(const PreferencesValues& values, QWidget* paren
     grid->addWidget(new QLabel("Example image name:", saved), row++, 0, 1, 3);
     grid->addWidget(example_, row++, 0, 1, 3);
     layout->addWidget(saved);
+
+    auto* live = new QGroupBox("Live view", this);
+    auto* liveForm = new QFormLayout(live);
+    review_ = Named(new QSpinBox(live), 1091);
+    review_->setRange(0, 60);
+    review_->setSuffix(" s");
+    review_->setToolTip("How long a picture taken from live view is shown before live view returns; "
+                        "0 keeps live view running");
+    liveForm->addRow("Show each picture for:", review_);
+    layout->addWidget(live);
     layout->addWidget(OkCancel(this));
 
+    review_->setValue(std::clamp(values.liveViewReviewSeconds, 0, 60));
     middle_->setCurrentIndex(values.middleButtonAction >= 0 && values.middleButtonAction <= 3 ? values.middleButtonAction : -1);
     right_->setCurrentIndex(values.rightButtonAction >= 0 && values.rightButtonAction <= 3 ? values.rightButtonAction : -1);
     prefix_->setText(Q(values.prefix));
@@ -218,6 +229,7 @@ PreferencesValues CPreferencesDlg::Values() const
     // A list with nothing chosen (a stored action this program does not know) keeps it.
     v.middleButtonAction = middle_->currentIndex() >= 0 ? middle_->currentIndex() : initial_.middleButtonAction;
     v.rightButtonAction = right_->currentIndex() >= 0 ? right_->currentIndex() : initial_.rightButtonAction;
+    v.liveViewReviewSeconds = review_ ? review_->value() : initial_.liveViewReviewSeconds;
     return v;
 }
 
@@ -398,6 +410,7 @@ bool EditPreferences(QWidget* parent, Settings& s)
     v.directory = s.Directory;
     v.middleButtonAction = s.MiddleBtnAction;
     v.rightButtonAction = s.RightBtnAction;
+    v.liveViewReviewSeconds = s.LiveViewReviewTime;
     CPreferencesDlg dialog(v, parent);
     if (dialog.exec() != QDialog::Accepted)
         return false;
@@ -410,6 +423,7 @@ bool EditPreferences(QWidget* parent, Settings& s)
     s.Directory = v.directory;
     s.MiddleBtnAction = v.middleButtonAction;
     s.RightBtnAction = v.rightButtonAction;
+    s.LiveViewReviewTime = v.liveViewReviewSeconds;
     return true;
 }
 

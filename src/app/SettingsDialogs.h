@@ -37,6 +37,8 @@ using ColourChooser = std::function<std::optional<uint32_t>(QWidget*, uint32_t)>
 // Replace the choosers (tests); an empty function restores the desktop's.
 void SetFolderChooser(FolderChooser chooser);
 void SetColourChooser(ColourChooser chooser);
+// The colour chooser in use (the desktop's, or the one a test installed).
+std::optional<uint32_t> ChooseColour(QWidget* parent, uint32_t start);
 
 }  // namespace dialogs
 
@@ -49,6 +51,7 @@ struct PreferencesValues {
     std::string directory;
     int middleButtonAction = 0;
     int rightButtonAction = 0;
+    int liveViewReviewSeconds = 2;  // 0 .. 60
 };
 
 class CPreferencesDlg : public QDialog {
@@ -74,6 +77,7 @@ private:
     QCheckBox* day_ = nullptr;
     QCheckBox* flatten_ = nullptr;
     QLineEdit* example_ = nullptr;
+    QSpinBox* review_ = nullptr;
 };
 
 struct GridValues {

@@ -41,6 +41,7 @@ class QScrollArea;
 class RemoteControl;
 class CFullscreenDlg;
 class CImagePreviewDlg;
+class LiveViewController;
 
 class CMyTethrocamView : public QWidget, public CameraOwner, public ViewSurface {
     Q_OBJECT
@@ -109,6 +110,8 @@ public:
     // Opens the remote-control channel in `folder` (empty: the user's runtime folder).
     void StartRemoteControl(const std::string& folder = {});
     RemoteControl* Remote() const { return remote_.get(); }
+    // Live view (F6) in the picture area.
+    LiveViewController* LiveView() const { return liveView_.get(); }
 
     // Hooks for the windows that come and go (time-lapse dialog, full-screen window):
     // while set, the camera notifications are handed to them too. The time-lapse dialog's
@@ -124,6 +127,12 @@ public:
     bool Connected() const override { return camera_ != nullptr; }
     bool SavesOnPcOnly() const override { return settings_.StoreImage == 1; }
     std::string PictureCaption() const override { return history_.HistoryCaption(!currentBytes_.empty()); }
+    bool LiveViewCamera(cdsdk::CameraLibrary** library, cdsdk::cdHSource* source, std::string* model) override;
+    void FireShutter() override;
+    display::DisplaySettings CurrentDisplaySettings() const override;
+    void ShowLiveHistogram(const ImageHistogram* histogram) override;
+    void SetStatusText(int pane, const QString& text) override;
+    void LiveViewClick(int x, int y, int shownWidth, int shownHeight) override;
 
     // CameraOwner
     void Post(Notification n) override { sink_.Post(std::move(n)); }
@@ -165,6 +174,10 @@ private:
     void EditorSetup();
     void MouseAction(int action);
     display::HistoryView HistoryHooks();
+    // The live view's preferences and its place (the picture area).
+    void ApplyLiveViewOptions();
+    void LayoutLiveView();
+    void LiveViewCommand(int id);
 
     cdsdk::CameraLibrary& library_;
     CMainFrame* frame_;
@@ -208,4 +221,7 @@ private:
     SaveSnapshot snapshot_;
 
     std::unique_ptr<RemoteControl> remote_;
+    std::optional<ImageHistogram> liveHistogram_;  // drawn instead of the picture's while set
+    // Declared last: it goes first, while the sink its loop posts to still exists.
+    std::unique_ptr<LiveViewController> liveView_;
 };

@@ -170,6 +170,9 @@ bool LoadSettings(Settings& s, RegistryStore& store)
     ReadFlag(store, "Green", s.Green);
     ReadFlag(store, "Blue", s.Blue);
     ReadNumber(store, "OrientationSetting", s.OrientationSetting);
+    ReadFlag(store, "FocusPeaking", s.FocusPeaking);
+    ReadNumber(store, "FocusPeakingColour", s.FocusPeakingColour);
+    ReadNumber(store, "LiveViewReviewTime", s.LiveViewReviewTime);
 
     ReadText(store, "FilenamePrefix", s.FilenamePrefix);
     ReadText(store, "Directory", s.Directory);
@@ -211,6 +214,9 @@ bool SaveSettings(const Settings& s, RegistryStore& store)
     WriteFlag(store, "Green", s.Green);
     WriteFlag(store, "Blue", s.Blue);
     WriteNumber(store, "OrientationSetting", s.OrientationSetting);
+    WriteFlag(store, "FocusPeaking", s.FocusPeaking);
+    store.SetDword("FocusPeakingColour", s.FocusPeakingColour);
+    WriteNumber(store, "LiveViewReviewTime", s.LiveViewReviewTime);
 
     return store.Close();
 }

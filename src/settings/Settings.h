@@ -46,6 +46,9 @@ struct Settings {
     bool Green = false;
     bool Blue = false;
     int32_t OrientationSetting = 0; // 0 landscape .. 4 use the orientation sensor
+    bool FocusPeaking = false;               // live view marks sharp edges
+    uint32_t FocusPeakingColour = 0x000000FF; // 0x00BBGGRR: pure red
+    int32_t LiveViewReviewTime = 2;          // seconds a picture shows before live view returns; 0 none
 
     // Default root folder for saved pictures: "C:\Tethrocam" on Windows; elsewhere the
     // user's pictures folder (XDG_PICTURES_DIR of user-dirs.dirs, else ~/Pictures) with

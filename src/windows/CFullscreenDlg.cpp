@@ -11,6 +11,7 @@
 #include <QElapsedTimer>
 #include <QFontMetrics>
 #include <QKeyEvent>
+#include <QMouseEvent>
 #include <QPainter>
 #include <QProgressBar>
 #include <QScreen>
@@ -70,8 +71,25 @@ QString CFullscreenDlg::CaptionText() const
     return QString::fromStdString(view_->PictureCaption());
 }
 
+void CFullscreenDlg::ShowLiveImage(const Bitmap& frame)
+{
+    live_ = true;
+    image_ = frame;
+    update();
+}
+
+void CFullscreenDlg::ShowStill()
+{
+    live_ = false;
+    Render();
+}
+
 void CFullscreenDlg::Render()
 {
+    if (live_) {
+        update();  // the next frame comes in a frame time, rendered for the new state
+        return;
+    }
     image_.reset();
     ImageHistogram histogram;  // filled by the render, then discarded
     display::DisplayResult result = view_->MakeDisplayBitmap(this, width(), height(), histogram, false);
@@ -95,7 +113,7 @@ bool CFullscreenDlg::event(QEvent* e)
 {
     if (e->type() == kRenderRequest) {
         renderRequested_ = false;
-        if (!image_) {
+        if (!image_ && !live_) {
             ImageHistogram histogram;
             display::DisplayResult result = view_->MakeDisplayBitmap(this, width(), height(), histogram, false);
             if (result.display && !result.display->Empty()) {
@@ -159,16 +177,33 @@ void CFullscreenDlg::resizeEvent(QResizeEvent* e)
         Render();
 }
 
+// A click on a live frame magnifies there.
+void CFullscreenDlg::mousePressEvent(QMouseEvent* e)
+{
+    if (!live_ || !image_ || e->button() != Qt::LeftButton) {
+        QDialog::mousePressEvent(e);
+        return;
+    }
+    const QPoint at = PicturePosition(width(), height(), image_->width, image_->height);
+    const QPoint pos = e->position().toPoint() - at;
+    if (pos.x() >= 0 && pos.y() >= 0 && pos.x() < image_->width && pos.y() < image_->height)
+        view_->LiveViewClick(pos.x(), pos.y(), image_->width, image_->height);
+    e->accept();
+}
+
 void CFullscreenDlg::keyPressEvent(QKeyEvent* e)
 {
     const Qt::KeyboardModifiers mods = e->modifiers() & ~Qt::KeypadModifier;
     const bool plain = mods == Qt::NoModifier;
     const bool ctrl = mods == Qt::ControlModifier;
     const int key = e->key();
-    // Stepping through pictures while an arrow is held is what a photographer expects;
-    // every other command acts once per press (a held F8 must not fire a burst).
+    // Stepping through pictures while an arrow is held is what a photographer expects, and
+    // so is turning the focus while its key is held; every other command acts once per
+    // press (a held F8 must not fire a burst).
     const bool arrow = plain && (key == Qt::Key_Left || key == Qt::Key_Right);
-    if (e->isAutoRepeat() && !arrow) {
+    const bool focusKey = (key == Qt::Key_PageUp || key == Qt::Key_PageDown) &&
+                          (plain || ctrl || mods == Qt::ShiftModifier);
+    if (e->isAutoRepeat() && !arrow && !focusKey) {
         e->accept();
         return;
     }
@@ -179,6 +214,16 @@ void CFullscreenDlg::keyPressEvent(QKeyEvent* e)
     e->accept();
     if (plain && key == Qt::Key_F11) {
         reject();
+    } else if (plain && key == Qt::Key_F6) {
+        view_->OnCommand(ID_LIVE_VIEW);
+    } else if (plain && key == Qt::Key_F4) {
+        view_->OnCommand(ID_AUTOFOCUS);
+    } else if (focusKey) {
+        const bool far = key == Qt::Key_PageUp;
+        const int size = ctrl ? 1 : plain ? 2 : 3;
+        static const int kNear[] = {ID_FOCUS_NEAR_1, ID_FOCUS_NEAR_2, ID_FOCUS_NEAR_3};
+        static const int kFar[] = {ID_FOCUS_FAR_1, ID_FOCUS_FAR_2, ID_FOCUS_FAR_3};
+        view_->OnCommand(far ? kFar[size - 1] : kNear[size - 1]);
     } else if (plain && key == Qt::Key_F8) {
         view_->TakePicture();
     } else if (plain && key == Qt::Key_F9) {

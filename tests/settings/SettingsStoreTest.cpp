@@ -337,6 +337,9 @@ TEST_F(SettingsStore, FirstRunGivesDefaultsAndClosingWritesEveryValue)
     EXPECT_TRUE(s.Intensity);
     EXPECT_EQ(s.LaunchEditorCmd, "");
     EXPECT_EQ(s.OrientationSetting, 0);
+    EXPECT_FALSE(s.FocusPeaking);
+    EXPECT_EQ(s.FocusPeakingColour, 0x000000FFu);  // red
+    EXPECT_EQ(s.LiveViewReviewTime, 2);
 
     ASSERT_TRUE(SaveSettings(s, store));
     RegistryFile written(RegistryStore::FullKeyName());
@@ -351,7 +354,8 @@ TEST_F(SettingsStore, FirstRunGivesDefaultsAndClosingWritesEveryValue)
         "NumberOfVerticalGridDivisions", "HighlightBlink", "HighlightBlinkMethod", "HighlightBlinkThreshold",
         "FullscreenCaption", "FilenamePrefix", "Directory", "Year", "Month", "Day", "FlattenDate",
         "MiddleBtnAction", "RightBtnAction", "BlankScreenWhenTakingPhoto", "StoreImage", "LaunchEditorCmd",
-        "AutoEdit", "ShellExecute", "Intensity", "Red", "Green", "Blue", "OrientationSetting"};
+        "AutoEdit", "ShellExecute", "Intensity", "Red", "Green", "Blue", "OrientationSetting",
+        "FocusPeaking", "FocusPeakingColour", "LiveViewReviewTime"};
     EXPECT_EQ(names, saveOrder);
     EXPECT_NE(ReadText(file).find("\"GridColour\"=dword:0000ff00\n"), std::string::npos);
     EXPECT_NE(ReadText(file).find("\"Directory\"=\"" + tmp.Str() + "/Pictures/Tethrocam\"\n"), std::string::npos);
@@ -387,6 +391,9 @@ TEST_F(SettingsStore, EveryFieldSurvivesARoundTrip)
     s.Green = true;
     s.Blue = true;
     s.OrientationSetting = 4;
+    s.FocusPeaking = true;
+    s.FocusPeakingColour = 0x00FF00FF;
+    s.LiveViewReviewTime = 0;
 
     RegistryStore store(file.string());
     ASSERT_TRUE(SaveSettings(s, store));
@@ -419,6 +426,9 @@ TEST_F(SettingsStore, EveryFieldSurvivesARoundTrip)
     EXPECT_EQ(back.Green, s.Green);
     EXPECT_EQ(back.Blue, s.Blue);
     EXPECT_EQ(back.OrientationSetting, s.OrientationSetting);
+    EXPECT_EQ(back.FocusPeaking, s.FocusPeaking);
+    EXPECT_EQ(back.FocusPeakingColour, s.FocusPeakingColour);
+    EXPECT_EQ(back.LiveViewReviewTime, s.LiveViewReviewTime);
 }
 
 TEST_F(SettingsStore, WrongTypesOverlongTextsAndDamagedLinesLeaveDefaults)
