@@ -21,39 +21,69 @@ Region Clip(int pictureWidth, int pictureHeight, int left, int top, int width, i
     return r;
 }
 
-// Luma of rows y - 1 .. y + 1 of the region's columns x0 - 1 .. x1 (clamped at the border).
-void LumaRow(const uint8_t* bgr, int stride, int pictureWidth, int y, int x0, int x1, std::vector<uint8_t>& out)
+// Luma of the region's rows y0 - 1 .. y1 and columns x0 - 1 .. x1 (clamped to the picture),
+// one byte per pixel, rows `width` apart; the loops are plain so that the compiler can
+// vectorise them.
+struct LumaPlane {
+    int left = 0, top = 0, width = 0, height = 0;
+    std::vector<uint8_t> luma;
+    const uint8_t* Row(int y) const { return luma.data() + static_cast<size_t>(y - top) * static_cast<size_t>(width); }
+};
+
+template <int kBytes>
+void LumaOfRow(const uint8_t* p, int n, uint8_t* out)
 {
-    const int from = std::max(x0 - 1, 0), to = std::min(x1 + 1, pictureWidth);
-    out.resize(static_cast<size_t>(to - from));
-    const uint8_t* p = bgr + static_cast<size_t>(y) * static_cast<size_t>(stride) + static_cast<size_t>(from) * 3;
-    for (int x = from; x < to; ++x, p += 3)
-        out[static_cast<size_t>(x - from)] = Luma(p);
+    for (int x = 0; x < n; ++x)
+        out[x] = Luma(p + static_cast<size_t>(x) * kBytes);
 }
 
-// Calls f(x, y, dx, dy) for every pixel of the region that has four neighbours, with the
-// luma differences of its neighbours across and down.
+void MakeLuma(const uint8_t* bgr, int stride, int pictureWidth, int pictureHeight, const Region& r, LumaPlane& plane,
+              int bytesPerPixel)
+{
+    plane.left = std::max(r.x0 - 1, 0);
+    plane.top = std::max(r.y0 - 1, 0);
+    const int right = std::min(r.x1 + 1, pictureWidth), bottom = std::min(r.y1 + 1, pictureHeight);
+    plane.width = right - plane.left;
+    plane.height = bottom - plane.top;
+    plane.luma.resize(static_cast<size_t>(plane.width) * static_cast<size_t>(plane.height));
+    for (int y = plane.top; y < bottom; ++y) {
+        const uint8_t* p = bgr + static_cast<size_t>(y) * static_cast<size_t>(stride) +
+                           static_cast<size_t>(plane.left) * static_cast<size_t>(bytesPerPixel);
+        uint8_t* out = plane.luma.data() + static_cast<size_t>(y - plane.top) * static_cast<size_t>(plane.width);
+        if (bytesPerPixel == 4)
+            LumaOfRow<4>(p, plane.width, out);
+        else
+            LumaOfRow<3>(p, plane.width, out);
+    }
+}
+
+// Calls f(y, x0, x1, dxdy) for every row of the region's pixels that have four neighbours,
+// with dxdy[x - x0] = (L(x+1) - L(x-1))^2 + (L(y+1) - L(y-1))^2.
 template <typename F>
-void ForEachContrast(const uint8_t* bgr, int stride, int pictureWidth, int pictureHeight, const Region& r, F&& f)
+void ForEachContrastRow(const uint8_t* bgr, int stride, int pictureWidth, int pictureHeight, const Region& r,
+                        int bytesPerPixel, F&& f)
 {
     if (r.x1 <= r.x0 || r.y1 <= r.y0 || pictureWidth < 3 || pictureHeight < 3)
         return;
-    const int from = std::max(r.x0 - 1, 0);
-    std::vector<uint8_t> above, here, below;
     const int yStart = std::max(r.y0, 1), yEnd = std::min(r.y1, pictureHeight - 1);
     const int xStart = std::max(r.x0, 1), xEnd = std::min(r.x1, pictureWidth - 1);
     if (yStart >= yEnd || xStart >= xEnd)
         return;
-    LumaRow(bgr, stride, pictureWidth, yStart - 1, r.x0, r.x1, above);
-    LumaRow(bgr, stride, pictureWidth, yStart, r.x0, r.x1, here);
+    LumaPlane plane;
+    MakeLuma(bgr, stride, pictureWidth, pictureHeight, r, plane, bytesPerPixel);
+    std::vector<int32_t> contrast(static_cast<size_t>(xEnd - xStart));
+    const int n = xEnd - xStart;
     for (int y = yStart; y < yEnd; ++y) {
-        LumaRow(bgr, stride, pictureWidth, y + 1, r.x0, r.x1, below);
-        for (int x = xStart; x < xEnd; ++x) {
-            const size_t i = static_cast<size_t>(x - from);
-            f(x, y, here[i + 1] - here[i - 1], below[i] - above[i]);
+        const uint8_t* above = plane.Row(y - 1) + (xStart - plane.left);
+        const uint8_t* here = plane.Row(y) + (xStart - plane.left);
+        const uint8_t* below = plane.Row(y + 1) + (xStart - plane.left);
+        int32_t* c = contrast.data();
+        for (int i = 0; i < n; ++i) {
+            const int32_t dx = static_cast<int32_t>(here[i + 1]) - static_cast<int32_t>(here[i - 1]);
+            const int32_t dy = static_cast<int32_t>(below[i]) - static_cast<int32_t>(above[i]);
+            c[i] = dx * dx + dy * dy;
         }
-        std::swap(above, here);
-        std::swap(here, below);
+        f(y, xStart, xEnd, c);
     }
 }
 
@@ -64,8 +94,8 @@ size_t PeakingMask::Count() const
     return static_cast<size_t>(std::count(marks.begin(), marks.end(), uint8_t{1}));
 }
 
-void ComputePeaking(const uint8_t* bgr, int stride, int pictureWidth, int pictureHeight, int left, int top,
-                    int width, int height, int threshold, PeakingMask& mask)
+size_t ComputePeaking(const uint8_t* bgr, int stride, int pictureWidth, int pictureHeight, int left, int top,
+                      int width, int height, int threshold, PeakingMask& mask, int bytesPerPixel)
 {
     const Region r = Clip(pictureWidth, pictureHeight, left, top, width, height);
     mask.left = r.x0;
@@ -73,24 +103,37 @@ void ComputePeaking(const uint8_t* bgr, int stride, int pictureWidth, int pictur
     mask.width = r.x1 - r.x0;
     mask.height = r.y1 - r.y0;
     mask.marks.assign(static_cast<size_t>(mask.width) * static_cast<size_t>(mask.height), 0);
-    uint8_t* marks = mask.marks.data();
-    const size_t w = static_cast<size_t>(mask.width);
-    const int limit = threshold * threshold;
-    ForEachContrast(bgr, stride, pictureWidth, pictureHeight, r, [&](int x, int y, int dx, int dy) {
-        if (dx * dx + dy * dy >= limit)
-            marks[static_cast<size_t>(y - r.y0) * w + static_cast<size_t>(x - r.x0)] = 1;
+    const int32_t limit = threshold * threshold;
+    size_t count = 0;
+    ForEachContrastRow(bgr, stride, pictureWidth, pictureHeight, r, bytesPerPixel,
+                       [&](int y, int x0, int x1, const int32_t* c) {
+        uint8_t* marks = mask.marks.data() + static_cast<size_t>(y - r.y0) * static_cast<size_t>(mask.width) +
+                         static_cast<size_t>(x0 - r.x0);
+        const int n = x1 - x0;
+        size_t rowCount = 0;
+        for (int i = 0; i < n; ++i) {
+            const uint8_t m = c[i] >= limit;
+            marks[i] = m;
+            rowCount += m;
+        }
+        count += rowCount;
     });
+    return count;
 }
 
 double FocusMeasure(const uint8_t* bgr, int stride, int pictureWidth, int pictureHeight, int left, int top,
-                    int width, int height)
+                    int width, int height, int bytesPerPixel)
 {
     const Region r = Clip(pictureWidth, pictureHeight, left, top, width, height);
     double sum = 0;
     size_t n = 0;
-    ForEachContrast(bgr, stride, pictureWidth, pictureHeight, r, [&](int, int, int dx, int dy) {
-        sum += static_cast<double>(dx * dx + dy * dy);
-        ++n;
+    ForEachContrastRow(bgr, stride, pictureWidth, pictureHeight, r, bytesPerPixel,
+                       [&](int, int x0, int x1, const int32_t* c) {
+        int64_t rowSum = 0;
+        for (int i = 0; i < x1 - x0; ++i)
+            rowSum += c[i];
+        sum += static_cast<double>(rowSum);
+        n += static_cast<size_t>(x1 - x0);
     });
     return n ? sum / static_cast<double>(n) : 0.0;
 }

@@ -38,15 +38,17 @@ struct PeakingMask {
     size_t Count() const;
 };
 
-// Marks the region (left, top, width x height, clipped to the picture) of a blue-green-red
-// picture `pictureWidth` x `pictureHeight` whose rows are `stride` bytes apart. Pixels on
-// the picture's border are never marked (they lack a neighbour). `mask` is reused.
-void ComputePeaking(const uint8_t* bgr, int stride, int pictureWidth, int pictureHeight, int left, int top,
-                    int width, int height, int threshold, PeakingMask& mask);
+// Marks the region (left, top, width x height, clipped to the picture) of a picture
+// `pictureWidth` x `pictureHeight` whose rows are `stride` bytes apart and whose pixels are
+// blue, green, red (`bytesPerPixel` 3) or blue, green, red and one unused byte (4). Pixels
+// on the picture's border are never marked (they lack a neighbour). `mask` is reused.
+// Returns the number of pixels marked.
+size_t ComputePeaking(const uint8_t* pixels, int stride, int pictureWidth, int pictureHeight, int left, int top,
+                      int width, int height, int threshold, PeakingMask& mask, int bytesPerPixel = 3);
 
 // Mean over the region (clipped) of (L(x+1) - L(x-1))^2 + (L(y+1) - L(y-1))^2: the
-// region's sharpness.
-double FocusMeasure(const uint8_t* bgr, int stride, int pictureWidth, int pictureHeight, int left, int top,
-                    int width, int height);
+// region's sharpness. Pixels as for ComputePeaking.
+double FocusMeasure(const uint8_t* pixels, int stride, int pictureWidth, int pictureHeight, int left, int top,
+                    int width, int height, int bytesPerPixel = 3);
 
 }  // namespace liveview

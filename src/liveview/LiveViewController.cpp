@@ -1,7 +1,6 @@
 #include "liveview/LiveViewController.h"
 
 #include "app/MessageBox.h"
-#include "display/BitmapImage.h"
 #include "display/Overlays.h"
 #include "imaging/JpegDecoder.h"
 #include "liveview/FocusSelection.h"
@@ -269,7 +268,7 @@ void LiveViewController::EndReview()
 
 // ---------------------------------------------------------------- full screen
 
-void LiveViewController::SetFullScreen(std::function<void(const Bitmap&)> show, std::function<void()> still,
+void LiveViewController::SetFullScreen(std::function<void(const QImage&)> show, std::function<void()> still,
                                        std::function<QSize()> size)
 {
     fullScreenShow_ = std::move(show);
@@ -409,10 +408,13 @@ void LiveViewController::RenderAndShow(const liveview::LiveFrame& frame)
         magnifier_.SetFrameSize(r.frameWidth, r.frameHeight);
         frameSizeKnown_ = true;
     }
-    if (r.bitmap.Empty())
+    if (r.image.Empty())
         return;
+    // The picture keeps its pixels (the screen's own 32-bit layout) without a copy.
+    auto* pixels = new std::vector<uint32_t>(std::move(r.image.pixels));
+    QImage image(reinterpret_cast<uchar*>(pixels->data()), r.image.width, r.image.height, r.image.width * 4,
+                 QImage::Format_RGB32, [](void* p) { delete static_cast<std::vector<uint32_t>*>(p); }, pixels);
     // The overlays, as for pictures: the grid always, the focus points on the whole frame.
-    QImage image = display::WrapBitmap(r.bitmap);
     if (ds.displayGrid)
         display::DrawGrid(image, display::ColorFromColorRef(ds.gridColour), ds.horizontalDivisions,
                           ds.verticalDivisions);
@@ -431,9 +433,9 @@ void LiveViewController::RenderAndShow(const liveview::LiveFrame& frame)
         view_.ShowLiveHistogram(&r.histogram);
     }
     if (fullScreen)
-        fullScreenShow_(r.bitmap);
+        fullScreenShow_(image);
     else
-        panel_->ShowFrame(std::move(r.bitmap), frame.arrived);
+        panel_->ShowFrame(std::move(image), frame.arrived);
 }
 
 // ---------------------------------------------------------------- the window

@@ -88,7 +88,7 @@ public:
     // Full screen: while set, frames are rendered for its size and handed to `show` instead
     // of the panel; `still` asks full screen to show the picture again (live view ended or a
     // picture is on review).
-    void SetFullScreen(std::function<void(const Bitmap&)> show, std::function<void()> still,
+    void SetFullScreen(std::function<void(const QImage&)> show, std::function<void()> still,
                        std::function<QSize()> size);
     void ClearFullScreen();
 
@@ -151,7 +151,7 @@ private:
     QBasicTimer rateTimer_;
     QBasicTimer graceTimer_;        // a shot ended without a picture: live view comes back
 
-    std::function<void(const Bitmap&)> fullScreenShow_;
+    std::function<void(const QImage&)> fullScreenShow_;
     std::function<void()> fullScreenStill_;
     std::function<QSize()> fullScreenSize_;
 

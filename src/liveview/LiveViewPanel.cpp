@@ -1,7 +1,5 @@
 #include "liveview/LiveViewPanel.h"
 
-#include "display/BitmapImage.h"
-
 #include <QHBoxLayout>
 #include <QLabel>
 #include <QMouseEvent>
@@ -72,9 +70,9 @@ LiveViewPanel::LiveViewPanel(QWidget* parent) : QWidget(parent)
     row->addWidget(magnification_);
 }
 
-void LiveViewPanel::ShowFrame(Bitmap frame, std::chrono::steady_clock::time_point arrived)
+void LiveViewPanel::ShowFrame(QImage frame, std::chrono::steady_clock::time_point arrived)
 {
-    const bool sizeChanged = !frame_ || frame_->width != frame.width || frame_->height != frame.height;
+    const bool sizeChanged = !frame_ || frame_->size() != frame.size();
     frame_ = std::move(frame);
     arrived_ = arrived;
     shownOnce_ = false;
@@ -101,7 +99,8 @@ QRect LiveViewPanel::PictureRect() const
     if (!frame_)
         return {};
     const QSize area = PictureArea();
-    return {(area.width() - frame_->width) / 2, (area.height() - frame_->height) / 2, frame_->width, frame_->height};
+    return {(area.width() - frame_->width()) / 2, (area.height() - frame_->height()) / 2, frame_->width(),
+            frame_->height()};
 }
 
 void LiveViewPanel::SetMagnificationText(const QString& text)
@@ -130,7 +129,7 @@ void LiveViewPanel::paintEvent(QPaintEvent*)
     p.fillRect(0, at.bottom() + 1, area.width(), area.height() - at.bottom() - 1, Qt::black);
     p.fillRect(0, at.top(), at.left(), at.height(), Qt::black);
     p.fillRect(at.right() + 1, at.top(), area.width() - at.right() - 1, at.height(), Qt::black);
-    p.drawImage(at.topLeft(), display::WrapBitmap(*frame_));
+    p.drawImage(at.topLeft(), *frame_);
     if (!shownOnce_) {
         shownOnce_ = true;
         ++painted_;

@@ -8,8 +8,7 @@
 // the frames it painted and how long each waited between its arrival and its paint.
 #pragma once
 
-#include "imaging/Bitmap.h"
-
+#include <QImage>
 #include <QWidget>
 
 #include <chrono>
@@ -27,9 +26,9 @@ public:
     explicit LiveViewPanel(QWidget* parent);
 
     // Shows a frame that arrived from the body at `arrived`; it is painted once, soon.
-    void ShowFrame(Bitmap frame, std::chrono::steady_clock::time_point arrived);
+    void ShowFrame(QImage frame, std::chrono::steady_clock::time_point arrived);
     void Clear();
-    const std::optional<Bitmap>& Frame() const { return frame_; }
+    const std::optional<QImage>& Frame() const { return frame_; }
 
     // The area frames are rendered for (the panel without its strip), and where the frame on
     // show sits in the panel.
@@ -59,7 +58,7 @@ protected:
     void resizeEvent(QResizeEvent* e) override;
 
 private:
-    std::optional<Bitmap> frame_;
+    std::optional<QImage> frame_;
     std::chrono::steady_clock::time_point arrived_;
     bool shownOnce_ = true;  // the frame on show has been painted
     uint64_t painted_ = 0;

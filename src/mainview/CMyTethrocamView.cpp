@@ -837,7 +837,7 @@ void CMyTethrocamView::OpenFullScreen()
     fullScreen_ = dlg;
     currentDisplayWindow_ = dlg;
     fullScreenForward_ = [dlg](const Notification& n) { dlg->Notify(n); };
-    liveView_->SetFullScreen([dlg](const Bitmap& b) { dlg->ShowLiveImage(b); }, [dlg] { dlg->ShowStill(); },
+    liveView_->SetFullScreen([dlg](const QImage& frame) { dlg->ShowLiveImage(frame); }, [dlg] { dlg->ShowStill(); },
                              [dlg] { return dlg->size(); });
     connect(dlg, &QDialog::finished, this, [this, dlg] {
         liveView_->ClearFullScreen();

@@ -71,16 +71,17 @@ QString CFullscreenDlg::CaptionText() const
     return QString::fromStdString(view_->PictureCaption());
 }
 
-void CFullscreenDlg::ShowLiveImage(const Bitmap& frame)
+void CFullscreenDlg::ShowLiveImage(const QImage& frame)
 {
     live_ = true;
-    image_ = frame;
+    liveImage_ = frame;
     update();
 }
 
 void CFullscreenDlg::ShowStill()
 {
     live_ = false;
+    liveImage_ = QImage();
     Render();
 }
 
@@ -136,11 +137,16 @@ void CFullscreenDlg::paintEvent(QPaintEvent*)
 {
     QPainter p(this);
     const int W = width(), H = height();
-    if (image_) {
-        const int w = image_->width, h = image_->height;
+    const bool showLive = live_ && !liveImage_.isNull();
+    if (showLive || image_) {
+        const int w = showLive ? liveImage_.width() : image_->width;
+        const int h = showLive ? liveImage_.height() : image_->height;
         const QPoint at = PicturePosition(W, H, w, h);
         const int x = at.x(), y = at.y();
-        p.drawImage(at, display::WrapBitmap(*image_));
+        if (showLive)
+            p.drawImage(at, liveImage_);
+        else
+            p.drawImage(at, display::WrapBitmap(*image_));
         // Black around the picture, each part painted once.
         if (y > 0)
             p.fillRect(x, 0, w, y, Qt::black);
@@ -180,14 +186,15 @@ void CFullscreenDlg::resizeEvent(QResizeEvent* e)
 // A click on a live frame magnifies there.
 void CFullscreenDlg::mousePressEvent(QMouseEvent* e)
 {
-    if (!live_ || !image_ || e->button() != Qt::LeftButton) {
+    if (!live_ || liveImage_.isNull() || e->button() != Qt::LeftButton) {
         QDialog::mousePressEvent(e);
         return;
     }
-    const QPoint at = PicturePosition(width(), height(), image_->width, image_->height);
+    const int w = liveImage_.width(), h = liveImage_.height();
+    const QPoint at = PicturePosition(width(), height(), w, h);
     const QPoint pos = e->position().toPoint() - at;
-    if (pos.x() >= 0 && pos.y() >= 0 && pos.x() < image_->width && pos.y() < image_->height)
-        view_->LiveViewClick(pos.x(), pos.y(), image_->width, image_->height);
+    if (pos.x() >= 0 && pos.y() >= 0 && pos.x() < w && pos.y() < h)
+        view_->LiveViewClick(pos.x(), pos.y(), w, h);
     e->accept();
 }
 

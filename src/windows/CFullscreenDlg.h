@@ -27,6 +27,7 @@
 #include "imaging/Bitmap.h"
 
 #include <QDialog>
+#include <QImage>
 
 #include <optional>
 
@@ -53,9 +54,10 @@ public:
 
     // Live view: shows a frame (fitted to this window's size); ShowStill shows the picture
     // on show again.
-    void ShowLiveImage(const Bitmap& frame);
+    void ShowLiveImage(const QImage& frame);
     void ShowStill();
     bool ShowingLive() const { return live_; }
+    const QImage& LiveImage() const { return liveImage_; }
 
     bool ShowCaption() const { return showCaption_; }
     const std::optional<Bitmap>& Image() const { return image_; }
@@ -80,6 +82,7 @@ private:
     bool showCaption_;
     bool renderRequested_ = false;
     bool live_ = false;
+    QImage liveImage_;
     std::optional<quint64> stepBusyUntil_;  // key time at which the last arrow step ended
     QProgressBar* progress_;
 };

@@ -178,8 +178,8 @@ struct Gphoto2LiveView : ::testing::Test {
         o.boxWidth = 64;
         o.boxHeight = 64;
         const auto f = renderer.Render(jpeg.data(), jpeg.size(), o);
-        return liveview::FocusMeasure(renderer.Decoded().data(), f.frameWidth * 3, f.frameWidth, f.frameHeight, 0, 0,
-                                      f.frameWidth, f.frameHeight);
+        return liveview::FocusMeasure(renderer.Decoded(), f.frameWidth * 4, f.frameWidth, f.frameHeight, 0, 0,
+                                      f.frameWidth, f.frameHeight, liveview::LiveFrameRenderer::kDecodedBytesPerPixel);
     }
 
     vcamera::Folders card{160, 120, 75};

@@ -81,8 +81,9 @@ struct SimLiveView : ::testing::Test {
         o.boxWidth = 64;
         o.boxHeight = 64;
         renderer.Render(jpeg.data(), jpeg.size(), o);
-        return liveview::FocusMeasure(renderer.Decoded().data(), sim::kLiveViewWidth * 3, sim::kLiveViewWidth,
-                                      sim::kLiveViewHeight, 0, 0, sim::kLiveViewWidth, sim::kLiveViewHeight);
+        return liveview::FocusMeasure(renderer.Decoded(), sim::kLiveViewWidth * 4, sim::kLiveViewWidth,
+                                      sim::kLiveViewHeight, 0, 0, sim::kLiveViewWidth, sim::kLiveViewHeight,
+                                      liveview::LiveFrameRenderer::kDecodedBytesPerPixel);
     }
     void TearDown() override
     {
@@ -184,9 +185,9 @@ TEST_F(SimLiveView, TheBodysMagnificationShowsDetailAnEnlargedFrameLacks)
     o.boxHeight = sim::kLiveViewHeight;
     o.area = m.Area();
     const auto enlarged = renderer.Render(whole.data(), whole.size(), o);
-    const double enlargedSharpness =
-        liveview::FocusMeasure(enlarged.bitmap.pixels.data(), enlarged.bitmap.stride, enlarged.bitmap.width,
-                               enlarged.bitmap.height, 0, 0, enlarged.bitmap.width, enlarged.bitmap.height);
+    const double enlargedSharpness = liveview::FocusMeasure(
+        reinterpret_cast<const uint8_t*>(enlarged.image.pixels.data()), enlarged.image.width * 4, enlarged.image.width,
+        enlarged.image.height, 0, 0, enlarged.image.width, enlarged.image.height, 4);
     EXPECT_GT(Sharpness(zoomed), 3 * enlargedSharpness);
     // Ending live view puts the body back to the whole frame.
     ASSERT_EQ(camera->CDEndLiveView(source), cdOK);

@@ -88,7 +88,7 @@ TEST(LiveViewWindow, F6ShowsTheStreamInThePictureAreaWithTheFrameRateAndEndsIt)
     EXPECT_EQ(panel->geometry().right(), w.view->width() - 1);
     EXPECT_GT(panel->x(), w.view->PanelScroller()->geometry().right());
     const QImage picture = PaintedPicture(w);
-    EXPECT_EQ(picture.width(), panel->Frame()->width);
+    EXPECT_EQ(picture.width(), panel->Frame()->width());
     EXPECT_GT(ShareOf(picture, [](QRgb c) { return qRed(c) + qGreen(c) + qBlue(c) > 60; }), 0.8);
     // The body's rate, once a second's worth has come.
     ASSERT_TRUE(WaitUntil([&] { return w.frame->StatusText(1).contains("fps"); }, 5000));
@@ -281,17 +281,17 @@ TEST(LiveViewWindow, FullScreenShowsTheStreamAndItsKeysWork)
     // Fitted to the screen: as wide or as high as it.
     ASSERT_TRUE(WaitUntil(
         [&] {
-            return dlg->ShowingLive() && dlg->Image() &&
-                   (dlg->Image()->width == dlg->width() || dlg->Image()->height == dlg->height());
+            return dlg->ShowingLive() && !dlg->LiveImage().isNull() &&
+                   (dlg->LiveImage().width() == dlg->width() || dlg->LiveImage().height() == dlg->height());
         },
         5000));
     const int focus = w.lib.State().focusPosition;
     QTest::keyClick(dlg, Qt::Key_PageDown);
     ASSERT_TRUE(WaitUntil([&] { return w.lib.State().focusPosition == focus - 5; }, 5000));
     // A click on the picture magnifies there.
-    const QPoint at = CFullscreenDlg::PicturePosition(dlg->width(), dlg->height(), dlg->Image()->width,
-                                                     dlg->Image()->height);
-    QTest::mouseClick(dlg, Qt::LeftButton, {}, at + QPoint(dlg->Image()->width / 2, dlg->Image()->height / 2));
+    const QSize shown = dlg->LiveImage().size();
+    const QPoint at = CFullscreenDlg::PicturePosition(dlg->width(), dlg->height(), shown.width(), shown.height());
+    QTest::mouseClick(dlg, Qt::LeftButton, {}, at + QPoint(shown.width() / 2, shown.height() / 2));
     ASSERT_TRUE(WaitUntil([&] { return w.lib.State().zoom == 5; }, 5000));
     QTest::keyClick(dlg, Qt::Key_F6);
     EXPECT_FALSE(Live(w).Active());
