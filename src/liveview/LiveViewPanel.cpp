@@ -133,6 +133,9 @@ void LiveViewPanel::paintEvent(QPaintEvent*)
     if (!shownOnce_) {
         shownOnce_ = true;
         ++painted_;
+        // The latest few thousand only: an hour of live view must not grow the list.
+        if (delays_.size() >= kKeptDelays)
+            delays_.erase(delays_.begin(), delays_.begin() + kKeptDelays / 2);
         delays_.push_back(
             std::chrono::duration<double, std::milli>(std::chrono::steady_clock::now() - arrived_).count());
     }

@@ -45,8 +45,10 @@ public:
     std::function<void()> onAutofocus;
     std::function<void()> onResized;
 
-    // Frames painted, and for each the milliseconds from its arrival to its paint.
+    // Frames painted, and for the latest of them (up to kKeptDelays) the milliseconds from
+    // its arrival to its paint.
     uint64_t FramesPainted() const { return painted_; }
+    static constexpr size_t kKeptDelays = 8192;
     const std::vector<double>& PaintDelays() const { return delays_; }
     void ClearPaintDelays() { delays_.clear(); }
 
