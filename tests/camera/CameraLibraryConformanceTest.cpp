@@ -65,6 +65,8 @@ std::unique_ptr<CameraLibrary> Simulated(const BackendOptions& o, sim::ReleaseTi
 {
     sim::SimConfig c;
     c.liveView = liveView;
+    c.liveViewWidth = 320;  // small frames: quick to make, also under the ThreadSanitizer
+    c.liveViewHeight = 212;
     c.pictureWidth = 320;
     c.pictureHeight = 213;
     c.exposureMs = o.exposureMs;
@@ -558,11 +560,12 @@ TEST_P(CameraLibraryConformance, ClosingTheSourceEndsLiveView)
     ASSERT_EQ(lib->CDStartLiveView(source), cdOK);
     std::atomic<bool> closed{false};
     std::atomic<cdError> last{cdOK};
+    const cdHSource open = source;
     std::thread frames([&] {
         Sink sink;
         cdError e;
         do {
-            e = lib->CDGetLiveViewFrame(source, &sink.medium);
+            e = lib->CDGetLiveViewFrame(open, &sink.medium);
         } while (e == cdOK || e == cdLIVE_VIEW_NO_FRAME || e == cdDEVICE_BUSY || !closed);
         last = e;
     });
