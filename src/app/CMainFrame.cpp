@@ -73,6 +73,9 @@ void CMainFrame::BuildMenus()
     Add(focus, "Farther, fine step", ID_FOCUS_FAR_1, QKeySequence(Qt::CTRL | Qt::Key_PageUp));
     Add(focus, "&Farther", ID_FOCUS_FAR_2, QKeySequence(Qt::Key_PageUp));
     Add(focus, "Farther, large step", ID_FOCUS_FAR_3, QKeySequence(Qt::SHIFT | Qt::Key_PageUp));
+    // Page Up and Down act in the main window only: the 1:1 preview scrolls with them.
+    for (int id : {ID_FOCUS_NEAR_3, ID_FOCUS_NEAR_2, ID_FOCUS_NEAR_1, ID_FOCUS_FAR_1, ID_FOCUS_FAR_2, ID_FOCUS_FAR_3})
+        Action(id)->setShortcutContext(Qt::WindowShortcut);
     camera->addSeparator();
     Add(camera, "Save to PC only", ID_SAVE_PC_ONLY, {}, true);
     Add(camera, "Save to Camera only", ID_SAVE_CAMERA_ONLY, {}, true);
