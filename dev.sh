@@ -14,7 +14,7 @@ PACKAGES=(
   exiv2 libjpeg-turbo-progs
   xvfb xauth clang libclang-rt-14-dev
   qt6-svg-dev desktop-file-utils appstream
-  autoconf automake libtool autopoint gettext libltdl-dev
+  autoconf automake libtool autopoint gettext libltdl-dev patch
   python3
 )
 
