@@ -18,9 +18,9 @@ if [ ! -f "$tarball" ]; then
   echo "libgphoto2 source release not found at $tarball: the virtual-camera tests will be skipped" >&2
   exit 0
 fi
-for tool in autoreconf libtoolize autopoint; do
+for tool in autoreconf libtoolize autopoint patch; do
   if ! command -v "$tool" >/dev/null; then
-    echo "$tool is missing (Debian packages autoconf automake libtool autopoint gettext libltdl-dev)" >&2
+    echo "$tool is missing (Debian packages autoconf automake libtool autopoint gettext libltdl-dev patch)" >&2
     exit 1
   fi
 done
