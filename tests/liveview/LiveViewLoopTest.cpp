@@ -73,7 +73,7 @@ bool Eventually(F&& f, std::chrono::milliseconds timeout = 20s)
     return f();
 }
 
-struct Fixture : ::testing::Test {
+struct LiveViewLoop : ::testing::Test {
     sim::SimConfig Config()
     {
         sim::SimConfig c;
@@ -100,7 +100,7 @@ struct Fixture : ::testing::Test {
     }
     void Run(LoopOptions o = {})
     {
-        loop = std::make_unique<LiveViewLoop>(*camera, source, sink, o);
+        loop = std::make_unique<liveview::LiveViewLoop>(*camera, source, sink, o);
         loop->Start();
         ASSERT_TRUE(sink.WaitFor(LoopEvent::Started));
     }
@@ -114,10 +114,10 @@ struct Fixture : ::testing::Test {
     Recorder sink;
     std::unique_ptr<sim::SimulatedCamera> camera;
     cdHSource source = 0;
-    std::unique_ptr<LiveViewLoop> loop;
+    std::unique_ptr<liveview::LiveViewLoop> loop;
 };
 
-TEST_F(Fixture, ANewerFrameReplacesOneNotTakenAndTheWindowIsToldOnce)
+TEST_F(LiveViewLoop, ANewerFrameReplacesOneNotTakenAndTheWindowIsToldOnce)
 {
     sim::SimConfig c = Config();
     c.liveViewFps = 200;
@@ -141,7 +141,7 @@ TEST_F(Fixture, ANewerFrameReplacesOneNotTakenAndTheWindowIsToldOnce)
     EXPECT_FALSE(loop->TakeFrame().has_value());
 }
 
-TEST_F(Fixture, FramesComeAtTheBodysRate)
+TEST_F(LiveViewLoop, FramesComeAtTheBodysRate)
 {
     // A still scene: the body makes its frame once and then streams it at its rate, however
     // slow making a frame is (as under the ThreadSanitizer).
@@ -151,15 +151,19 @@ TEST_F(Fixture, FramesComeAtTheBodysRate)
     Run();
     ASSERT_TRUE(Eventually([&] { return loop->Stats().delivered >= 5; }));
     const uint64_t before = loop->Stats().delivered;
-    std::this_thread::sleep_for(1s);
+    const auto start = std::chrono::steady_clock::now();
+    std::this_thread::sleep_for(1500ms);
     const LoopStats s = loop->Stats();
-    EXPECT_GE(s.delivered - before, 15u);  // 30 fps, generous for a loaded machine
-    EXPECT_LE(s.delivered - before, 40u);
-    EXPECT_GT(s.framesPerSecond, 12);
-    EXPECT_LT(s.framesPerSecond, 36);
+    const double seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
+    const double rate = static_cast<double>(s.delivered - before) / seconds;
+    // 30 fps; the bounds leave room for a loaded machine (a starved loop skips frames).
+    EXPECT_GT(rate, 10);
+    EXPECT_LT(rate, 36);
+    EXPECT_GT(s.framesPerSecond, 8);
+    EXPECT_LT(s.framesPerSecond, 40);
 }
 
-TEST_F(Fixture, AReleaseHasTheBodyAloneUntilTheShutterFiredThenLiveViewWaitsForTheReview)
+TEST_F(LiveViewLoop, AReleaseHasTheBodyAloneUntilTheShutterFiredThenLiveViewWaitsForTheReview)
 {
     Open(Config());
     Run();
@@ -187,7 +191,7 @@ TEST_F(Fixture, AReleaseHasTheBodyAloneUntilTheShutterFiredThenLiveViewWaitsForT
     EXPECT_FALSE(loop->Paused());
 }
 
-TEST_F(Fixture, WhileAPictureDownloadsTheBodyIsBusyAndFramesFollowAfterIt)
+TEST_F(LiveViewLoop, WhileAPictureDownloadsTheBodyIsBusyAndFramesFollowAfterIt)
 {
     sim::SimConfig c = Config();
     c.linkBytesPerSecond = 40000;  // the picture takes about half a second
@@ -240,7 +244,7 @@ TEST_F(Fixture, WhileAPictureDownloadsTheBodyIsBusyAndFramesFollowAfterIt)
     EXPECT_FALSE(sink.WaitFor(LoopEvent::FramesStopped, 10ms).has_value());
 }
 
-TEST_F(Fixture, FocusStepsMoveTheLensAndTheEndOfItsTravelIsReported)
+TEST_F(LiveViewLoop, FocusStepsMoveTheLensAndTheEndOfItsTravelIsReported)
 {
     Open(Config());
     Run();
@@ -256,7 +260,7 @@ TEST_F(Fixture, FocusStepsMoveTheLensAndTheEndOfItsTravelIsReported)
     EXPECT_EQ(camera->State().focusPosition, sim::kFocusTravel);
 }
 
-TEST_F(Fixture, AutofocusLeavesTheLensWhereTheSceneIsSharpestOrReportsItsFailure)
+TEST_F(LiveViewLoop, AutofocusLeavesTheLensWhereTheSceneIsSharpestOrReportsItsFailure)
 {
     Open(Config());
     Run();
@@ -271,7 +275,7 @@ TEST_F(Fixture, AutofocusLeavesTheLensWhereTheSceneIsSharpestOrReportsItsFailure
     EXPECT_EQ(camera->State().focusPosition, camera->State().sharpestFocus);
 }
 
-TEST_F(Fixture, FramesThatStopComingAreReportedAndSoIsTheirReturn)
+TEST_F(LiveViewLoop, FramesThatStopComingAreReportedAndSoIsTheirReturn)
 {
     Open(Config());
     LoopOptions o;
@@ -285,7 +289,7 @@ TEST_F(Fixture, FramesThatStopComingAreReportedAndSoIsTheirReturn)
     ASSERT_TRUE(sink.WaitFor(LoopEvent::FramesResumed).has_value());
 }
 
-TEST_F(Fixture, ABodyThatEndsLiveViewEndsTheLoop)
+TEST_F(LiveViewLoop, ABodyThatEndsLiveViewEndsTheLoop)
 {
     Open(Config());
     Run();
@@ -295,7 +299,7 @@ TEST_F(Fixture, ABodyThatEndsLiveViewEndsTheLoop)
     EXPECT_TRUE(loop->Finished());
 }
 
-TEST_F(Fixture, StoppingEndsLiveViewOnTheBody)
+TEST_F(LiveViewLoop, StoppingEndsLiveViewOnTheBody)
 {
     Open(Config());
     Run();
@@ -307,7 +311,7 @@ TEST_F(Fixture, StoppingEndsLiveViewOnTheBody)
     EXPECT_GE(camera->CallCount("CDEndLiveView"), 1);
 }
 
-TEST_F(Fixture, ClosingTheSourceEndsTheLoopAsLost)
+TEST_F(LiveViewLoop, ClosingTheSourceEndsTheLoopAsLost)
 {
     Open(Config());
     Run();
@@ -319,12 +323,12 @@ TEST_F(Fixture, ClosingTheSourceEndsTheLoopAsLost)
     ASSERT_TRUE(sink.WaitFor(LoopEvent::Stopped).has_value());
 }
 
-TEST_F(Fixture, ABodyWithoutLiveViewIsReportedAtTheStart)
+TEST_F(LiveViewLoop, ABodyWithoutLiveViewIsReportedAtTheStart)
 {
     sim::SimConfig c = Config();
     c.liveView = false;
     Open(c);
-    loop = std::make_unique<LiveViewLoop>(*camera, source, sink);
+    loop = std::make_unique<liveview::LiveViewLoop>(*camera, source, sink);
     loop->Start();
     const auto code = sink.WaitFor(LoopEvent::StartFailed);
     ASSERT_TRUE(code.has_value());
