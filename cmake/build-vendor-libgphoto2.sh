@@ -20,19 +20,23 @@ options="nls $( ( [ ${#patches[@]} -eq 0 ] || cat "${patches[@]}" ) | cksum)"
 if [ -f "$out/stamp" ] && [ "$(cat "$out/stamp")" = "$options" ]; then
   exit 0
 fi
+rm -f "$out/stamp"
 if [ ! -f "$tarball" ]; then
   echo "libgphoto2 source release not found at $tarball: the virtual-camera tests will be skipped" >&2
   exit 0
 fi
-for tool in autoreconf libtoolize autopoint; do
+for tool in autoreconf libtoolize autopoint patch; do
   if ! command -v "$tool" >/dev/null; then
-    echo "$tool is missing (Debian packages autoconf automake libtool autopoint gettext libltdl-dev)" >&2
+    echo "$tool is missing (Debian packages autoconf automake libtool autopoint gettext libltdl-dev patch)" >&2
     exit 1
   fi
 done
 rm -rf "$out/src" "$out/prefix"
 mkdir -p "$out/src"
 tar -xJf "$tarball" -C "$out/src" --strip-components=1
+for p in "${patches[@]}"; do
+  patch -s -d "$out/src" -p1 < "$p"
+done
 cd "$out/src"
 log="$out/build.log"
 echo "Building libgphoto2's virtual camera into $out (log: $log)"

@@ -70,6 +70,19 @@ void CMainFrame::BuildMenus()
     Add(camera, "&Preview", IDC_PREVIEW, QKeySequence(Qt::Key_F9));
     Add(camera, "&Time Lapse...", ID_TIME_LAPSE);
     Add(camera, "Bracket / Focus &Stack...", ID_SEQUENCE);
+    // Live view's focus commands; they act while live view runs (the view enables them).
+    QMenu* focus = camera->addMenu("&Focus");
+    Add(focus, "&Autofocus", ID_AUTOFOCUS, QKeySequence(Qt::Key_F4));
+    focus->addSeparator();
+    Add(focus, "Nearer, large step", ID_FOCUS_NEAR_3, QKeySequence(Qt::SHIFT | Qt::Key_PageDown));
+    Add(focus, "&Nearer", ID_FOCUS_NEAR_2, QKeySequence(Qt::Key_PageDown));
+    Add(focus, "Nearer, fine step", ID_FOCUS_NEAR_1, QKeySequence(Qt::CTRL | Qt::Key_PageDown));
+    Add(focus, "Farther, fine step", ID_FOCUS_FAR_1, QKeySequence(Qt::CTRL | Qt::Key_PageUp));
+    Add(focus, "&Farther", ID_FOCUS_FAR_2, QKeySequence(Qt::Key_PageUp));
+    Add(focus, "Farther, large step", ID_FOCUS_FAR_3, QKeySequence(Qt::SHIFT | Qt::Key_PageUp));
+    // Page Up and Down act in the main window only: the 1:1 preview scrolls with them.
+    for (int id : {ID_FOCUS_NEAR_3, ID_FOCUS_NEAR_2, ID_FOCUS_NEAR_1, ID_FOCUS_FAR_1, ID_FOCUS_FAR_2, ID_FOCUS_FAR_3})
+        Action(id)->setShortcutContext(Qt::WindowShortcut);
     camera->addSeparator();
     Add(camera, "Save to PC only", ID_SAVE_PC_ONLY, {}, true);
     Add(camera, "Save to Camera only", ID_SAVE_CAMERA_ONLY, {}, true);
@@ -100,6 +113,10 @@ void CMainFrame::BuildMenus()
     Add(view, "&Full Screen", ID_FULL_SCREEN, QKeySequence(Qt::Key_F11));
     Add(view, "&View Image", ID_VIEW_IMAGE, QKeySequence(Qt::Key_F7));
     Add(view, "&Edit Image", ID_EDIT_IMAGE, QKeySequence("Ctrl+E"));
+    view->addSeparator();
+    Add(view, "&Live View", ID_LIVE_VIEW, QKeySequence(Qt::Key_F6), true);
+    Add(view, "Focus &Peaking", ID_FOCUS_PEAKING, {}, true);
+    Add(view, "Peaking &Colour...", ID_PEAKING_COLOUR);
 
     QMenu* help = menuBar()->addMenu("&Help");
     Add(help, "Contents...", ID_HELP_CONTENTS, QKeySequence(Qt::Key_F1));
@@ -141,12 +158,23 @@ void CMainFrame::SetActionText(int command, const QString& text)
 
 void CMainFrame::SetStatusText(int pane, const QString& text)
 {
-    if (pane == 0)
+    if (pane == 0) {
         pane0_->SetText(text);
+    } else if (pane == 1) {
+        if (!pane1_) {
+            pane1_ = new QLabel(this);
+            pane1_->setObjectName("statusPane1");
+            statusBar()->addPermanentWidget(pane1_);
+        }
+        pane1_->setText(text);
+        pane1_->setVisible(!text.isEmpty());
+    }
 }
 
 QString CMainFrame::StatusText(int pane) const
 {
+    if (pane == 1)
+        return pane1_ ? pane1_->text() : QString();
     return pane == 0 ? pane0_->Text() : QString();
 }
 

@@ -1,5 +1,6 @@
 // CMainFrame: the program's main window: the menus and accelerators (whose commands go to
-// the view), the status bar whose pane 0 carries the program's messages, the remembered
+// the view), the status bar whose pane 0 carries the program's messages (pane 1, at its
+// right, the live view's frame rate while live view runs), the remembered
 // placement (restored rectangle and maximised state, kept under the settings key), the
 // About box, and the hooks that hide and re-show the floating preview window when the
 // frame is minimised and restored. Without a stored placement, the first show sizes the
@@ -71,6 +72,7 @@ private:
 
     std::string settingsFile_;
     ElidedLabel* pane0_ = nullptr;
+    class QLabel* pane1_ = nullptr;
     std::map<int, QAction*> actions_;
     std::function<void(int)> onCommand_;
     std::function<void()> onMinimise_, onRestore_;

@@ -229,8 +229,18 @@ CPreferencesDlg::CPreferencesDlg(const PreferencesValues& values, QWidget* paren
     colourGrid->addWidget(new QLabel("Rendering intent:", colours), 2, 0);
     colourGrid->addWidget(intent_, 2, 1, 1, 2);
     layout->addWidget(colours);
+    auto* live = new QGroupBox("Live view", this);
+    auto* liveForm = new QFormLayout(live);
+    review_ = Named(new QSpinBox(live), 1091);
+    review_->setRange(0, 60);
+    review_->setSuffix(" s");
+    review_->setToolTip("How long a picture taken from live view is shown before live view returns; "
+                        "0 keeps live view running");
+    liveForm->addRow("Show each picture for:", review_);
+    layout->addWidget(live);
     layout->addWidget(OkCancel(this));
 
+    review_->setValue(std::clamp(values.liveViewReviewSeconds, 0, 60));
     middle_->setCurrentIndex(values.middleButtonAction >= 0 && values.middleButtonAction <= 3 ? values.middleButtonAction : -1);
     right_->setCurrentIndex(values.rightButtonAction >= 0 && values.rightButtonAction <= 3 ? values.rightButtonAction : -1);
     prefix_->setText(Q(values.prefix));
@@ -274,6 +284,7 @@ PreferencesValues CPreferencesDlg::Values() const
     v.monitorProfile = monitorProfile_->currentIndex();
     v.monitorProfileFile = profileFile_->text().trimmed().toStdString();
     v.renderingIntent = intent_->currentIndex();
+    v.liveViewReviewSeconds = review_ ? review_->value() : initial_.liveViewReviewSeconds;
     return v;
 }
 
@@ -496,6 +507,7 @@ bool EditPreferences(QWidget* parent, Settings& s)
     v.monitorProfile = s.MonitorProfile;
     v.monitorProfileFile = s.MonitorProfileFile;
     v.renderingIntent = s.RenderingIntent;
+    v.liveViewReviewSeconds = s.LiveViewReviewTime;
     CPreferencesDlg dialog(v, parent);
     if (dialog.exec() != QDialog::Accepted)
         return false;
@@ -511,6 +523,7 @@ bool EditPreferences(QWidget* parent, Settings& s)
     s.MonitorProfile = v.monitorProfile;
     s.MonitorProfileFile = v.monitorProfileFile;
     s.RenderingIntent = v.renderingIntent;
+    s.LiveViewReviewTime = v.liveViewReviewSeconds;
     return true;
 }
 

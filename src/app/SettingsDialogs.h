@@ -45,6 +45,8 @@ void SetColourChooser(ColourChooser chooser);
 // The folder chooser in force (the desktop's unless a test replaced it).
 QString ChooseFolder(QWidget* parent, const QString& title, const QString& start);
 void SetProfileChooser(ProfileChooser chooser);
+// The colour chooser in use (the desktop's, or the one a test installed).
+std::optional<uint32_t> ChooseColour(QWidget* parent, uint32_t start);
 
 }  // namespace dialogs
 
@@ -60,6 +62,7 @@ struct PreferencesValues {
     int monitorProfile = 0;       // 0 "System", 1 "sRGB", 2 "File..."
     std::string monitorProfileFile;
     int renderingIntent = 0;      // 0 "Perceptual", 1 "Relative colorimetric with black-point compensation"
+    int liveViewReviewSeconds = 2;  // 0 .. 60
 };
 
 class CPreferencesDlg : public QDialog {
@@ -93,6 +96,7 @@ private:
     QLineEdit* profileFile_ = nullptr;
     QPushButton* profileBrowse_ = nullptr;
     QComboBox* intent_ = nullptr;
+    QSpinBox* review_ = nullptr;
 };
 
 struct GridValues {

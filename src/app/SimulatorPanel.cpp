@@ -101,6 +101,11 @@ SimulatorPanel::SimulatorPanel(sim::SimulatedCamera& camera, QWidget* parent)
     fault("Fail the next autofocus", "simFailAf", [this] { camera_.FailNextAutofocus(); });
     fault("Stop the next download halfway", "simStopHalfway", [this] { camera_.StopNextDownloadHalfway(); });
     fault("Unplug during the next download", "simUnplugDownload", [this] { camera_.UnplugDuringNextDownload(); });
+    fault("End live view (mode dial)", "simEndLiveView", [this] { camera_.EndLiveViewFromBody(); });
+    auto* stall = new QCheckBox("Live view frames stop coming", faults);
+    stall->setObjectName("simStopFrames");
+    connect(stall, &QCheckBox::toggled, this, [this](bool stopped) { camera_.StopLiveViewFrames(stopped); });
+    fl->addWidget(stall);
     layout->addWidget(faults);
     layout->addStretch(1);
 }

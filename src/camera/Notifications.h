@@ -23,6 +23,8 @@ enum NotificationMessage : uint32_t {
                                        // wParam kItemNotReceived when the download was cut off
     WM_AUTO_CONNECT = 2031,            // the view's own connect request
     WM_CAMERA_SETTINGS_CHANGED = 2032, // re-read the camera settings
+    WM_LIVE_VIEW_FRAME = 2033,         // a live-view frame waits in the loop's slot (no payload)
+    WM_LIVE_VIEW_EVENT = 2034,         // wParam liveview::LoopEvent, lParam the library's code
 };
 
 // WM_SAVED_FILE's wParam for an item that never arrived whole (its download was cut off or

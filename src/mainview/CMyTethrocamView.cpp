@@ -12,6 +12,7 @@
 #include "display/DisplayPipeline.h"
 #include "display/HistogramView.h"
 #include "display/PixelReadout.h"
+#include "liveview/LiveViewController.h"
 #include "mainview/CameraSettingsPanel.h"
 #include "mainview/ControlIds.h"
 #include "mainview/EditorSetupDialog.h"
@@ -234,6 +235,9 @@ CMyTethrocamView::CMyTethrocamView(cdsdk::CameraLibrary& library, CMainFrame* fr
     auto* right = new QShortcut(QKeySequence(Qt::Key_Right), this, nullptr, nullptr, Qt::WindowShortcut);
     connect(right, &QShortcut::activated, this, [this] { OnCommand(IDC_NEXT); });
 
+    liveView_ = std::make_unique<LiveViewController>(*this, this, sink_);
+    liveView_->onStateChanged = [this] { UpdateControls(); };
+
     preview_ = new CImagePreviewDlg(this);
     // No window of the program hides a box: the cover goes, the 1:1 window leaves its
     // stays-on-top band until the box is answered.
@@ -259,6 +263,7 @@ CMyTethrocamView::CMyTethrocamView(cdsdk::CameraLibrary& library, CMainFrame* fr
         rescueFolders_ = storage::RescueFolderCandidates(platform::UserXdgFolders().dataHome,
                                                          platform::RemoteRuntimeFolder(error));
     }
+    ApplyLiveViewOptions();
     UpdateSnapshot();
     connect(&display::ColourManagement::Instance(), &display::ColourManagement::Changed, this,
             [this] { ColoursChanged(); });
@@ -291,7 +296,9 @@ CMyTethrocamView::~CMyTethrocamView()
     remote_.reset();
     SaveSettingsNow();
     ShowBlankScreen(false);
+    liveView_->Quiet();  // the frame's status bar may be gone already
     DeleteCamera();
+    liveView_.reset();  // its loop is done with the library before the library finishes
     FinishCameraLibrary(library_);
 }
 
@@ -425,6 +432,7 @@ void CMyTethrocamView::LayoutPanel()
 void CMyTethrocamView::resizeEvent(QResizeEvent* e)
 {
     LayoutPanel();
+    LayoutLiveView();
     RefreshDisplay();
     QWidget::resizeEvent(e);
 }
@@ -511,6 +519,10 @@ void CMyTethrocamView::WindowProc(Notification& n)
     case WM_CAMERA_SETTINGS_CHANGED:
         panel_->SettingsChanged();
         break;
+    case WM_LIVE_VIEW_FRAME:
+    case WM_LIVE_VIEW_EVENT:
+        liveView_->Notify(n);
+        break;
     default:
         break;
     }
@@ -563,6 +575,7 @@ void CMyTethrocamView::OnDisplayJpeg(std::vector<uint8_t> bytes)
     currentSpace_.reset();
     ForwardPictureToFullScreen();
     RefreshDisplay();
+    liveView_->PictureShown();  // shown for the review time, then live view comes back
     Notification done;
     done.message = WM_DOWNLOAD_PROGRESS;
     sink_.Post(std::move(done));
@@ -884,6 +897,7 @@ void CMyTethrocamView::SetStatus(const QString& text)
 // (a long exposure, a slow device) finishes on a background thread.
 void CMyTethrocamView::DeleteCamera()
 {
+    liveView_->CameraClosing();  // the loop lets go when the source closes
     RetireCamera(std::move(camera_));
 }
 
@@ -1149,7 +1163,8 @@ ShotAttempt CMyTethrocamView::StartRelease(bool quiet)
     } else if (PrepareShot(false, quiet, attempt)) {
         attempt.started = true;
         SetStatus("Taking picture");
-        camera_->StartRelease();
+        if (!liveView_->RouteRelease())  // during live view the body gives up its frames first
+            camera_->StartRelease();
     }
     refusal_ = attempt.refusal;
     return attempt;
@@ -1167,7 +1182,8 @@ bool CMyTethrocamView::TakePreviewPicture()
     if (!PrepareShot(true, false, refused))
         return false;
     SetStatus("Taking preview picture");
-    camera_->StartPreviewRelease();
+    if (!liveView_->RouteRelease())
+        camera_->StartPreviewRelease();
     return true;
 }
 
@@ -1259,6 +1275,7 @@ void CMyTethrocamView::ShootingFinished()
         if (camera_)
             camera_->UnlockUI();
     }
+    liveView_->ShootingFinished();
 }
 
 void CMyTethrocamView::ShowBlankScreen(bool on)
@@ -1298,6 +1315,15 @@ void CMyTethrocamView::UpdateControls()
     frame_->SetActionText(ID_CONNECT, camera_ ? "Disconnect from Camera" : "Connect to Camera");
     if (QAction* save = frame_->Action(ID_SAVE_UNSAVED))
         save->setEnabled(!unsaved_.empty());
+    frame_->SetChecked(ID_LIVE_VIEW, liveView_->Active());
+    frame_->SetChecked(ID_FOCUS_PEAKING, settings_.FocusPeaking);
+    // The focus keys (Page Up and Down) act only while live view runs; otherwise they stay
+    // with the form's lists.
+    for (int id : {ID_FOCUS_NEAR_3, ID_FOCUS_NEAR_2, ID_FOCUS_NEAR_1, ID_FOCUS_FAR_1, ID_FOCUS_FAR_2, ID_FOCUS_FAR_3})
+        if (QAction* a = frame_->Action(id))
+            a->setEnabled(liveView_->CanDriveFocus());
+    if (QAction* a = frame_->Action(ID_AUTOFOCUS))
+        a->setEnabled(liveView_->CanAutofocus());
     form_.displayOverlay->setChecked(settings_.DisplayFocusPoints);
 }
 
@@ -1362,7 +1388,20 @@ void CMyTethrocamView::OnCommand(int id)
         if (EditPreferences(this, settings_)) {
             UpdateSnapshot();  // the very next picture goes to the new folder
             ApplyColourSettings();
+            ApplyLiveViewOptions();
         }
+        break;
+    case ID_LIVE_VIEW:
+    case ID_FOCUS_PEAKING:
+    case ID_PEAKING_COLOUR:
+    case ID_AUTOFOCUS:
+    case ID_FOCUS_NEAR_3:
+    case ID_FOCUS_NEAR_2:
+    case ID_FOCUS_NEAR_1:
+    case ID_FOCUS_FAR_1:
+    case ID_FOCUS_FAR_2:
+    case ID_FOCUS_FAR_3:
+        LiveViewCommand(id);
         break;
     case ID_GRID_SETTINGS:
     case ID_HIGHLIGHT_SETTINGS:
@@ -1381,6 +1420,9 @@ void CMyTethrocamView::OnCommand(int id)
         if (!camera_) {
             ReconnectPrompt();
         } else {
+            // A time lapse or a sequence needs the body to itself.
+            liveView_->Stop(id == ID_SEQUENCE ? "Live view ended for the sequence"
+                                              : "Live view ended for the time lapse");
             TimeLapseOptions options;
             options.asSequence = id == ID_SEQUENCE;
             RunTimeLapseDialog(*this, std::move(options));
@@ -1423,7 +1465,10 @@ void CMyTethrocamView::OpenFullScreen()
     fullScreen_ = dlg;
     currentDisplayWindow_ = dlg;
     fullScreenForward_ = [dlg](const Notification& n) { dlg->Notify(n); };
+    liveView_->SetFullScreen([dlg](const QImage& frame) { dlg->ShowLiveImage(frame); }, [dlg] { dlg->ShowStill(); },
+                             [dlg] { return dlg->size(); });
     connect(dlg, &QDialog::finished, this, [this, dlg] {
+        liveView_->ClearFullScreen();
         settings_.FullscreenCaption = dlg->ShowCaption();
         fullScreenForward_ = {};
         fullScreen_ = nullptr;
@@ -1492,15 +1537,20 @@ void CMyTethrocamView::EditorSetup()
 
 // ---------------------------------------------------------------- display
 
+int CMyTethrocamView::PictureAreaLeft(bool clearOfPanel) const
+{
+    const int avRight = form_.av->mapTo(this, QPoint(form_.av->width(), 0)).x();
+    // While the panel scrolls, its scroll bar is part of it: the picture never covers it.
+    if (clearOfPanel || PanelScrolls())
+        return std::max(avRight, panelScroller_->geometry().right() + 1);
+    return avRight;
+}
+
 void CMyTethrocamView::RefreshDisplay()
 {
     if (currentBytes_.empty() || fullScreenOpen_)
         return;
-    int panelRight = form_.av->mapTo(this, QPoint(form_.av->width(), 0)).x();
-    // While the panel scrolls, its scroll bar is part of it: the picture never covers it.
-    if (PanelScrolls())
-        panelRight = std::max(panelRight, panelScroller_->geometry().right() + 1);
-    const display::FreeBox box = display::FreeDisplayBox(width(), height(), panelRight);
+    const display::FreeBox box = display::FreeDisplayBox(width(), height(), PictureAreaLeft(false));
     // The picture is fitted to the device pixels of the free area: on a high-density screen
     // every one of them carries detail.
     const qreal scale = devicePixelRatioF();
@@ -1530,16 +1580,7 @@ display::DisplayResult CMyTethrocamView::MakeDisplayBitmap(QWidget* owner, int b
     if (!currentBytes_.empty())
         toMonitor = display::ColourManagement::Instance().TransformFor(CurrentColourSpace(), owner ? owner : this);
     source.toMonitor = toMonitor.get();
-    display::DisplaySettings ds;
-    ds.orientationSetting = settings_.OrientationSetting;
-    ds.blackAndWhite = blackAndWhite_;
-    ds.displayGrid = settings_.DisplayGrid;
-    ds.gridColour = settings_.GridColour;
-    ds.horizontalDivisions = settings_.NumberOfHorizontalGridDivisions;
-    ds.verticalDivisions = settings_.NumberOfVerticalGridDivisions;
-    ds.displayFocusPoints = settings_.DisplayFocusPoints;
-    ds.highlightMethod = settings_.HighlightBlinkMethod;
-    ds.highlightThreshold = settings_.HighlightBlinkThreshold;
+    const display::DisplaySettings ds = CurrentDisplaySettings();
     display::DisplayResult result = display::MakeDisplayBitmap(
         source, ds, boxWidth, boxHeight, histogram, wantHighlight,
         [owner](const std::string& message) { msgbox::Show(owner, Q(message), msgbox::Icon::Error); });
@@ -1600,6 +1641,111 @@ void CMyTethrocamView::DrawHistogram()
     curves.red = settings_.Red;
     curves.green = settings_.Green;
     curves.blue = settings_.Blue;
-    display::DrawHistogram(image, histogram_, curves);
+    display::DrawHistogram(image, liveHistogram_ ? *liveHistogram_ : histogram_, curves);
     histogramControl_->setPixmap(QPixmap::fromImage(image));
+}
+
+// ---------------------------------------------------------------- live view
+
+display::DisplaySettings CMyTethrocamView::CurrentDisplaySettings() const
+{
+    display::DisplaySettings ds;
+    ds.orientationSetting = settings_.OrientationSetting;
+    ds.blackAndWhite = blackAndWhite_;
+    ds.displayGrid = settings_.DisplayGrid;
+    ds.gridColour = settings_.GridColour;
+    ds.horizontalDivisions = settings_.NumberOfHorizontalGridDivisions;
+    ds.verticalDivisions = settings_.NumberOfVerticalGridDivisions;
+    ds.displayFocusPoints = settings_.DisplayFocusPoints;
+    ds.highlightMethod = settings_.HighlightBlinkMethod;
+    ds.highlightThreshold = settings_.HighlightBlinkThreshold;
+    return ds;
+}
+
+bool CMyTethrocamView::LiveViewCamera(cdsdk::CameraLibrary** library, cdsdk::cdHSource* source, std::string* model)
+{
+    if (!camera_ || !camera_->Source())
+        return false;
+    *library = &library_;
+    *source = camera_->Source();
+    *model = camera_->GetModelName();
+    return true;
+}
+
+void CMyTethrocamView::FireShutter()
+{
+    if (!camera_) {
+        ShootingFinished();
+        return;
+    }
+    if (previewFlag_)
+        camera_->StartPreviewRelease();
+    else
+        camera_->StartRelease();
+}
+
+void CMyTethrocamView::ShowLiveHistogram(const ImageHistogram* histogram)
+{
+    if (histogram)
+        liveHistogram_ = *histogram;
+    else
+        liveHistogram_.reset();
+    DrawHistogram();
+}
+
+void CMyTethrocamView::SetStatusText(int pane, const QString& text)
+{
+    if (frame_)
+        frame_->SetStatusText(pane, text);
+}
+
+void CMyTethrocamView::LiveViewClick(int x, int y, int shownWidth, int shownHeight)
+{
+    liveView_->Click(x, y, shownWidth, shownHeight);
+}
+
+void CMyTethrocamView::ApplyLiveViewOptions()
+{
+    LiveViewController::Options o;
+    o.peaking = settings_.FocusPeaking;
+    o.peakingColour = settings_.FocusPeakingColour;
+    o.reviewSeconds = std::clamp<int32_t>(settings_.LiveViewReviewTime, 0, 60);
+    liveView_->SetOptions(o);
+}
+
+// The picture area: right of the panel, as high as the view.
+void CMyTethrocamView::LayoutLiveView()
+{
+    // The live panel is a widget: it stays clear of the whole settings panel.
+    const display::FreeBox box = display::FreeDisplayBox(width(), height(), PictureAreaLeft(true));
+    liveView_->SetArea(QRect(width() - box.width, 0, box.width, box.height));
+}
+
+void CMyTethrocamView::LiveViewCommand(int id)
+{
+    switch (id) {
+    case ID_LIVE_VIEW:
+        LayoutLiveView();
+        liveView_->Toggle();
+        break;
+    case ID_FOCUS_PEAKING:
+        settings_.FocusPeaking = !settings_.FocusPeaking;
+        ApplyLiveViewOptions();
+        break;
+    case ID_PEAKING_COLOUR:
+        if (const std::optional<uint32_t> colour = dialogs::ChooseColour(currentDisplayWindow_, settings_.FocusPeakingColour)) {
+            settings_.FocusPeakingColour = *colour;
+            ApplyLiveViewOptions();
+        }
+        break;
+    case ID_AUTOFOCUS: liveView_->Autofocus(); break;
+    case ID_FOCUS_NEAR_3: liveView_->DriveFocus(-3); break;
+    case ID_FOCUS_NEAR_2: liveView_->DriveFocus(-2); break;
+    case ID_FOCUS_NEAR_1: liveView_->DriveFocus(-1); break;
+    case ID_FOCUS_FAR_1: liveView_->DriveFocus(1); break;
+    case ID_FOCUS_FAR_2: liveView_->DriveFocus(2); break;
+    case ID_FOCUS_FAR_3: liveView_->DriveFocus(3); break;
+    default: break;
+    }
+    UpdateControls();
 }

@@ -45,6 +45,7 @@ class RemoteControl;
 class CBlankDlg;
 class CFullscreenDlg;
 class CImagePreviewDlg;
+class LiveViewController;
 
 class CMyTethrocamView : public QWidget, public CameraOwner, public ViewSurface {
     Q_OBJECT
@@ -144,6 +145,8 @@ public:
     // Opens the remote-control channel in `folder` (empty: the user's runtime folder).
     void StartRemoteControl(const std::string& folder = {});
     RemoteControl* Remote() const { return remote_.get(); }
+    // Live view (F6) in the picture area.
+    LiveViewController* LiveView() const { return liveView_.get(); }
 
     // Hooks for the windows that come and go (time-lapse dialog, full-screen window):
     // while set, the camera notifications are handed to them too. The time-lapse dialog's
@@ -165,6 +168,12 @@ public:
     void SetSequenceComment(const std::string& piece) override;
     cdsdk::CameraLibrary& Library() override { return library_; }
     cdsdk::cdHSource Source() const override { return camera_ ? camera_->Source() : 0; }
+    bool LiveViewCamera(cdsdk::CameraLibrary** library, cdsdk::cdHSource* source, std::string* model) override;
+    void FireShutter() override;
+    display::DisplaySettings CurrentDisplaySettings() const override;
+    void ShowLiveHistogram(const ImageHistogram* histogram) override;
+    void SetStatusText(int pane, const QString& text) override;
+    void LiveViewClick(int x, int y, int shownWidth, int shownHeight) override;
 
     // CameraOwner
     void Post(Notification n) override { sink_.Post(std::move(n)); }
@@ -227,6 +236,9 @@ private:
     static QString StatusLine(const QString& headline, const QString& detail);
     void LayoutPanel();
     bool PanelScrolls() const;
+    // Where the picture area starts: right of the Av list, or of the whole settings panel
+    // (`clearOfPanel`, and always while it scrolls).
+    int PictureAreaLeft(bool clearOfPanel) const;
     // After a connection: a setting a sequence could not put back before the camera went away.
     void PutBackPendingSetting();
     void ShowDisplayBitmap(display::DisplayResult result, const ImageHistogram& histogram, qreal scale);
@@ -241,6 +253,10 @@ private:
     void EditorSetup();
     void MouseAction(int action);
     display::HistoryView HistoryHooks();
+    // The live view's preferences and its place (the picture area).
+    void ApplyLiveViewOptions();
+    void LayoutLiveView();
+    void LiveViewCommand(int id);
 
     cdsdk::CameraLibrary& library_;
     CMainFrame* frame_;
@@ -330,4 +346,7 @@ private:
         uint16_t quality = 0, size = 0;
     };
     std::optional<FormatToRestore> formatToRestore_;
+    std::optional<ImageHistogram> liveHistogram_;  // drawn instead of the picture's while set
+    // Declared last: it goes first, while the sink its loop posts to still exists.
+    std::unique_ptr<LiveViewController> liveView_;
 };

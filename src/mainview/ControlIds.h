@@ -79,6 +79,17 @@ enum Command : int {
     ID_ORIENT_SENSOR = 176,
     ID_HELP_CONTENTS = 177,
     ID_SEQUENCE = 178,  // Camera > Bracket / Focus Stack...
+    // Live view and focus.
+    ID_LIVE_VIEW = 210,
+    ID_FOCUS_PEAKING = 211,
+    ID_PEAKING_COLOUR = 212,
+    ID_AUTOFOCUS = 213,
+    ID_FOCUS_NEAR_3 = 214,  // nearer, coarse .. fine
+    ID_FOCUS_NEAR_2 = 215,
+    ID_FOCUS_NEAR_1 = 216,
+    ID_FOCUS_FAR_1 = 217,   // farther, fine .. coarse
+    ID_FOCUS_FAR_2 = 218,
+    ID_FOCUS_FAR_3 = 219,
     ID_APP_ABOUT = 57664,
     ID_APP_EXIT = 57665,
 };

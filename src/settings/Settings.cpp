@@ -184,6 +184,9 @@ bool LoadSettings(Settings& s, RegistryStore& store)
     ReadNumber(store, "StackStepCount", s.StackStepCount);
     ReadNumber(store, "StackFromNearest", s.StackFromNearest);
     ReadNumber(store, "FocusSettleMs", s.FocusSettleMs);
+    ReadFlag(store, "FocusPeaking", s.FocusPeaking);
+    ReadNumber(store, "FocusPeakingColour", s.FocusPeakingColour);
+    ReadNumber(store, "LiveViewReviewTime", s.LiveViewReviewTime);
 
     ReadText(store, "FilenamePrefix", s.FilenamePrefix);
     if (!ValidFilenamePrefix(s.FilenamePrefix))
@@ -242,6 +245,9 @@ bool SaveSettings(const Settings& s, RegistryStore& store)
     WriteNumber(store, "MonitorProfile", s.MonitorProfile);
     store.SetString("MonitorProfileFile", s.MonitorProfileFile);
     WriteNumber(store, "RenderingIntent", s.RenderingIntent);
+    WriteFlag(store, "FocusPeaking", s.FocusPeaking);
+    store.SetDword("FocusPeakingColour", s.FocusPeakingColour);
+    WriteNumber(store, "LiveViewReviewTime", s.LiveViewReviewTime);
 
     return store.Close();
 }

@@ -59,6 +59,9 @@ struct Settings {
     int32_t MonitorProfile = 0;     // 0 the system's, 1 sRGB, 2 the file MonitorProfileFile
     std::string MonitorProfileFile;
     int32_t RenderingIntent = 0;    // 0 perceptual, 1 relative colorimetric with black-point compensation
+    bool FocusPeaking = false;               // live view marks sharp edges
+    uint32_t FocusPeakingColour = 0x000000FF; // 0x00BBGGRR: pure red
+    int32_t LiveViewReviewTime = 2;          // seconds a picture shows before live view returns; 0 none
 
     // Default root folder for saved pictures: "C:\Tethrocam" on Windows; elsewhere the
     // user's pictures folder (XDG_PICTURES_DIR of user-dirs.dirs, else ~/Pictures) with

@@ -12,6 +12,7 @@
 #include <QElapsedTimer>
 #include <QFontMetrics>
 #include <QKeyEvent>
+#include <QMouseEvent>
 #include <QPainter>
 #include <QProgressBar>
 #include <QScreen>
@@ -95,8 +96,26 @@ std::optional<Bitmap> CFullscreenDlg::RenderImage()
     return std::move(result.display);
 }
 
+void CFullscreenDlg::ShowLiveImage(const QImage& frame)
+{
+    live_ = true;
+    liveImage_ = frame;
+    update();
+}
+
+void CFullscreenDlg::ShowStill()
+{
+    live_ = false;
+    liveImage_ = QImage();
+    Render();
+}
+
 void CFullscreenDlg::Render()
 {
+    if (live_) {
+        update();  // the next frame comes in a frame time, rendered for the new state
+        return;
+    }
     image_.reset();
     image_ = RenderImage();
     update();
@@ -117,7 +136,7 @@ bool CFullscreenDlg::event(QEvent* e)
 {
     if (e->type() == kRenderRequest) {
         renderRequested_ = false;
-        if (!image_) {
+        if (!image_ && !live_) {
             image_ = RenderImage();
             if (image_)
                 update();
@@ -136,17 +155,22 @@ bool CFullscreenDlg::event(QEvent* e)
 void CFullscreenDlg::paintEvent(QPaintEvent*)
 {
     QPainter p(this);
-    if (image_) {
-        // In device pixels: one picture pixel each.
-        const qreal scale = devicePixelRatioF();
-        const QSize device = DeviceSize();
-        const int W = device.width(), H = device.height();
-        const int w = image_->width, h = image_->height;
+    const bool showLive = live_ && !liveImage_.isNull();
+    if (showLive || image_) {
+        // A picture in device pixels (one picture pixel each), a live frame in the window's own.
+        const qreal scale = showLive ? 1.0 : devicePixelRatioF();
+        const QSize area = showLive ? size() : DeviceSize();
+        const int W = area.width(), H = area.height();
+        const int w = showLive ? liveImage_.width() : image_->width;
+        const int h = showLive ? liveImage_.height() : image_->height;
         const QPoint at = PicturePosition(W, H, w, h);
         const int x = at.x(), y = at.y();
         p.save();
         p.scale(1 / scale, 1 / scale);
-        p.drawImage(at, display::WrapBitmap(*image_));
+        if (showLive)
+            p.drawImage(at, liveImage_);
+        else
+            p.drawImage(at, display::WrapBitmap(*image_));
         // Black around the picture, each part painted once.
         if (y > 0)
             p.fillRect(x, 0, w, y, Qt::black);
@@ -184,16 +208,34 @@ void CFullscreenDlg::resizeEvent(QResizeEvent* e)
         Render();
 }
 
+// A click on a live frame magnifies there.
+void CFullscreenDlg::mousePressEvent(QMouseEvent* e)
+{
+    if (!live_ || liveImage_.isNull() || e->button() != Qt::LeftButton) {
+        QDialog::mousePressEvent(e);
+        return;
+    }
+    const int w = liveImage_.width(), h = liveImage_.height();
+    const QPoint at = PicturePosition(width(), height(), w, h);
+    const QPoint pos = e->position().toPoint() - at;
+    if (pos.x() >= 0 && pos.y() >= 0 && pos.x() < w && pos.y() < h)
+        view_->LiveViewClick(pos.x(), pos.y(), w, h);
+    e->accept();
+}
+
 void CFullscreenDlg::keyPressEvent(QKeyEvent* e)
 {
     const Qt::KeyboardModifiers mods = e->modifiers() & ~Qt::KeypadModifier;
     const bool plain = mods == Qt::NoModifier;
     const bool ctrl = mods == Qt::ControlModifier;
     const int key = e->key();
-    // Stepping through pictures while an arrow is held is what a photographer expects;
-    // every other command acts once per press (a held F8 must not fire a burst).
+    // Stepping through pictures while an arrow is held is what a photographer expects, and
+    // so is turning the focus while its key is held; every other command acts once per
+    // press (a held F8 must not fire a burst).
     const bool arrow = plain && (key == Qt::Key_Left || key == Qt::Key_Right);
-    if (e->isAutoRepeat() && !arrow) {
+    const bool focusKey = (key == Qt::Key_PageUp || key == Qt::Key_PageDown) &&
+                          (plain || ctrl || mods == Qt::ShiftModifier);
+    if (e->isAutoRepeat() && !arrow && !focusKey) {
         e->accept();
         return;
     }
@@ -204,6 +246,16 @@ void CFullscreenDlg::keyPressEvent(QKeyEvent* e)
     e->accept();
     if (plain && key == Qt::Key_F11) {
         reject();
+    } else if (plain && key == Qt::Key_F6) {
+        view_->OnCommand(ID_LIVE_VIEW);
+    } else if (plain && key == Qt::Key_F4) {
+        view_->OnCommand(ID_AUTOFOCUS);
+    } else if (focusKey) {
+        const bool far = key == Qt::Key_PageUp;
+        const int size = ctrl ? 1 : plain ? 2 : 3;
+        static const int kNear[] = {ID_FOCUS_NEAR_1, ID_FOCUS_NEAR_2, ID_FOCUS_NEAR_3};
+        static const int kFar[] = {ID_FOCUS_FAR_1, ID_FOCUS_FAR_2, ID_FOCUS_FAR_3};
+        view_->OnCommand(far ? kFar[size - 1] : kNear[size - 1]);
     } else if (plain && key == Qt::Key_F8) {
         view_->TakePicture();
     } else if (plain && key == Qt::Key_F9) {

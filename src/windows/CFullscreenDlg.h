@@ -10,8 +10,13 @@
 // Left and Right step through the pictures of this run (held down, they keep stepping as
 // fast as pictures can be shown; repeats that piled up while a picture was being shown are
 // dropped, so stepping stops when the key is let go);
-// Ctrl+C the caption; Delete deletes the picture on show. No other key does anything, and
-// only Left and Right repeat while held.
+// Ctrl+C the caption; Delete deletes the picture on show. Live view: F6 starts and ends it
+// here too, a click magnifies where it lands, Page Down and Page Up drive the focus nearer
+// and farther (Shift a large step, Ctrl a fine one), F4 autofocuses. No other key does
+// anything, and only Left, Right and the focus keys repeat while held.
+//
+// While live view runs the window shows its frames as the live view renders them for the
+// window's size (ShowLiveImage) instead of the picture; ShowStill goes back to the picture.
 //
 // The main view opens it application-modal (OpenFullScreen) and hands it the notifications
 // it needs through Notify: a new picture to show, and download progress for its bar.
@@ -22,6 +27,7 @@
 #include "imaging/Bitmap.h"
 
 #include <QDialog>
+#include <QImage>
 
 #include <optional>
 
@@ -43,8 +49,15 @@ public:
     void Notify(const Notification& n);
 
     // Replaces the image with a fresh render for the client area (its device pixels, in the
-    // colours of the window's monitor) and repaints once.
+    // colours of the window's monitor) and repaints once (not while live view frames are on show).
     void Render();
+
+    // Live view: shows a frame (fitted to this window's size); ShowStill shows the picture
+    // on show again.
+    void ShowLiveImage(const QImage& frame);
+    void ShowStill();
+    bool ShowingLive() const { return live_; }
+    const QImage& LiveImage() const { return liveImage_; }
 
     bool ShowCaption() const { return showCaption_; }
     const std::optional<Bitmap>& Image() const { return image_; }
@@ -60,6 +73,7 @@ protected:
     bool event(QEvent* e) override;
     void paintEvent(QPaintEvent* e) override;
     void keyPressEvent(QKeyEvent* e) override;
+    void mousePressEvent(QMouseEvent* e) override;
     void resizeEvent(QResizeEvent* e) override;
 
 private:
@@ -70,6 +84,8 @@ private:
     std::optional<Bitmap> image_;
     bool showCaption_;
     bool renderRequested_ = false;
+    bool live_ = false;
+    QImage liveImage_;
     std::optional<quint64> stepBusyUntil_;  // key time at which the last arrow step ended
     QProgressBar* progress_;
 };

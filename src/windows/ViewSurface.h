@@ -1,9 +1,10 @@
 // ViewSurface: what the auxiliary windows (full screen, the 1:1 preview, the time-lapse and
-// sequence dialog) ask of the main view: fire the shutter, run one of its commands, render
-// the picture on show, hand them the camera notifications while they are open, and for
-// brackets and focus stacks step the exposure through the settings panel, tag the Comment
-// and reach the camera for its focus drive. The windows depend on this surface only, never
-// on the main view's class; the main view implements it and wires the windows up in one place.
+// sequence dialog) and live view ask of the main view: fire the shutter, run one of its
+// commands, render the picture on show, the overlays now on, the open camera for live view,
+// hand them the camera notifications while they are open, and for brackets and focus stacks
+// step the exposure through the settings panel, tag the Comment and reach the camera for its
+// focus drive. The windows depend on this surface only, never on the main view's class; the
+// main view implements it and wires the windows up in one place.
 //
 // UI thread only. TakePicture and TakePreviewPicture return at once (the shot runs on the
 // camera's threads); RenderPicture decodes (tens of milliseconds for a camera picture);
@@ -86,6 +87,20 @@ public:
     // calls a sequence makes off the UI thread (the focus drive).
     virtual cdsdk::CameraLibrary& Library() = 0;
     virtual cdsdk::cdHSource Source() const = 0;
+    // Live view. The open camera: its library, source and model name; false when none is
+    // connected.
+    virtual bool LiveViewCamera(cdsdk::CameraLibrary** library, cdsdk::cdHSource* source, std::string* model) = 0;
+    // Fires the shutter for the shot TakePicture or TakePreviewPicture prepared while live
+    // view ran (live view had the body give up its frames first).
+    virtual void FireShutter() = 0;
+    // The overlays and modes now on: grid, focus points, black-and-white.
+    virtual display::DisplaySettings CurrentDisplaySettings() const = 0;
+    // The histogram display shows `histogram` (null: the picture on show's again).
+    virtual void ShowLiveHistogram(const ImageHistogram* histogram) = 0;
+    // Status bar: pane 0 the program's messages, pane 1 the live view's frame rate.
+    virtual void SetStatusText(int pane, const QString& text) = 0;
+    // A click at (x, y) of the live picture that full screen shows shownWidth x shownHeight.
+    virtual void LiveViewClick(int x, int y, int shownWidth, int shownHeight) = 0;
 
 protected:
     ~ViewSurface() = default;

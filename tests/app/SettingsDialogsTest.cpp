@@ -258,6 +258,30 @@ TEST(Preferences, AMonitorProfileFileIsCheckedBeforeItIsKept)
     EXPECT_EQ(s.RenderingIntent, 1);
 }
 
+// The live view's review time: 0 .. 60 seconds, copied back on OK only.
+TEST(Preferences, TheLiveViewReviewTimeIsKeptOnOkAndForgottenOnCancel)
+{
+    testsupport::App();
+    Settings s;
+    EXPECT_EQ(s.LiveViewReviewTime, 2);
+    OnNextDialog([](QDialog* d) {
+        auto* review = Control<QSpinBox>(d, 1091);
+        EXPECT_EQ(review->value(), 2);
+        EXPECT_EQ(review->minimum(), 0);
+        EXPECT_EQ(review->maximum(), 60);
+        review->setValue(0);
+        Click(d, 1);
+    });
+    EXPECT_TRUE(EditPreferences(nullptr, s));
+    EXPECT_EQ(s.LiveViewReviewTime, 0);
+    OnNextDialog([](QDialog* d) {
+        Control<QSpinBox>(d, 1091)->setValue(9);
+        d->reject();
+    });
+    EXPECT_FALSE(EditPreferences(nullptr, s));
+    EXPECT_EQ(s.LiveViewReviewTime, 0);
+}
+
 // ---------------------------------------------------------------- grid
 
 TEST(GridSettings, ArrowsStopAtTwoAndFiftyAndFiftyOneIsRefusedOnOk)

@@ -634,15 +634,33 @@ TEST_P(Gphoto2Shots, ALensChangeRefreshesTheApertureChoices)
     EXPECT_TRUE(Eventually([&] { return widest() == "2.8"; }, 5000)) << widest();
 }
 
-// The driver's abilities claim preview capture for the virtual body, which cannot give one:
-// the probe at opening finds out.
+// The driver's abilities claim preview capture for every body of its kind; a body that
+// cannot give one (here one whose live view has ended for good) is found out by the probe at
+// opening, and offers no live view.
 TEST_P(Gphoto2Shots, PreviewCaptureIsProbedNotTakenFromTheAbilities)
+{
+    testsupport::TempDir dir;
+    testsupport::WriteFileBytes(dir.Path() / "ended", {});
+    setenv("VCAMERA_LIVEVIEW", dir.Path().c_str(), 1);
+    Open();
+    unsetenv("VCAMERA_LIVEVIEW");
+    auto& g = static_cast<gphoto2::Gphoto2Camera&>(*library);
+    EXPECT_FALSE(g.PreviewCaptureWorks(source));
+    uint32_t caps = 99;
+    ASSERT_EQ(library->CDGetLiveViewCapabilities(source, &caps), cdOK);
+    EXPECT_EQ(caps, 0u);
+    // A body with Nikon's own properties is polled for its events, as ptp2 does.
+    EXPECT_TRUE(g.PollsForEvents(source));
+}
+
+TEST_P(Gphoto2Shots, ABodyWhosePreviewWorksOffersLiveView)
 {
     Open();
     auto& g = static_cast<gphoto2::Gphoto2Camera&>(*library);
-    EXPECT_FALSE(g.PreviewCaptureWorks(source));
-    // A plain PTP body signals its events on the interrupt pipe.
-    EXPECT_FALSE(g.PollsForEvents(source));
+    EXPECT_TRUE(g.PreviewCaptureWorks(source));
+    uint32_t caps = 0;
+    ASSERT_EQ(library->CDGetLiveViewCapabilities(source, &caps), cdOK);
+    EXPECT_TRUE(caps & cdLV_CAP_LIVE_VIEW) << caps;
 }
 
 // libgphoto2 keeps a Nikon body's autofocus switch and the capture target as settings of its

@@ -1,5 +1,7 @@
 # libgphoto2's virtual camera, built once per build folder from the untouched source
-# release beside the project (tests only; the program links the system's libgphoto2).
+# release beside the project, with our patches applied to the unpacked copy (live view of
+# the Nikon body: vcamera-liveview.patch). Tests only; the program links the system's
+# libgphoto2.
 # Included from tests/CMakeLists.txt before any test folder, so that every folder can
 # run a test against it with tethrocam_use_virtual_camera(<test>) after adding the test.
 set(TETHROCAM_VENDOR_DIR "${PROJECT_SOURCE_DIR}/../shared/vendor" CACHE PATH

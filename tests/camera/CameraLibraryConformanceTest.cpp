@@ -61,9 +61,12 @@ void PrintTo(const Backend& b, std::ostream* os)
     *os << b.name;
 }
 
-std::unique_ptr<CameraLibrary> Simulated(const BackendOptions& o, sim::ReleaseTiming timing)
+std::unique_ptr<CameraLibrary> Simulated(const BackendOptions& o, sim::ReleaseTiming timing, bool liveView = true)
 {
     sim::SimConfig c;
+    c.liveView = liveView;
+    c.liveViewWidth = 320;  // small frames: quick to make, also under the ThreadSanitizer
+    c.liveViewHeight = 212;
     c.pictureWidth = 320;
     c.pictureHeight = 213;
     c.exposureMs = o.exposureMs;
@@ -113,6 +116,10 @@ std::vector<Backend> Backends()
         b.make = [t](const BackendOptions& o) { return Simulated(o, t); };
         all.push_back(b);
     }
+    Backend plain;
+    plain.name = "SimulatedWithoutLiveView";
+    plain.make = [](const BackendOptions& o) { return Simulated(o, sim::ReleaseTiming::Async, false); };
+    all.push_back(plain);
 #ifdef TETHROCAM_HAVE_GPHOTO2
     all.push_back(Gphoto2VirtualCamera());
 #endif
@@ -259,6 +266,29 @@ protected:
         EXPECT_LT(size, bufferSize);
         EXPECT_EQ(buffer[size], '\0');
         return std::string(buffer.data(), size);
+    }
+
+    // Live view: the capabilities (skips the test for a body without `needed`), and one
+    // frame, asked for until it comes or `timeout` runs out (busy and no-frame answers are
+    // asked again).
+    uint32_t LiveViewCapabilities()
+    {
+        uint32_t caps = 0;
+        EXPECT_EQ(lib->CDGetLiveViewCapabilities(source, &caps), cdOK);
+        return caps;
+    }
+    cdError Frame(Sink& sink, std::chrono::milliseconds timeout = 10s)
+    {
+        const auto end = std::chrono::steady_clock::now() + timeout;
+        cdError e;
+        do {
+            e = lib->CDGetLiveViewFrame(source, &sink.medium);
+        } while ((e == cdLIVE_VIEW_NO_FRAME || e == cdDEVICE_BUSY) && std::chrono::steady_clock::now() < end);
+        return e;
+    }
+    static bool WholeJpeg(const std::vector<uint8_t>& b)
+    {
+        return b.size() > 4 && b[0] == 0xFF && b[1] == 0xD8 && b[b.size() - 2] == 0xFF && b[b.size() - 1] == 0xD9;
     }
 
     // Declared before the library so that it outlives the source the library calls it for.
@@ -589,6 +619,167 @@ TEST_P(CameraLibraryConformance, OfferedSettingsAgreeWithTheirChoicesAndValues)
             EXPECT_EQ(value, c.code) << c.label;
         }
     }
+}
+
+// ---------------------------------------------------------------- live view and focus
+
+// A body answers all of live view or none of it: without the capability every live-view
+// call is refused as not supported.
+TEST_P(CameraLibraryConformance, LiveViewIsOfferedWhollyOrNotAtAll)
+{
+    Open();
+    const uint32_t caps = LiveViewCapabilities();
+    if (caps == 0) {
+        Sink sink;
+        EXPECT_EQ(lib->CDStartLiveView(source), cdNOT_SUPPORTED);
+        EXPECT_EQ(lib->CDGetLiveViewFrame(source, &sink.medium), cdNOT_SUPPORTED);
+        EXPECT_EQ(lib->CDEndLiveView(source), cdNOT_SUPPORTED);
+        EXPECT_EQ(lib->CDDriveFocus(source, 1), cdNOT_SUPPORTED);
+        EXPECT_EQ(lib->CDSetLiveViewZoom(source, 5, 10, 10), cdNOT_SUPPORTED);
+        EXPECT_EQ(lib->CDStartAutoFocus(source), cdNOT_SUPPORTED);
+        EXPECT_TRUE(sink.bytes.empty());
+        return;
+    }
+    EXPECT_TRUE(caps & cdLV_CAP_LIVE_VIEW) << caps;
+    if (!(caps & cdLV_CAP_CAMERA_ZOOM)) {
+        ASSERT_EQ(lib->CDStartLiveView(source), cdOK);
+        EXPECT_EQ(lib->CDSetLiveViewZoom(source, 5, 10, 10), cdNOT_SUPPORTED);
+    }
+}
+
+// Frames are whole JPEGs written through the stream on the calling thread; before the start
+// and after the end the frame call answers that live view is not running; starting and
+// ending twice is harmless.
+TEST_P(CameraLibraryConformance, LiveViewFramesAreWholeJpegsWhileItRuns)
+{
+    Open();
+    if (!(LiveViewCapabilities() & cdLV_CAP_LIVE_VIEW))
+        GTEST_SKIP() << "this body has no live view";
+    Sink sink;
+    EXPECT_EQ(lib->CDGetLiveViewFrame(source, &sink.medium), cdLIVE_VIEW_ENDED);
+    ASSERT_EQ(lib->CDStartLiveView(source), cdOK);
+    ASSERT_EQ(lib->CDStartLiveView(source), cdOK);
+    for (int i = 0; i < 5; ++i) {
+        ASSERT_EQ(Frame(sink), cdOK) << "frame " << i;
+        EXPECT_TRUE(WholeJpeg(sink.bytes)) << "frame " << i << ", " << sink.bytes.size() << " bytes";
+    }
+    ASSERT_EQ(lib->CDEndLiveView(source), cdOK);
+    EXPECT_EQ(lib->CDEndLiveView(source), cdOK);
+    Sink after;
+    EXPECT_EQ(lib->CDGetLiveViewFrame(source, &after.medium), cdLIVE_VIEW_ENDED);
+    EXPECT_TRUE(after.bytes.empty());
+    ASSERT_EQ(lib->CDStartLiveView(source), cdOK);
+    EXPECT_EQ(Frame(sink), cdOK);
+}
+
+// A release during live view: the picture's road comes first (the frame call answers busy
+// while it runs), the picture arrives whole and frames follow.
+TEST_P(CameraLibraryConformance, AReleaseDuringLiveViewDeliversItsPictureAndFramesFollow)
+{
+    Open();
+    if (!(LiveViewCapabilities() & cdLV_CAP_LIVE_VIEW))
+        GTEST_SKIP() << "this body has no live view";
+    ASSERT_EQ(lib->CDStartLiveView(source), cdOK);
+    Sink frame;
+    ASSERT_EQ(Frame(frame), cdOK);
+    uint32_t count = 0;
+    ASSERT_EQ(lib->CDRelease(source, 0, nullptr, nullptr, 0, &count), cdOK);
+    ASSERT_TRUE(log.WaitFor(cdRELEASE_EVENT_RELEASE_COMPLETE));
+    // An announced picture not yet downloaded is on its road: no frame meanwhile.
+    Sink early;
+    const cdError e = lib->CDGetLiveViewFrame(source, &early.medium);
+    EXPECT_EQ(e, cdDEVICE_BUSY);
+    EXPECT_TRUE(early.bytes.empty());
+    Sink picture;
+    cdReleaseImageInfo info{};
+    ASSERT_EQ(Download(picture, info), cdOK);
+    const uint32_t size = info.DataSize;  // packed record: read by value
+    EXPECT_EQ(picture.bytes.size(), size);
+    EXPECT_TRUE(WholeJpeg(picture.bytes));
+    ASSERT_EQ(Frame(frame), cdOK);
+    EXPECT_TRUE(WholeJpeg(frame.bytes));
+}
+
+// Closing the source ends a frame call promptly, and frame calls on it answer an error that
+// is neither "ask again" nor "busy".
+TEST_P(CameraLibraryConformance, ClosingTheSourceEndsLiveView)
+{
+    Open();
+    if (!(LiveViewCapabilities() & cdLV_CAP_LIVE_VIEW))
+        GTEST_SKIP() << "this body has no live view";
+    ASSERT_EQ(lib->CDStartLiveView(source), cdOK);
+    std::atomic<bool> closed{false};
+    std::atomic<cdError> last{cdOK};
+    const cdHSource open = source;
+    std::thread frames([&] {
+        Sink sink;
+        cdError e;
+        do {
+            e = lib->CDGetLiveViewFrame(open, &sink.medium);
+        } while (e == cdOK || e == cdLIVE_VIEW_NO_FRAME || e == cdDEVICE_BUSY || !closed);
+        last = e;
+    });
+    std::this_thread::sleep_for(100ms);
+    const auto start = std::chrono::steady_clock::now();
+    lib->CDExitReleaseControl(source);
+    const cdHSource was = source;
+    ASSERT_EQ(lib->CDCloseSource(source), cdOK);
+    closed = true;
+    source = 0;
+    frames.join();
+    EXPECT_LT(std::chrono::steady_clock::now() - start, 1500ms);
+    EXPECT_NE(last.load(), cdOK);
+    Sink sink;
+    const cdError after = lib->CDGetLiveViewFrame(was, &sink.medium);
+    EXPECT_NE(after, cdOK);
+    EXPECT_NE(after, cdLIVE_VIEW_NO_FRAME);
+    EXPECT_NE(after, cdDEVICE_BUSY);
+}
+
+// Focus steps of every size in both directions; a step beyond the end of the lens's travel
+// answers so; steps of no size or beyond 3 are refused.
+TEST_P(CameraLibraryConformance, FocusStepsMeetTheEndOfTheLensTravel)
+{
+    Open();
+    const uint32_t caps = LiveViewCapabilities();
+    if (!(caps & cdLV_CAP_FOCUS_DRIVE))
+        GTEST_SKIP() << "this body does not drive focus";
+    if (caps & cdLV_CAP_FOCUS_NEEDS_LIVE_VIEW) {
+        EXPECT_NE(lib->CDDriveFocus(source, 1), cdOK) << "drives focus without live view";
+        ASSERT_EQ(lib->CDStartLiveView(source), cdOK);
+    }
+    EXPECT_EQ(lib->CDDriveFocus(source, 0), cdINVALID_PARAMETER);
+    EXPECT_EQ(lib->CDDriveFocus(source, 4), cdINVALID_PARAMETER);
+    EXPECT_EQ(lib->CDDriveFocus(source, -4), cdINVALID_PARAMETER);
+    cdError e = cdOK;
+    int steps = 0;
+    while ((e = lib->CDDriveFocus(source, -3)) == cdOK && ++steps < 200) {
+    }
+    EXPECT_EQ(e, cdFOCUS_AT_LIMIT) << "after " << steps << " coarse steps towards the nearest distance";
+    EXPECT_EQ(lib->CDDriveFocus(source, -1), cdFOCUS_AT_LIMIT);
+    for (int step : {1, 2, 3, -1})
+        EXPECT_EQ(lib->CDDriveFocus(source, step), cdOK) << "step " << step;
+}
+
+TEST_P(CameraLibraryConformance, AutofocusAndTheBodysMagnificationDoWhatTheySay)
+{
+    Open();
+    const uint32_t caps = LiveViewCapabilities();
+    if (!(caps & cdLV_CAP_LIVE_VIEW))
+        GTEST_SKIP() << "this body has no live view";
+    ASSERT_EQ(lib->CDStartLiveView(source), cdOK);
+    if (caps & cdLV_CAP_AUTOFOCUS)
+        EXPECT_EQ(lib->CDStartAutoFocus(source), cdOK);
+    else
+        EXPECT_EQ(lib->CDStartAutoFocus(source), cdNOT_SUPPORTED);
+    if (caps & cdLV_CAP_CAMERA_ZOOM) {
+        EXPECT_EQ(lib->CDSetLiveViewZoom(source, 3, 100, 100), cdINVALID_PARAMETER);
+        EXPECT_EQ(lib->CDSetLiveViewZoom(source, 5, 100, 100), cdOK);
+        EXPECT_EQ(lib->CDSetLiveViewZoom(source, 10, 100, 100), cdOK);
+        EXPECT_EQ(lib->CDSetLiveViewZoom(source, 1, 0, 0), cdOK);
+    }
+    Sink sink;
+    EXPECT_EQ(Frame(sink), cdOK);
 }
 
 INSTANTIATE_TEST_SUITE_P(EveryBackend, CameraLibraryConformance, ::testing::ValuesIn(Backends()),

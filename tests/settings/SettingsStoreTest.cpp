@@ -343,6 +343,9 @@ TEST_F(SettingsStore, FirstRunGivesDefaultsAndClosingWritesEveryValue)
     EXPECT_EQ(s.MonitorProfile, 0);
     EXPECT_EQ(s.MonitorProfileFile, "");
     EXPECT_EQ(s.RenderingIntent, 0);
+    EXPECT_FALSE(s.FocusPeaking);
+    EXPECT_EQ(s.FocusPeakingColour, 0x000000FFu);  // red
+    EXPECT_EQ(s.LiveViewReviewTime, 2);
 
     ASSERT_TRUE(SaveSettings(s, store));
     RegistryFile written(RegistryStore::FullKeyName());
@@ -360,7 +363,7 @@ TEST_F(SettingsStore, FirstRunGivesDefaultsAndClosingWritesEveryValue)
         "AutoEdit", "ShellExecute", "Intensity", "Red", "Green", "Blue", "OrientationSetting",
         "SequenceKind", "BracketFrames", "BracketStep", "BracketOrder", "StackFrames", "StackStepSize",
         "StackStepCount", "StackFromNearest", "FocusSettleMs", "MonitorProfile", "MonitorProfileFile",
-        "RenderingIntent"};
+        "RenderingIntent", "FocusPeaking", "FocusPeakingColour", "LiveViewReviewTime"};
     EXPECT_EQ(names, saveOrder);
     EXPECT_NE(ReadText(file).find("\"GridColour\"=dword:0000ff00\n"), std::string::npos);
     EXPECT_NE(ReadText(file).find("\"Directory\"=\"" + tmp.Str() + "/Pictures/Tethrocam\"\n"), std::string::npos);
@@ -408,6 +411,9 @@ TEST_F(SettingsStore, EveryFieldSurvivesARoundTrip)
     s.MonitorProfile = 2;
     s.MonitorProfileFile = "/home/ann/.local/share/icc/monitor.icc";
     s.RenderingIntent = 1;
+    s.FocusPeaking = true;
+    s.FocusPeakingColour = 0x00FF00FF;
+    s.LiveViewReviewTime = 0;
 
     RegistryStore store(file.string());
     ASSERT_TRUE(SaveSettings(s, store));
@@ -452,6 +458,9 @@ TEST_F(SettingsStore, EveryFieldSurvivesARoundTrip)
     EXPECT_EQ(back.MonitorProfile, s.MonitorProfile);
     EXPECT_EQ(back.MonitorProfileFile, s.MonitorProfileFile);
     EXPECT_EQ(back.RenderingIntent, s.RenderingIntent);
+    EXPECT_EQ(back.FocusPeaking, s.FocusPeaking);
+    EXPECT_EQ(back.FocusPeakingColour, s.FocusPeakingColour);
+    EXPECT_EQ(back.LiveViewReviewTime, s.LiveViewReviewTime);
 }
 
 TEST_F(SettingsStore, WrongTypesOverlongTextsAndDamagedLinesLeaveDefaults)

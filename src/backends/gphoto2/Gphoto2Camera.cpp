@@ -1,5 +1,6 @@
 #include "backends/gphoto2/Gphoto2Camera.h"
 
+#include "backends/gphoto2/Gphoto2LiveView.h"
 #include "backends/gphoto2/Gphoto2Mapping.h"
 #include "camera/ImageItems.h"
 #include "platform/DebugTrace.h"
@@ -236,6 +237,8 @@ constexpr auto kPanelRefreshGap = milliseconds(2000);
 // many have gathered.
 constexpr auto kDeleteWhenIdle = milliseconds(1000);
 constexpr size_t kDeleteBacklog = 8;
+// While live view asks frame after frame, the camera's events are still looked at this often.
+constexpr auto kEventLookDuringLiveView = milliseconds(100);
 // A body that answers "busy" to a trigger is asked again after these pauses.
 constexpr int kBusyRetryMs[] = {100, 200, 400, 800};
 // An announcement carries at most this many items.
@@ -272,7 +275,7 @@ struct Job {
 
 // ---------------------------------------------------------------- the session
 
-struct Gphoto2Camera::Session : std::enable_shared_from_this<Gphoto2Camera::Session> {
+struct Gphoto2Camera::Session : std::enable_shared_from_this<Gphoto2Camera::Session>, LiveViewHost {
     cdHSource handle = 0;
     std::string model, port;
     Gphoto2Options options;
@@ -297,12 +300,16 @@ struct Gphoto2Camera::Session : std::enable_shared_from_this<Gphoto2Camera::Sess
     cdContext releaseCtx = nullptr;
     std::string lastDriverText;
     ShotTimes times;
+    std::optional<Job> frameJob;  // a live-view frame: taken only when no other job waits
+    Clock::time_point lastPoll;   // the last look for the camera's events (worker only)
 
     std::mutex dispatch;  // held while a callback runs
     std::atomic<bool> cancel{false};
     std::atomic<bool> connected{true};
     std::atomic<bool> previewWorks{false};  // probed once at open: live view builds on it
     std::atomic<bool> pollsForEvents{false};
+
+    LiveView liveView;  // Gphoto2LiveView.cpp
 
     // Settings cache, read by any thread.
     mutable std::mutex cacheMutex;
@@ -372,7 +379,7 @@ struct Gphoto2Camera::Session : std::enable_shared_from_this<Gphoto2Camera::Sess
 
     // ------------------------------------------------------------ helpers (any thread)
 
-    void Report(const std::string& message)
+    void Report(const std::string& message) override
     {
         platform::DebugTrace("Gphoto2Camera: " + message + "\n");
         if (report)
@@ -395,7 +402,8 @@ struct Gphoto2Camera::Session : std::enable_shared_from_this<Gphoto2Camera::Sess
 
     // Posts work to the worker and waits for its result; cdCOMM_ERROR when the source
     // closes first.
-    cdError Call(std::function<cdError()> work)
+    // A live-view frame waits until no other job does; a second frame waiting answers busy.
+    cdError Call(std::function<cdError()> work, bool frame = false)
     {
         auto done = std::make_shared<std::promise<cdError>>();
         std::future<cdError> result = done->get_future();
@@ -403,7 +411,12 @@ struct Gphoto2Camera::Session : std::enable_shared_from_this<Gphoto2Camera::Sess
             std::lock_guard<std::mutex> lock(mutex);
             if (closing || !connected)
                 return cdCOMM_ERROR;
-            jobs.push_back({std::move(work), done});
+            if (frame && frameJob)
+                return cdDEVICE_BUSY;
+            if (frame)
+                frameJob = Job{std::move(work), done};
+            else
+                jobs.push_back({std::move(work), done});
         }
         cv.notify_all();
         while (result.wait_for(milliseconds(100)) != std::future_status::ready) {
@@ -479,7 +492,7 @@ struct Gphoto2Camera::Session : std::enable_shared_from_this<Gphoto2Camera::Sess
         self->lastDriverText = text ? text : "";
     }
 
-    std::string TakeDriverText()
+    std::string TakeDriverText() override
     {
         std::lock_guard<std::mutex> lock(mutex);
         std::string t = std::move(lastDriverText);
@@ -492,6 +505,22 @@ struct Gphoto2Camera::Session : std::enable_shared_from_this<Gphoto2Camera::Sess
         std::lock_guard<std::mutex> lock(mutex);
         times.*stage = Clock::now();
     }
+
+    // ------------------------------------------------------------ LiveViewHost
+
+    cdError RunOnWorker(std::function<cdError()> work) override { return Call(std::move(work)); }
+    cdError RunFrameOnWorker(std::function<cdError()> work) override { return Call(std::move(work), true); }
+    bool PictureQueued() override
+    {
+        // A shot's files are downloaded on the worker while it gathers them; what it
+        // announced waits here until the program has it.
+        std::lock_guard<std::mutex> lock(mutex);
+        return !items.empty();
+    }
+    Camera* GpCamera() override { return cam; }
+    GPContext* GpContext() override { return ctx; }
+    bool ShotGathering() override { return shot.open; }
+    void CameraGone(int, const std::string&) override { LoseConnection(); }
 
     // ------------------------------------------------------------ opening and closing
 
@@ -561,6 +590,7 @@ struct Gphoto2Camera::Session : std::enable_shared_from_this<Gphoto2Camera::Sess
         if (usbVendor == kUsbVendorNikon)
             AutofocusOn();
         ProbePreview(a);
+        liveView.Probe(*this, previewWorks);
         uint16_t k;
         {
             std::lock_guard<std::mutex> lock(mutex);
@@ -1257,6 +1287,11 @@ struct Gphoto2Camera::Session : std::enable_shared_from_this<Gphoto2Camera::Sess
                 if (!jobs.empty()) {
                     job = std::move(jobs.front());
                     jobs.pop_front();
+                } else if (frameJob && Clock::now() - lastPoll < kEventLookDuringLiveView) {
+                    // Releases, downloads and settings go first; the camera's events are
+                    // still looked at between frames.
+                    job = std::move(*frameJob);
+                    frameJob.reset();
                 }
             }
             if (job.work) {
@@ -1276,6 +1311,7 @@ struct Gphoto2Camera::Session : std::enable_shared_from_this<Gphoto2Camera::Sess
                 t.waitMs = std::min(t.waitMs, bound);
                 t.cycleMs = std::min(t.cycleMs, bound);
             }
+            lastPoll = Clock::now();
             const bool happened = PollOnce(eventsQueued ? 1 : t.waitMs);
             eventsQueued = false;
             CheckShot();
@@ -1293,7 +1329,7 @@ struct Gphoto2Camera::Session : std::enable_shared_from_this<Gphoto2Camera::Sess
             // A look that found nothing lasts its cycle; a queued call ends the wait at once.
             const auto until = start + milliseconds(t.cycleMs);
             std::unique_lock<std::mutex> lock(mutex);
-            cv.wait_until(lock, until, [this] { return closing || !jobs.empty(); });
+            cv.wait_until(lock, until, [this] { return closing || !jobs.empty() || frameJob; });
         }
         {
             std::lock_guard<std::mutex> lock(mutex);
@@ -1302,6 +1338,9 @@ struct Gphoto2Camera::Session : std::enable_shared_from_this<Gphoto2Camera::Sess
                     j.done->set_value(cdCOMM_ERROR);
             }
             jobs.clear();
+            if (frameJob && frameJob->done)
+                frameJob->done->set_value(cdCOMM_ERROR);
+            frameJob.reset();
         }
         Close();
         std::lock_guard<std::mutex> lock(mutex);
@@ -2253,23 +2292,52 @@ cdError Gphoto2Camera::CDGetSettingChoices(cdHSource source, uint32_t setting, c
 }
 
 // ---------------------------------------------------------------- live view and focus
-// Not offered yet.
+// Gphoto2LiveView.cpp does the work on the session's worker.
 
 cdError Gphoto2Camera::CDGetLiveViewCapabilities(cdHSource source, uint32_t* capabilities)
 {
     GPHOTO2_SESSION(source);
     if (!capabilities)
         return cdINVALID_PARAMETER;
-    *capabilities = 0;
+    *capabilities = s->liveView.Capabilities();
     return cdOK;
 }
 
-cdError Gphoto2Camera::CDStartLiveView(cdHSource) { return cdNOT_SUPPORTED; }
-cdError Gphoto2Camera::CDEndLiveView(cdHSource) { return cdNOT_SUPPORTED; }
-cdError Gphoto2Camera::CDGetLiveViewFrame(cdHSource, cdStgMedium*) { return cdNOT_SUPPORTED; }
-cdError Gphoto2Camera::CDDriveFocus(cdHSource, int32_t) { return cdNOT_SUPPORTED; }
-cdError Gphoto2Camera::CDSetLiveViewZoom(cdHSource, uint32_t, int32_t, int32_t) { return cdNOT_SUPPORTED; }
-cdError Gphoto2Camera::CDStartAutoFocus(cdHSource) { return cdNOT_SUPPORTED; }
+cdError Gphoto2Camera::CDStartLiveView(cdHSource source)
+{
+    GPHOTO2_SESSION(source);
+    return s->liveView.Start(*s);
+}
+
+cdError Gphoto2Camera::CDEndLiveView(cdHSource source)
+{
+    GPHOTO2_SESSION(source);
+    return s->liveView.End(*s);
+}
+
+cdError Gphoto2Camera::CDGetLiveViewFrame(cdHSource source, cdStgMedium* medium)
+{
+    GPHOTO2_SESSION(source);
+    return s->liveView.Frame(*s, medium);
+}
+
+cdError Gphoto2Camera::CDDriveFocus(cdHSource source, int32_t step)
+{
+    GPHOTO2_SESSION(source);
+    return s->liveView.DriveFocus(*s, step);
+}
+
+cdError Gphoto2Camera::CDSetLiveViewZoom(cdHSource source, uint32_t magnification, int32_t x, int32_t y)
+{
+    GPHOTO2_SESSION(source);
+    return s->liveView.SetZoom(*s, magnification, x, y);
+}
+
+cdError Gphoto2Camera::CDStartAutoFocus(cdHSource source)
+{
+    GPHOTO2_SESSION(source);
+    return s->liveView.AutoFocus(*s);
+}
 
 #undef GPHOTO2_SESSION
 

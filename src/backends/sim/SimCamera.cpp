@@ -1339,7 +1339,9 @@ cdError SimulatedCamera::CDGetLiveViewFrame(cdHSource source, cdStgMedium* mediu
         if (frameTime > Clock::duration::zero())
             index = std::max(index, static_cast<int64_t>((Clock::now() - liveViewStart_) / frameTime));
         lastFrameIndex_ = index;
-        params.phase = static_cast<int>(index % kLiveViewCycle);
+        params.width = config_.liveViewWidth;
+        params.height = config_.liveViewHeight;
+        params.phase = config_.liveViewMoving ? static_cast<int>(index % kLiveViewCycle) : 0;
         params.blurRadius = BlurRadiusForFocus(focus_, SharpestFocusPosition(config_.seed));
         params.zoom = zoom_;
         params.zoomX = zoomX_;
@@ -1399,8 +1401,8 @@ cdError SimulatedCamera::CDSetLiveViewZoom(cdHSource source, uint32_t magnificat
     if (BodyBusy())
         return cdDEVICE_BUSY;
     zoom_ = static_cast<int>(magnification);
-    zoomX_ = std::clamp(x, 0, kLiveViewWidth - 1);
-    zoomY_ = std::clamp(y, 0, kLiveViewHeight - 1);
+    zoomX_ = std::clamp(x, 0, config_.liveViewWidth - 1);
+    zoomY_ = std::clamp(y, 0, config_.liveViewHeight - 1);
     state_.zoom = zoom_;
     return cdOK;
 }

@@ -89,6 +89,9 @@ struct SimConfig {
     bool liveView = true;             // the body has live view, focus drive and autofocus
     bool liveViewCameraZoom = true;   // it magnifies its own frames (5x, 10x)
     double liveViewFps = 30;          // frames per second; 0: a new frame at every call
+    int liveViewWidth = kLiveViewWidth;  // size of the frames
+    int liveViewHeight = kLiveViewHeight;
+    bool liveViewMoving = true;       // false: the scene stands still (one frame, made once)
     int autofocusMs = 150;            // how long an autofocus takes
     bool focusNeedsLiveView = false;  // focus drives only while live view runs (as on EOS bodies)
 };
