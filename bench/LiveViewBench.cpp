@@ -16,9 +16,9 @@
 //    showing as many as it can, so that the hour passes in six minutes. Counters: delivered,
 //    shown, rss_mb_warm (after the first 5,000 frames), rss_mb_end, rss_growth_mb (target
 //    < 1), seconds.
-//  BM_LiveViewVirtualCamera/<frames>/<poll ms>: frames from libgphoto2's virtual camera
-//    extended with live view, through the backend (CDGetLiveViewFrame) with the worker's
-//    event poll at 5 ms (the program's) and 1 ms, against the plainest peer: a loop of
+//  BM_LiveViewVirtualCamera/<frames>: frames from libgphoto2's virtual camera extended with
+//    live view, through the backend (CDGetLiveViewFrame, the worker looking at the camera's
+//    events between frames as it does for the program), against the plainest peer: a loop of
 //    gp_camera_capture_preview on the same camera. Counters: fps, plain_fps, ratio, frame_kb.
 //    Skipped unless the virtual camera is loaded:
 //      P=build/vendor/libgphoto2/prefix

@@ -70,35 +70,49 @@ bool GuardedStart(Decompress& d)
     return true;
 }
 
+// A decoded row widened in place to four bytes a pixel (blue, green, red, 0xFF) where the
+// decoder could not write that layout itself; from the right, so no byte is overwritten
+// before it is read.
+void WidenRow(uint8_t* row, unsigned w, bool grey)
+{
+    if (grey) {
+        for (unsigned i = w; i-- > 0;) {
+            const uint8_t v = row[i];
+            row[4 * i] = row[4 * i + 1] = row[4 * i + 2] = v;
+            row[4 * i + 3] = 0xFF;
+        }
+    } else if (kWiden) {
+        for (unsigned i = w; i-- > 0;) {
+            const uint8_t r = row[3 * i], g = row[3 * i + 1], b = row[3 * i + 2];
+            row[4 * i] = b;
+            row[4 * i + 1] = g;
+            row[4 * i + 2] = r;
+            row[4 * i + 3] = 0xFF;
+        }
+    }
+}
+
 bool GuardedRows(Decompress& d, uint8_t* base, size_t rowBytes)
 {
     if (setjmp(d.handler.jump))
         return false;
     const bool grey = d.cinfo.output_components == 1;
+    // As many rows a call as the decoder makes at once (two for 4:2:0 chroma), so that it
+    // writes them in place rather than through a spare row.
+    const unsigned batch = std::clamp(d.cinfo.rec_outbuf_height, 1, 4);
     while (d.cinfo.output_scanline < d.cinfo.output_height) {
-        uint8_t* row = base + size_t{d.cinfo.output_scanline} * rowBytes;
-        JSAMPROW rows[1] = {row};
-        if (jpeg_read_scanlines(&d.cinfo, rows, 1) != 1) {
+        const unsigned first = d.cinfo.output_scanline;
+        const unsigned want = std::min(batch, d.cinfo.output_height - first);
+        JSAMPROW rows[4];
+        for (unsigned i = 0; i < want; ++i)
+            rows[i] = base + size_t{first + i} * rowBytes;
+        const unsigned got = jpeg_read_scanlines(&d.cinfo, rows, want);
+        if (got == 0) {
             std::strcpy(d.handler.message, "No rows from the JPEG decoder");
             return false;
         }
-        // Widened from the right, so no byte is overwritten before it is read.
-        const unsigned w = d.cinfo.output_width;
-        if (grey) {
-            for (unsigned i = w; i-- > 0;) {
-                const uint8_t v = row[i];
-                row[4 * i] = row[4 * i + 1] = row[4 * i + 2] = v;
-                row[4 * i + 3] = 0xFF;
-            }
-        } else if (kWiden) {
-            for (unsigned i = w; i-- > 0;) {
-                const uint8_t r = row[3 * i], g = row[3 * i + 1], b = row[3 * i + 2];
-                row[4 * i] = b;
-                row[4 * i + 1] = g;
-                row[4 * i + 2] = r;
-                row[4 * i + 3] = 0xFF;
-            }
-        }
+        for (unsigned k = 0; k < got; ++k)
+            WidenRow(rows[k], d.cinfo.output_width, grey);
     }
     jpeg_finish_decompress(&d.cinfo);
     return true;
