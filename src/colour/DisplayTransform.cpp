@@ -76,6 +76,7 @@ struct DisplayTransform::Matrix {
     uint8_t fine[3][kFineSize];     // monitor code for linear light i (i < kFineSize)
     uint8_t coarse[3][kFineSize];   // monitor code for linear light i >> kCoarseShift
     int red = 2, green = 1, blue = 0;  // byte positions within a pixel
+    int step = 3;                      // bytes a pixel
 
     uint8_t Encode(int channel, float x) const
     {
@@ -87,8 +88,8 @@ struct DisplayTransform::Matrix {
     {
         const float m0 = m[0], m1 = m[1], m2 = m[2], m3 = m[3], m4 = m[4], m5 = m[5], m6 = m[6], m7 = m[7],
                     m8 = m[8];
-        const int ri = red, gi = green, bi = blue;
-        for (int i = 0; i < width; ++i, p += 3) {
+        const int ri = red, gi = green, bi = blue, n = step;
+        for (int i = 0; i < width; ++i, p += n) {
             const float r = linear[0][p[ri]], g = linear[1][p[gi]], b = linear[2][p[bi]];
             const float x = m0 * r + m1 * g + m2 * b;
             const float y = m3 * r + m4 * g + m5 * b;
@@ -159,6 +160,8 @@ std::unique_ptr<DisplayTransform::Matrix> DisplayTransform::MakeMatrix(const Pro
         matrix->red = 0;
         matrix->blue = 2;
     }
+    if (order == PixelOrder::Bgrx)
+        matrix->step = 4;
     return matrix;
 }
 
@@ -179,7 +182,9 @@ std::shared_ptr<const DisplayTransform> DisplayTransform::Make(const Profile& fr
     if (from.IsMatrixShaper() && to.IsMatrixShaper() && !v4Perceptual)
         t->matrix_ = MakeMatrix(from, to, order);
     if (!t->matrix_) {
-        const cmsUInt32Number format = order == PixelOrder::Bgr ? TYPE_BGR_8 : TYPE_RGB_8;
+        const cmsUInt32Number format = order == PixelOrder::Bgr    ? TYPE_BGR_8
+                                       : order == PixelOrder::Bgrx ? TYPE_BGRA_8
+                                                                   : TYPE_RGB_8;
         const cmsUInt32Number lcmsIntent =
             intent == RenderingIntent::Perceptual ? INTENT_PERCEPTUAL : INTENT_RELATIVE_COLORIMETRIC;
         // Little CMS precalculates 8-bit transforms as a table; 65 points along each axis
@@ -188,6 +193,8 @@ std::shared_ptr<const DisplayTransform> DisplayTransform::Make(const Profile& fr
         cmsUInt32Number flags = cmsFLAGS_NOCACHE | cmsFLAGS_GRIDPOINTS(65);
         if (intent == RenderingIntent::RelativeColorimetricBpc)
             flags |= cmsFLAGS_BLACKPOINTCOMPENSATION;
+        if (order == PixelOrder::Bgrx)
+            flags |= cmsFLAGS_COPY_ALPHA;  // the fourth byte stays as it is
         t->lcms_ = cmsCreateTransform(in, format, out, format, lcmsIntent, flags);
         if (!t->lcms_)
             return nullptr;
@@ -232,9 +239,10 @@ void DisplayTransform::Apply(Bitmap& bitmap, int x, int y, int width, int height
 }
 
 std::shared_ptr<const DisplayTransform> TransformCache::Get(const Profile& picture, const Profile& monitor,
-                                                            RenderingIntent intent)
+                                                            RenderingIntent intent, PixelOrder order)
 {
-    const std::string key = picture.Key() + "\n" + monitor.Key() + "\n" + std::to_string(static_cast<int>(intent));
+    const std::string key = picture.Key() + "\n" + monitor.Key() + "\n" + std::to_string(static_cast<int>(intent)) +
+                            "\n" + std::to_string(static_cast<int>(order));
     for (auto it = entries_.begin(); it != entries_.end(); ++it) {
         if (it->key == key) {
             Entry e = std::move(*it);
@@ -243,7 +251,7 @@ std::shared_ptr<const DisplayTransform> TransformCache::Get(const Profile& pictu
             return entries_.front().transform;
         }
     }
-    entries_.push_front(Entry{key, DisplayTransform::Make(picture, monitor, intent)});
+    entries_.push_front(Entry{key, DisplayTransform::Make(picture, monitor, intent, order)});
     if (entries_.size() > kKept)
         entries_.pop_back();
     return entries_.front().transform;

@@ -34,8 +34,9 @@ enum class RenderingIntent {
     RelativeColorimetricBpc = 1,    // relative colorimetric with black-point compensation
 };
 
-// Byte order of the pixels: the program's bitmaps are blue, green, red.
-enum class PixelOrder { Bgr, Rgb };
+// Byte order of the pixels: the program's bitmaps are blue, green, red; live-view frames
+// are blue, green, red and a fourth byte left as it is (the screen's 32-bit layout).
+enum class PixelOrder { Bgr, Rgb, Bgrx };
 
 class DisplayTransform {
 public:
@@ -48,7 +49,8 @@ public:
     DisplayTransform(const DisplayTransform&) = delete;
     DisplayTransform& operator=(const DisplayTransform&) = delete;
 
-    // `height` rows of `width` pixels, 3 bytes each, `stride` bytes apart, in place.
+    // `height` rows of `width` pixels, 3 bytes each (4 for PixelOrder::Bgrx), `stride` bytes
+    // apart, in place.
     void Apply(uint8_t* pixels, int width, int height, size_t stride) const;
     // A whole bitmap, or the part of it inside the rectangle (clipped to the bitmap).
     void Apply(Bitmap& bitmap) const;
@@ -72,7 +74,7 @@ class TransformCache {
 public:
     // The transform from `picture` to `monitor`, made on first use; null as Make gives.
     std::shared_ptr<const DisplayTransform> Get(const Profile& picture, const Profile& monitor,
-                                                RenderingIntent intent);
+                                                RenderingIntent intent, PixelOrder order = PixelOrder::Bgr);
     void Clear() { entries_.clear(); }
     size_t Size() const { return entries_.size(); }
 

@@ -4,6 +4,7 @@
 #include "platform/DebugTrace.h"
 
 #include <QGuiApplication>
+#include <QImage>
 #include <QScreen>
 #include <QWidget>
 
@@ -96,11 +97,11 @@ const colour::Profile& ColourManagement::MonitorProfile(const QWidget* window)
 }
 
 std::shared_ptr<const colour::DisplayTransform> ColourManagement::TransformFor(
-    const colour::PictureColourSpace& space, const QWidget* window)
+    const colour::PictureColourSpace& space, const QWidget* window, colour::PixelOrder order)
 {
     if (!enabled_)
         return nullptr;
-    return cache_.Get(space.profile, MonitorProfile(window), settings_.intent);
+    return cache_.Get(space.profile, MonitorProfile(window), settings_.intent, order);
 }
 
 void ColourManagement::SetEnabled(bool on)
@@ -115,6 +116,15 @@ void ColourManagement::ToMonitor(Bitmap& bitmap, const colour::PictureColourSpac
 {
     if (auto t = TransformFor(space, window))
         t->Apply(bitmap);
+}
+
+void ColourManagement::SrgbToMonitor(QImage& image, const QWidget* window)
+{
+    if (image.isNull() || image.format() != QImage::Format_RGB32)
+        return;
+    static const colour::PictureColourSpace srgb{};
+    if (auto t = TransformFor(srgb, window, colour::PixelOrder::Bgrx))
+        t->Apply(image.bits(), image.width(), image.height(), static_cast<size_t>(image.bytesPerLine()));
 }
 
 } // namespace display

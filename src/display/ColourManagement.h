@@ -7,7 +7,7 @@
 //
 // Every picture the user judges colour on goes through it: the main window's picture and
 // full screen (through the view's MakeDisplayBitmap), the 1:1 preview, and pixels decoded
-// elsewhere through ToMonitor (the entry point for live-view frames). The histogram, the
+// elsewhere through ToMonitor, and live-view frames through SrgbToMonitor. The histogram, the
 // highlight test and the RGB readout keep reading the picture's own values.
 //
 // One object for the application (Instance), made on first use after the QApplication.
@@ -28,6 +28,7 @@
 #include <string>
 #include <vector>
 
+class QImage;
 class QWidget;
 
 namespace display {
@@ -65,10 +66,14 @@ public:
     // The transform from a picture's colour space to the monitor of `window`; null when
     // the values are shown as they are (the same colours on both sides).
     std::shared_ptr<const colour::DisplayTransform> TransformFor(const colour::PictureColourSpace& space,
-                                                                 const QWidget* window);
+                                                                 const QWidget* window,
+                                                                 colour::PixelOrder order = colour::PixelOrder::Bgr);
     // Turns a bitmap decoded from a picture in `space` into the colours of the monitor
     // `window` is on, in place.
     void ToMonitor(Bitmap& bitmap, const colour::PictureColourSpace& space, const QWidget* window);
+    // The same for a 32-bit image (QImage::Format_RGB32, a live-view frame): sRGB, as
+    // cameras stream their live view, into the colours of the monitor `window` is on.
+    void SrgbToMonitor(QImage& image, const QWidget* window);
 
     // The desktop's profiles (tests read and reread them).
     MonitorProfiles& System() { return *system_; }

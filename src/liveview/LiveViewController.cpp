@@ -1,6 +1,7 @@
 #include "liveview/LiveViewController.h"
 
 #include "app/MessageBox.h"
+#include "display/ColourManagement.h"
 #include "display/Overlays.h"
 #include "imaging/JpegDecoder.h"
 #include "liveview/FocusSelection.h"
@@ -414,6 +415,9 @@ void LiveViewController::RenderAndShow(const liveview::LiveFrame& frame)
     auto* pixels = new std::vector<uint32_t>(std::move(r.image.pixels));
     QImage image(reinterpret_cast<uchar*>(pixels->data()), r.image.width, r.image.height, r.image.width * 4,
                  QImage::Format_RGB32, [](void* p) { delete static_cast<std::vector<uint32_t>*>(p); }, pixels);
+    // In the colours of the monitor it is shown on (cameras stream sRGB); the histogram
+    // above counted the frame's own values.
+    display::ColourManagement::Instance().SrgbToMonitor(image, panel_);
     // The overlays, as for pictures: the grid always, the focus points on the whole frame.
     if (ds.displayGrid)
         display::DrawGrid(image, display::ColorFromColorRef(ds.gridColour), ds.horizontalDivisions,

@@ -174,6 +174,31 @@ TEST(DisplayTransformTest, RgbOrderGivesTheSameColoursAsTheBitmapOrder)
     EXPECT_EQ(px[2], viaBgr[2]);
 }
 
+// Live-view frames are four bytes a pixel: the same colours as the bitmaps' three, on both
+// ways of transforming, and the fourth byte left alone.
+TEST(DisplayTransformTest, FourBytePixelsGiveTheSameColoursAndKeepTheirFourthByte)
+{
+    for (const Bytes& monitor : {WideGamutMonitor(), TableMonitor()}) {
+        const Profile to = FromBytes(monitor);
+        auto bgr = DisplayTransform::Make(Profile::Srgb(), to, RenderingIntent::Perceptual, PixelOrder::Bgr);
+        auto bgrx = DisplayTransform::Make(Profile::Srgb(), to, RenderingIntent::Perceptual, PixelOrder::Bgrx);
+        ASSERT_TRUE(bgr && bgrx);
+        EXPECT_EQ(bgr->FastPath(), bgrx->FastPath());
+        uint8_t px[3 * 4] = {30, 120, 200, 0xFF, 0, 0, 255, 0x7E, 255, 255, 255, 0xFF};
+        bgrx->Apply(px, 3, 1, sizeof px);
+        const uint8_t fourth[3] = {0xFF, 0x7E, 0xFF};
+        const uint8_t colours[3][3] = {{30, 120, 200}, {0, 0, 255}, {255, 255, 255}};
+        for (int i = 0; i < 3; ++i) {
+            uint8_t three[3] = {colours[i][0], colours[i][1], colours[i][2]};
+            bgr->Apply(three, 1, 1, 3);
+            EXPECT_EQ(px[4 * i], three[0]) << i;
+            EXPECT_EQ(px[4 * i + 1], three[1]) << i;
+            EXPECT_EQ(px[4 * i + 2], three[2]) << i;
+            EXPECT_EQ(px[4 * i + 3], fourth[i]) << i;
+        }
+    }
+}
+
 TEST(DisplayTransformTest, CacheKeepsOneTransformPerPairAndIntent)
 {
     TransformCache cache;

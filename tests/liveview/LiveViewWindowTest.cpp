@@ -6,6 +6,8 @@
 #include "liveview/LiveViewController.h"
 #include "liveview/LiveViewPanel.h"
 #include "app/SettingsDialogs.h"
+#include "colour/DisplayTransform.h"
+#include "display/ColourManagement.h"
 #include "windows/CFullscreenDlg.h"
 #include "windows/MainWindowHarness.h"
 
@@ -19,6 +21,9 @@
 #include <gtest/gtest.h>
 
 #include <filesystem>
+#include <fstream>
+
+#include "TestProfiles.h"  // tests/colour
 
 using namespace ids;
 using harness::Window;
@@ -314,3 +319,52 @@ TEST(LiveViewWindow, ABodyWithoutLiveViewSaysSo)
 }
 
 }  // namespace
+
+// Frames are sRGB; on a wide-gamut monitor they are shown in its colours, exactly as the
+// transform gives them (the same still frame painted for an sRGB monitor, transformed).
+TEST(LiveViewWindow, FramesAreShownInTheColoursOfTheMonitor)
+{
+    sim::SimConfig c = Window::Small();
+    c.liveViewMoving = false;
+    Window w(c, [](Settings& s) {
+        s.DisplayGrid = false;
+        s.DisplayFocusPoints = false;
+    });
+    auto& cm = display::ColourManagement::Instance();
+    display::ColourSettings srgb;
+    srgb.monitor = display::MonitorProfileChoice::Srgb;
+    ASSERT_EQ(cm.Configure(srgb), "");
+    ASSERT_TRUE(StartLiveView(w));
+    ASSERT_TRUE(NextFrames(w));
+    const QImage asSent = PaintedPicture(w);
+
+    testsupport::TempDir dir;
+    const auto file = dir.Path() / "wide.icc";
+    const testprofiles::Bytes wide = testprofiles::WideGamutMonitor();
+    std::ofstream(file, std::ios::binary).write(reinterpret_cast<const char*>(wide.data()),
+                                                static_cast<std::streamsize>(wide.size()));
+    display::ColourSettings onWide;
+    onWide.monitor = display::MonitorProfileChoice::File;
+    onWide.file = file.string();
+    ASSERT_EQ(cm.Configure(onWide), "");
+    ASSERT_TRUE(NextFrames(w));
+    const QImage shown = PaintedPicture(w);
+    cm.Configure({});
+
+    ASSERT_EQ(shown.size(), asSent.size());
+    auto t = colour::DisplayTransform::Make(colour::Profile::Srgb(), *colour::Profile::FromIcc(wide),
+                                            colour::RenderingIntent::Perceptual, colour::PixelOrder::Bgrx);
+    ASSERT_TRUE(t);
+    QImage expected = asSent.copy();
+    t->Apply(expected.bits(), expected.width(), expected.height(), static_cast<size_t>(expected.bytesPerLine()));
+    int worst = 0, changed = 0;
+    for (int y = 0; y < shown.height(); ++y)
+        for (int x = 0; x < shown.width(); ++x) {
+            const QRgb a = shown.pixel(x, y), b = expected.pixel(x, y);
+            worst = std::max({worst, std::abs(qRed(a) - qRed(b)), std::abs(qGreen(a) - qGreen(b)),
+                              std::abs(qBlue(a) - qBlue(b))});
+            changed += a != asSent.pixel(x, y);
+        }
+    EXPECT_EQ(worst, 0);
+    EXPECT_GT(changed, shown.width() * shown.height() / 4) << "the wide-gamut monitor changes most colours";
+}
