@@ -1537,11 +1537,11 @@ void CMyTethrocamView::EditorSetup()
 
 // ---------------------------------------------------------------- display
 
-int CMyTethrocamView::PictureAreaLeft(bool clearOfPanel) const
+int CMyTethrocamView::PictureAreaLeft() const
 {
     const int avRight = form_.av->mapTo(this, QPoint(form_.av->width(), 0)).x();
     // While the panel scrolls, its scroll bar is part of it: the picture never covers it.
-    if (clearOfPanel || PanelScrolls())
+    if (PanelScrolls())
         return std::max(avRight, panelScroller_->geometry().right() + 1);
     return avRight;
 }
@@ -1550,7 +1550,7 @@ void CMyTethrocamView::RefreshDisplay()
 {
     if (currentBytes_.empty() || fullScreenOpen_)
         return;
-    const display::FreeBox box = display::FreeDisplayBox(width(), height(), PictureAreaLeft(false));
+    const display::FreeBox box = display::FreeDisplayBox(width(), height(), PictureAreaLeft());
     // The picture is fitted to the device pixels of the free area: on a high-density screen
     // every one of them carries detail.
     const qreal scale = devicePixelRatioF();
@@ -1716,8 +1716,8 @@ void CMyTethrocamView::ApplyLiveViewOptions()
 // The picture area: right of the panel, as high as the view.
 void CMyTethrocamView::LayoutLiveView()
 {
-    // The live panel is a widget: it stays clear of the whole settings panel.
-    const display::FreeBox box = display::FreeDisplayBox(width(), height(), PictureAreaLeft(true));
+    // Where pictures are shown, so that none shows beside the live panel.
+    const display::FreeBox box = display::FreeDisplayBox(width(), height(), PictureAreaLeft());
     liveView_->SetArea(QRect(width() - box.width, 0, box.width, box.height));
 }
 

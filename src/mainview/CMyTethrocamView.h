@@ -236,9 +236,9 @@ private:
     static QString StatusLine(const QString& headline, const QString& detail);
     void LayoutPanel();
     bool PanelScrolls() const;
-    // Where the picture area starts: right of the Av list, or of the whole settings panel
-    // (`clearOfPanel`, and always while it scrolls).
-    int PictureAreaLeft(bool clearOfPanel) const;
+    // Where the picture area starts: right of the Av list (of the panel's scroll bar while
+    // it scrolls).
+    int PictureAreaLeft() const;
     // After a connection: a setting a sequence could not put back before the camera went away.
     void PutBackPendingSetting();
     void ShowDisplayBitmap(display::DisplayResult result, const ImageHistogram& histogram, qreal scale);
