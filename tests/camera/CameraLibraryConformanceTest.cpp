@@ -247,14 +247,21 @@ protected:
     // Downloads one announced item and, as the program does once it is on disk, says so.
     cdError Download(Sink& sink, cdReleaseImageInfo& info, std::vector<uint32_t>* progress = nullptr)
     {
+        return DownloadFrom(source, sink, info, progress);
+    }
+    // The same from another thread: it names the source, which the test thread may close
+    // and forget meanwhile.
+    cdError DownloadFrom(cdHSource from, Sink& sink, cdReleaseImageInfo& info,
+                         std::vector<uint32_t>* progress = nullptr)
+    {
         auto onProgress = [](uint32_t percent, uint32_t, cdContext ctx) -> cdError {
             static_cast<std::vector<uint32_t>*>(ctx)->push_back(percent);
             return 0;
         };
         const cdError e =
-            lib->CDGetReleasedData(source, progress ? +onProgress : nullptr, progress, 3, &info, &sink.medium);
+            lib->CDGetReleasedData(from, progress ? +onProgress : nullptr, progress, 3, &info, &sink.medium);
         if (e == cdOK)
-            lib->CDReleasedItemSaved(source);
+            lib->CDReleasedItemSaved(from);
         return e;
     }
     // The library's problem report, read as the program reads it.
@@ -398,10 +405,11 @@ TEST_P(CameraLibraryConformance, ClosingTheSourceEndsADownload)
     ASSERT_TRUE(log.WaitFor(cdRELEASE_EVENT_RELEASE_COMPLETE));
     std::atomic<bool> returned{false};
     cdError result = cdOK;
+    const cdHSource open = source;
     std::thread download([&] {
         Sink sink;
         cdReleaseImageInfo info{};
-        result = Download(sink, info);
+        result = DownloadFrom(open, sink, info);
         returned = true;
     });
     std::this_thread::sleep_for(100ms);
@@ -453,9 +461,10 @@ TEST_P(CameraLibraryConformance, ClosingTheSourceMidDownloadLetsTheCameraGo)
     cdReleaseImageInfo info{};
     std::atomic<bool> started{false};
     cdError result = cdOK;
+    const cdHSource open = source;
     std::thread download([&] {
         started = true;
-        result = Download(sink, info);
+        result = DownloadFrom(open, sink, info);
     });
     while (!started)
         std::this_thread::yield();
@@ -501,8 +510,9 @@ TEST_P(CameraLibraryConformance, AStreamThatTakesNothingEndsTheDownloadWithAnErr
     cdReleaseImageInfo info{};
     std::atomic<bool> returned{false};
     cdError result = cdOK;
+    const cdHSource open = source;
     std::thread download([&] {
-        result = lib->CDGetReleasedData(source, nullptr, nullptr, 3, &info, &sink.medium);
+        result = lib->CDGetReleasedData(open, nullptr, nullptr, 3, &info, &sink.medium);
         returned = true;
     });
     const auto start = std::chrono::steady_clock::now();
