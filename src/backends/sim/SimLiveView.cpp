@@ -1,5 +1,7 @@
 #include "backends/sim/SimLiveView.h"
 
+#include "backends/sim/SimJpegWriter.h"
+
 #include <algorithm>
 #include <cmath>
 #include <cstdio>
@@ -197,59 +199,11 @@ void BoxBlur(std::vector<uint8_t>& px, int width, int height, int r)
     }
 }
 
-struct Destination {
-    jpeg_destination_mgr pub;
-    std::vector<uint8_t>* out;
-};
-
-void InitDestination(j_compress_ptr cinfo)
-{
-    auto* d = reinterpret_cast<Destination*>(cinfo->dest);
-    d->pub.next_output_byte = d->out->data();
-    d->pub.free_in_buffer = d->out->size();
-}
-
-boolean EmptyOutputBuffer(j_compress_ptr cinfo)
-{
-    auto* d = reinterpret_cast<Destination*>(cinfo->dest);
-    const size_t used = d->out->size();
-    d->out->resize(used * 2);
-    d->pub.next_output_byte = d->out->data() + used;
-    d->pub.free_in_buffer = d->out->size() - used;
-    return TRUE;
-}
-
-void TermDestination(j_compress_ptr cinfo)
-{
-    auto* d = reinterpret_cast<Destination*>(cinfo->dest);
-    d->out->resize(d->out->size() - d->pub.free_in_buffer);
-}
-
-[[noreturn]] void ThrowJpegError(j_common_ptr cinfo)
-{
-    char message[JMSG_LENGTH_MAX];
-    (*cinfo->err->format_message)(cinfo, message);
-    throw std::runtime_error(message);
-}
-
 std::vector<uint8_t> Encode(const std::vector<uint8_t>& rgb, int width, int height, int quality)
 {
     jpeg_compress_struct cinfo{};
-    jpeg_error_mgr jerr{};
-    cinfo.err = jpeg_std_error(&jerr);
-    jerr.error_exit = ThrowJpegError;
-    jpeg_create_compress(&cinfo);
-    struct Guard {
-        jpeg_compress_struct* c;
-        ~Guard() { jpeg_destroy_compress(c); }
-    } guard{&cinfo};
-    std::vector<uint8_t> out(static_cast<size_t>(width) * height / 4 + 16384);
-    Destination dest{};
-    dest.out = &out;
-    dest.pub.init_destination = InitDestination;
-    dest.pub.empty_output_buffer = EmptyOutputBuffer;
-    dest.pub.term_destination = TermDestination;
-    cinfo.dest = &dest.pub;
+    std::vector<uint8_t> out;
+    JpegWriter writer(cinfo, out, static_cast<size_t>(width) * height / 4 + 16384);
     cinfo.image_width = static_cast<JDIMENSION>(width);
     cinfo.image_height = static_cast<JDIMENSION>(height);
     cinfo.input_components = 3;

@@ -1,5 +1,6 @@
 #include "backends/sim/SimPictures.h"
 
+#include "backends/sim/SimJpegWriter.h"
 #include "colour/DisplayTransform.h"
 
 #include <jpeglib.h>
@@ -558,63 +559,12 @@ private:
 // ---------------------------------------------------------------------------------------
 // JPEG encoding straight into a byte vector.
 
-struct VectorDestination {
-    jpeg_destination_mgr pub;
-    std::vector<uint8_t>* out;
-};
-
-void InitDestination(j_compress_ptr cinfo)
-{
-    auto* d = reinterpret_cast<VectorDestination*>(cinfo->dest);
-    d->pub.next_output_byte = d->out->data();
-    d->pub.free_in_buffer = d->out->size();
-}
-
-boolean EmptyOutputBuffer(j_compress_ptr cinfo)
-{
-    auto* d = reinterpret_cast<VectorDestination*>(cinfo->dest);
-    const size_t used = d->out->size();
-    d->out->resize(used * 2);
-    d->pub.next_output_byte = d->out->data() + used;
-    d->pub.free_in_buffer = d->out->size() - used;
-    return TRUE;
-}
-
-void TermDestination(j_compress_ptr cinfo)
-{
-    auto* d = reinterpret_cast<VectorDestination*>(cinfo->dest);
-    d->out->resize(d->out->size() - d->pub.free_in_buffer);
-}
-
-[[noreturn]] void ThrowJpegError(j_common_ptr cinfo)
-{
-    char message[JMSG_LENGTH_MAX];
-    (*cinfo->err->format_message)(cinfo, message);
-    throw std::runtime_error(message);
-}
-
-struct CompressGuard {
-    jpeg_compress_struct* cinfo;
-    ~CompressGuard() { jpeg_destroy_compress(cinfo); }
-};
-
 std::vector<uint8_t> EncodeJpeg(const Canvas& canvas, int width, int height, int quality,
                                 const std::vector<uint8_t>& app1, const colour::DisplayTransform* toPicture)
 {
     jpeg_compress_struct cinfo{};
-    jpeg_error_mgr jerr{};
-    cinfo.err = jpeg_std_error(&jerr);
-    jerr.error_exit = ThrowJpegError;
-    jpeg_create_compress(&cinfo);
-    CompressGuard guard{&cinfo};
-
-    std::vector<uint8_t> out(std::max<size_t>(16384, static_cast<size_t>(width) * height / 4));
-    VectorDestination dest{};
-    dest.out = &out;
-    dest.pub.init_destination = InitDestination;
-    dest.pub.empty_output_buffer = EmptyOutputBuffer;
-    dest.pub.term_destination = TermDestination;
-    cinfo.dest = &dest.pub;
+    std::vector<uint8_t> out;
+    JpegWriter writer(cinfo, out, std::max<size_t>(16384, static_cast<size_t>(width) * height / 4));
 
     cinfo.image_width = static_cast<JDIMENSION>(width);
     cinfo.image_height = static_cast<JDIMENSION>(height);
