@@ -26,6 +26,7 @@
 //        build/bench/bench_live_view --benchmark_filter=VirtualCamera
 //  BM_LiveViewSoakVirtualCamera/<frames>: the same backend for 20,000 frames (libgphoto2's
 //    preview loops have leaked before): rss_mb_warm, rss_mb_end, rss_growth_mb.
+#include "BenchSupport.h"
 #include "app/CMainFrame.h"
 #include "app/MessageBox.h"
 #include "backends/sim/SimCamera.h"
@@ -66,28 +67,9 @@ using Clock = std::chrono::steady_clock;
 
 namespace {
 
-QApplication& App()
-{
-    static int argc = 1;
-    static char name[] = "bench_live_view";
-    static char* argv[] = {name, nullptr};
-    if (!std::getenv("QT_QPA_PLATFORM"))
-        setenv("QT_QPA_PLATFORM", "offscreen", 1);
-    static auto* app = new QApplication(argc, argv);
-    return *app;
-}
+using bench::App;
+using bench::RssMb;
 
-double RssMb()
-{
-    malloc_trim(0);
-    long pages = 0, resident = 0;
-    if (FILE* f = std::fopen("/proc/self/statm", "r")) {
-        if (std::fscanf(f, "%ld %ld", &pages, &resident) != 2)
-            resident = 0;
-        std::fclose(f);
-    }
-    return static_cast<double>(resident) * static_cast<double>(sysconf(_SC_PAGESIZE)) / (1024.0 * 1024.0);
-}
 
 double ProcessCpuSeconds()
 {

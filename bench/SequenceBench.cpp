@@ -11,6 +11,7 @@
 // rounds.
 // Counters: single_release_ms, bracket_frame_ms, ratio (bracket frame / single release;
 // target <= 1.1: stepping a setting must not cost a second per frame), files_saved.
+#include "BenchSupport.h"
 #include "app/CMainFrame.h"
 #include "app/MessageBox.h"
 #include "backends/sim/SimCamera.h"
@@ -37,16 +38,7 @@ namespace {
 
 constexpr int kFrames = 9;
 
-QApplication& App()
-{
-    static int argc = 1;
-    static char name[] = "bench_sequence";
-    static char* argv[] = {name, nullptr};
-    if (!std::getenv("QT_QPA_PLATFORM"))
-        setenv("QT_QPA_PLATFORM", "offscreen", 1);
-    static auto* app = new QApplication(argc, argv);
-    return *app;
-}
+using bench::App;
 
 bool Pump(const std::function<bool()>& done, int timeoutMs)
 {

@@ -12,6 +12,7 @@
 //   BM_TimeLapseSoak/1000/250  a schedule that keeps ahead: max_late_s, the largest lateness
 //                              of a shot once the schedule has caught up (-1: never caught up)
 // Other sizes: bench_time_lapse_soak --frames=N --interval=S (benchmark flags also apply).
+#include "BenchSupport.h"
 #include "app/CMainFrame.h"
 #include "app/MessageBox.h"
 #include "backends/sim/SimCamera.h"
@@ -41,30 +42,9 @@ namespace fs = std::filesystem;
 
 namespace {
 
-QApplication& App()
-{
-    static int argc = 1;
-    static char name[] = "bench_time_lapse_soak";
-    static char* argv[] = {name, nullptr};
-    if (!std::getenv("QT_QPA_PLATFORM"))
-        setenv("QT_QPA_PLATFORM", "offscreen", 1);
-    static auto* app = new QApplication(argc, argv);
-    return *app;
-}
+using bench::App;
+using bench::RssMb;
 
-// Resident memory once the heap has given its free pages back, so that what is counted
-// is memory in use rather than the allocator's free lists.
-double RssMb()
-{
-    malloc_trim(0);
-    long pages = 0, resident = 0;
-    if (FILE* f = std::fopen("/proc/self/statm", "r")) {
-        if (std::fscanf(f, "%ld %ld", &pages, &resident) != 2)
-            resident = 0;
-        std::fclose(f);
-    }
-    return static_cast<double>(resident) * static_cast<double>(sysconf(_SC_PAGESIZE)) / (1024.0 * 1024.0);
-}
 
 size_t JpegFiles(const fs::path& folder)
 {

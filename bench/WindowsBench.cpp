@@ -15,6 +15,7 @@
 // The picture is read from $TETHROCAM_BENCH_JPEG when that names a file (decode_ratios.sh
 // times djpeg on the same file); otherwise it is generated. The Adobe RGB one likewise from
 // $TETHROCAM_BENCH_ADOBE_JPEG.
+#include "BenchSupport.h"
 #include "backends/sim/SimCamera.h"
 #include "display/BitmapImage.h"
 #include "display/ColourManagement.h"
@@ -39,14 +40,7 @@
 
 namespace {
 
-QApplication& App()
-{
-    static int argc = 1;
-    static char name[] = "bench_windows";
-    static char* argv[] = {name, nullptr};
-    static auto* app = new QApplication(argc, argv);
-    return *app;
-}
+using bench::App;
 
 const std::vector<uint8_t>& CameraJpeg()
 {
