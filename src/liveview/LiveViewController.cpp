@@ -387,11 +387,14 @@ void LiveViewController::RenderAndShow(const liveview::LiveFrame& frame)
 {
     const bool fullScreen = static_cast<bool>(fullScreenShow_);
     const QSize box = fullScreen && fullScreenSize_ ? fullScreenSize_() : panel_->PictureArea();
+    // Rendered at the screen's device pixels: at a scale factor of 2 the frame is not
+    // reduced to half and doubled.
+    const qreal dpr = panel_->devicePixelRatioF();
     const bool cameraZoom = capabilities_ & cdLV_CAP_CAMERA_ZOOM;
     const display::DisplaySettings ds = view_.CurrentDisplaySettings();
     liveview::RenderOptions o;
-    o.boxWidth = box.width();
-    o.boxHeight = box.height();
+    o.boxWidth = static_cast<int>(box.width() * dpr);
+    o.boxHeight = static_cast<int>(box.height() * dpr);
     if (!cameraZoom && frameSizeKnown_ && magnifier_.Level() > 1)
         o.area = magnifier_.Area();
     o.blackAndWhite = ds.blackAndWhite;
@@ -430,6 +433,7 @@ void LiveViewController::RenderAndShow(const liveview::LiveFrame& frame)
         info.threePointValue = points.threePointValue;
         display::DrawFocusPoints(image, info, 0);
     }
+    image.setDevicePixelRatio(dpr);  // after the overlays, which are drawn in device pixels
     ++rendered_;
     lastPeakingMarks_ = r.peakingMarks;
     if (++histogramSkip_ >= kHistogramEvery) {

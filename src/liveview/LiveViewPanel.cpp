@@ -98,9 +98,10 @@ QRect LiveViewPanel::PictureRect() const
 {
     if (!frame_)
         return {};
+    // In the widget's own pixels: the frame may carry more device pixels.
     const QSize area = PictureArea();
-    return {(area.width() - frame_->width()) / 2, (area.height() - frame_->height()) / 2, frame_->width(),
-            frame_->height()};
+    const QSize shown = frame_->deviceIndependentSize().toSize();
+    return {(area.width() - shown.width()) / 2, (area.height() - shown.height()) / 2, shown.width(), shown.height()};
 }
 
 void LiveViewPanel::SetMagnificationText(const QString& text)

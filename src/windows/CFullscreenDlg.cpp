@@ -157,12 +157,14 @@ void CFullscreenDlg::paintEvent(QPaintEvent*)
     QPainter p(this);
     const bool showLive = live_ && !liveImage_.isNull();
     if (showLive || image_) {
-        // A picture in device pixels (one picture pixel each), a live frame in the window's own.
+        // A picture in device pixels (one picture pixel each); a live frame says its own
+        // device pixel ratio and is placed in the window's pixels.
         const qreal scale = showLive ? 1.0 : devicePixelRatioF();
         const QSize area = showLive ? size() : DeviceSize();
+        const QSize live = showLive ? liveImage_.deviceIndependentSize().toSize() : QSize();
         const int W = area.width(), H = area.height();
-        const int w = showLive ? liveImage_.width() : image_->width;
-        const int h = showLive ? liveImage_.height() : image_->height;
+        const int w = showLive ? live.width() : image_->width;
+        const int h = showLive ? live.height() : image_->height;
         const QPoint at = PicturePosition(W, H, w, h);
         const int x = at.x(), y = at.y();
         p.save();
@@ -215,7 +217,8 @@ void CFullscreenDlg::mousePressEvent(QMouseEvent* e)
         QDialog::mousePressEvent(e);
         return;
     }
-    const int w = liveImage_.width(), h = liveImage_.height();
+    const QSize live = liveImage_.deviceIndependentSize().toSize();
+    const int w = live.width(), h = live.height();
     const QPoint at = PicturePosition(width(), height(), w, h);
     const QPoint pos = e->position().toPoint() - at;
     if (pos.x() >= 0 && pos.y() >= 0 && pos.x() < w && pos.y() < h)

@@ -284,6 +284,10 @@ TEST_F(LiveViewLoop, FramesThatStopComingAreReportedAndSoIsTheirReturn)
     camera->StopLiveViewFrames(true);
     ASSERT_TRUE(sink.WaitFor(LoopEvent::FramesStopped).has_value());
     EXPECT_FALSE(loop->Finished());
+    // The rate counts the last second's frames: it falls to 0 within that second.
+    const auto stalled = std::chrono::steady_clock::now();
+    while (loop->Stats().framesPerSecond > 0 && std::chrono::steady_clock::now() - stalled < std::chrono::seconds(2))
+        std::this_thread::sleep_for(std::chrono::milliseconds(20));
     EXPECT_NEAR(loop->Stats().framesPerSecond, 0, 0.01);
     camera->StopLiveViewFrames(false);
     ASSERT_TRUE(sink.WaitFor(LoopEvent::FramesResumed).has_value());

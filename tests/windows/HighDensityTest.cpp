@@ -1,8 +1,12 @@
 // On a high-density screen (scale factor 2) every picture is decoded, fitted and drawn at
 // device pixels: the main window's picture, full screen and the 1:1 preview carry one
-// picture pixel per device pixel, never doubled ones. Qt is started with QT_SCALE_FACTOR=2.
+// picture pixel per device pixel, never doubled ones; live frames are rendered at the
+// picture area's device pixels. Qt is started with QT_SCALE_FACTOR=2.
 #include "MainWindowHarness.h"
 #include "display/BitmapImage.h"
+#include "liveview/LiveViewController.h"
+#include "liveview/LiveViewPanel.h"
+#include "mainview/ControlIds.h"
 #include "windows/CFullscreenDlg.h"
 #include "windows/CImagePreviewDlg.h"
 
@@ -113,4 +117,24 @@ TEST(HighDensity, ThePreviewShowsOnePicturePixelPerDevicePixel)
     const QImage painted = harness::Painted(preview.viewport());
     ASSERT_EQ(painted.width(), 600);
     EXPECT_GE(Alternations(painted, 200, 0, 600), 595);
+}
+
+TEST(HighDensity, LiveFramesAreRenderedAtThePictureAreasDevicePixels)
+{
+    harness::Window w;
+    w.frame->resize(900, 600);
+    testsupport::Pump(100);
+    w.frame->Command(ids::ID_LIVE_VIEW);
+    LiveViewPanel* panel = w.view->LiveView()->Panel();
+    ASSERT_TRUE(testsupport::WaitUntil([&] { return panel->isVisible() && panel->FramesPainted() >= 3; }, 10000));
+    const QRect shown = panel->PictureRect();
+    ASSERT_TRUE(panel->Frame());
+    EXPECT_GT(shown.width(), 200);
+    // The frame (1024 pixels wide) is reduced to the area's device pixels, not to its
+    // window pixels and then doubled.
+    EXPECT_NEAR(panel->Frame()->width(), 2 * shown.width(), 1);
+    EXPECT_DOUBLE_EQ(panel->Frame()->devicePixelRatio(), 2.0);
+    EXPECT_EQ(harness::Painted(panel).width(), 2 * panel->width());
+    w.frame->Command(ids::ID_LIVE_VIEW);
+    testsupport::Pump(100);
 }
