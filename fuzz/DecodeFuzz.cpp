@@ -11,36 +11,12 @@
 #include <cstring>
 
 #include "imaging/JpegDecoder.h"
+#include "JpegHeaderPixels.h"
 #include "imaging/JpegSupport.h"
 
 namespace {
 
-struct HeaderReader {
-    jpeg_decompress_struct cinfo;
-    JpegErrorHandler handler;
-};
-
-// Leaves by longjmp on failure; only trivially destructible locals here.
-bool ReadHeader(HeaderReader& r, const uint8_t* data, size_t size)
-{
-    if (setjmp(r.handler.jump))
-        return false;
-    jpeg_create_decompress(&r.cinfo);
-    InstallMemorySource(&r.cinfo, data, size);
-    jpeg_read_header(&r.cinfo, TRUE);
-    return true;
-}
-
-// Header pixels of a JPEG, or 0 when libjpeg cannot read the header.
-uint64_t HeaderPixels(const uint8_t* data, size_t size)
-{
-    HeaderReader r;
-    std::memset(&r.cinfo, 0, sizeof r.cinfo);
-    r.cinfo.err = InstallJpegErrorHandler(r.handler);
-    const uint64_t pixels = ReadHeader(r, data, size) ? uint64_t{r.cinfo.image_width} * r.cinfo.image_height : 0;
-    jpeg_destroy_decompress(&r.cinfo);
-    return pixels;
-}
+using fuzzing::HeaderPixels;
 
 void CheckBitmap(const Bitmap& b)
 {

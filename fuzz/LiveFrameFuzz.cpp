@@ -4,6 +4,7 @@
 // anything else (a crash, a sanitizer report, a picture of the wrong size or not opaque)
 // is a finding. Frames whose header claims more than a few million pixels are passed over.
 #include "imaging/JpegDecoder.h"
+#include "JpegHeaderPixels.h"
 #include "imaging/JpegSupport.h"
 #include "liveview/LiveFrameRenderer.h"
 
@@ -12,35 +13,7 @@
 #include <cstdlib>
 #include <cstring>
 
-namespace {
-
-struct HeaderReader {
-    jpeg_decompress_struct cinfo;
-    JpegErrorHandler handler;
-};
-
-// Leaves by longjmp on failure; only trivially destructible locals here.
-bool ReadHeader(HeaderReader& r, const uint8_t* data, size_t size)
-{
-    if (setjmp(r.handler.jump))
-        return false;
-    jpeg_create_decompress(&r.cinfo);
-    InstallMemorySource(&r.cinfo, data, size);
-    jpeg_read_header(&r.cinfo, TRUE);
-    return true;
-}
-
-uint64_t HeaderPixels(const uint8_t* data, size_t size)
-{
-    HeaderReader r;
-    std::memset(&r.cinfo, 0, sizeof r.cinfo);
-    r.cinfo.err = InstallJpegErrorHandler(r.handler);
-    const uint64_t pixels = ReadHeader(r, data, size) ? uint64_t{r.cinfo.image_width} * r.cinfo.image_height : 0;
-    jpeg_destroy_decompress(&r.cinfo);
-    return pixels;
-}
-
-}  // namespace
+using fuzzing::HeaderPixels;
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
 {
